@@ -548,6 +548,26 @@ bool CopyFile(const AnsiString& from, const AnsiString& to, bool failIfExists) {
     return CopyRegular(hostFrom, Host(to), st, failIfExists);
 }
 
+int WriteNewFile(const AnsiString& path, std::string_view data) {
+    if (path.empty()) return ENOENT;
+    const std::string host = Host(path);
+    const int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    int error = 0;
+    for (std::size_t done = 0; done < data.size();) {
+        const ssize_t put = write(fd, data.data() + done, data.size() - done);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            break;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) unlink(host.c_str());
+    return error;
+}
+
 AnsiString GetCurrentDir() {
     std::string buffer(4096, '\0');
     while (!getcwd(buffer.data(), buffer.size())) {

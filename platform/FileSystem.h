@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/AnsiString.h"
@@ -126,6 +127,10 @@ bool MoveFile(const AnsiString& from, const AnsiString& to);
 // Copies one file with its mode and times. With failIfExists, an existing target is left alone and
 // the copy fails.
 bool CopyFile(const AnsiString& from, const AnsiString& to, bool failIfExists);
+
+// Creates a new file holding data. Returns 0, EEXIST when the name exists (which is left alone), or
+// another errno value; a failed write removes the partial file.
+int WriteNewFile(const AnsiString& path, std::string_view data);
 
 // The process's current folder, and changing it.
 AnsiString GetCurrentDir();
