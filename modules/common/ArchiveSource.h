@@ -1,0 +1,76 @@
+// What a module's decoder hands the shared code: one archive read from front to back, entry by entry,
+// and the description of one entry.
+//
+// Contract for a decoder (libarchive through LibarchiveSource, or the LHA module's own reader):
+//  - nextEntry() fills the next header; it first skips whatever data of the previous entry was not
+//    read. It returns ARC_OK, ARC_FIND_END after the last entry, or a failure code (the archive cannot
+//    be read on: ARC_ERROR_NOT_ARC_FILE for a first header that is not one, ARC_ERROR_HEADER_BROKEN,
+//    ARC_ERROR_HEADER_CRC, ARC_ERROR_EOF, ...). After a failure no further call is made.
+//  - readBlock() returns the entry's data in blocks: ARC_OK with size > 0 for data, ARC_OK with
+//    size == 0 at the end (the CRC has been checked by then), or a failure code for this entry
+//    (ARC_FILE_CRC, ARC_METHOD, ARC_PASSWORD_FILE, ARC_ERROR_CANNOT_READ, ARC_ERROR_EOF, ...). The
+//    block stays valid until the next call.
+//  - fatal() tells whether, after a failed readBlock(), the archive can still be read on (false) or
+//    not (true).
+//  - Names are cp932 with "/" or "\\" as separators (a trail byte 0x5C is part of its character).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "archivers/ArchiverAbi.h"
+#include "platform/AnsiString.h"
+
+namespace norvex::modules {
+
+enum class EntryType { File, Directory, Symlink, Hardlink, Other /* device, fifo, socket */ };
+
+struct EntryInfo {
+    AnsiString path;                 // cp932, as stored (the record's fileName)
+    EntryType type = EntryType::File;
+    int64_t size = 0;                // original size in bytes
+    int64_t compressedSize = -1;     // -1 when the format does not tell
+    uint32_t crc = 0;
+    bool hasMtime = false, hasAtime = false, hasBirthtime = false;
+    int64_t mtime = 0, atime = 0, birthtime = 0;           // seconds since 1970, UTC
+    int32_t mtimeNsec = 0, atimeNsec = 0, birthtimeNsec = 0;
+    bool hasMode = false;
+    uint32_t mode = 0;               // permission bits (07777)
+    bool readOnly = false;           // the DOS read-only attribute, when there is no mode
+    AnsiString linkTarget;           // symlink or hardlink target, cp932
+    bool encrypted = false;
+    uint32_t osType = 0;
+    std::string method;              // up to 7 characters: "-lh5-", "Deflate", "Stored", ...
+};
+
+// Fills the 558-byte record from an entry (sizes saturated at 0xFFFFFFFF, DOS date and time in local
+// time, path truncated at a whole character to fit, attribute text, method text).
+void FillEntryRecord(const EntryInfo& entry, ArcEntryRecord& record);
+// Fills the 32-bit part and the 64-bit sizes of a progress record (destination given separately).
+void FillProgressRecord(const EntryInfo& entry, const AnsiString& destPath, int64_t written,
+                        ArcProgressRecord& record);
+// "-----a-" style attribute text of an entry (7 characters).
+std::string AttributeText(const EntryInfo& entry);
+// DOS date and time (local time) of a Unix time; 1980-01-01 00:00 for earlier times.
+void UnixToDosTime(int64_t unixTime, uint16_t& dosDate, uint16_t& dosTime);
+// FILETIME (100 ns since 1601, UTC) of a Unix time.
+uint64_t UnixToFileTime(int64_t unixTime, int32_t nsec);
+// Copies text into a fixed field, NUL-terminated, cut at a whole cp932 character.
+void CopyAnsiField(char* field, std::size_t fieldSize, std::string_view text);
+
+// Asking the user for a password while reading (the window ABI's ARC_ASK_PASSWORD).
+struct SourceContext {
+    NvxWindow* window = nullptr;     // nullptr: nobody to ask; encrypted entries give PASSWORD_FILE
+};
+
+class ArchiveSource {
+public:
+    virtual ~ArchiveSource() = default;
+    virtual int32_t nextEntry(EntryInfo& entry) = 0;
+    virtual int32_t readBlock(const void*& data, std::size_t& size) = 0;
+    virtual bool fatal() const { return false; }
+    // A Japanese line about the last failure, cp932 (for the command's output text); may be empty.
+    virtual AnsiString lastMessage() const { return {}; }
+};
+
+}  // namespace norvex::modules

@@ -1,0 +1,100 @@
+// Filling the family's fixed records from an entry: sizes, DOS times, names and texts.
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "modules/common/ArchiveSource.h"
+#include "platform/AnsiCodec.h"
+
+namespace norvex::modules {
+
+namespace {
+
+uint32_t Saturate(int64_t v) {
+    if (v < 0) return 0;
+    return v > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
+}
+
+uint16_t Ratio(const EntryInfo& e) {
+    if (e.size <= 0 || e.compressedSize < 0) return 0;
+    long double r = static_cast<long double>(e.compressedSize) * 1000.0L / static_cast<long double>(e.size);
+    return static_cast<uint16_t>(std::min<long double>(r, 0xFFFF));
+}
+
+}  // namespace
+
+void CopyAnsiField(char* field, std::size_t fieldSize, std::string_view text) {
+    if (fieldSize == 0) return;
+    std::size_t n = 0;
+    while (n < text.size()) {
+        std::size_t len = AnsiCharLength(text, n);
+        if (n + len > fieldSize - 1) break;
+        n += len;
+    }
+    std::memcpy(field, text.data(), n);
+    std::memset(field + n, 0, fieldSize - n);
+}
+
+void UnixToDosTime(int64_t unixTime, uint16_t& dosDate, uint16_t& dosTime) {
+    time_t t = static_cast<time_t>(unixTime);
+    struct tm tm {};
+    if (!localtime_r(&t, &tm) || tm.tm_year < 80) {
+        dosDate = (0 << 9) | (1 << 5) | 1;  // 1980-01-01
+        dosTime = 0;
+        return;
+    }
+    int year = std::min(tm.tm_year - 80, 127);
+    dosDate = static_cast<uint16_t>((year << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+    dosTime = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+}
+
+uint64_t UnixToFileTime(int64_t unixTime, int32_t nsec) {
+    constexpr int64_t kEpochDiff = 11644473600LL;  // seconds from 1601 to 1970
+    int64_t secs = unixTime + kEpochDiff;
+    if (secs < 0) return 0;
+    return static_cast<uint64_t>(secs) * 10000000ULL + static_cast<uint64_t>(std::max(nsec, 0) / 100);
+}
+
+std::string AttributeText(const EntryInfo& e) {
+    std::string a = "-------";
+    bool readOnly = e.hasMode ? (e.mode & 0200) == 0 : e.readOnly;
+    if (readOnly) a[0] = 'r';
+    if (e.type == EntryType::Directory) a[4] = 'd';
+    else a[5] = 'a';
+    if (e.type == EntryType::Symlink) a[6] = 'l';
+    return a;
+}
+
+void FillEntryRecord(const EntryInfo& e, ArcEntryRecord& r) {
+    std::memset(&r, 0, sizeof r);
+    r.originalSize = Saturate(e.size);
+    r.compressedSize = Saturate(e.compressedSize < 0 ? 0 : e.compressedSize);
+    r.crc = e.crc;
+    r.osType = e.osType;
+    r.ratio = Ratio(e);
+    UnixToDosTime(e.hasMtime ? e.mtime : 0, r.dosDate, r.dosTime);
+    CopyAnsiField(r.fileName, sizeof r.fileName, e.path);
+    CopyAnsiField(r.attribute, sizeof r.attribute, AttributeText(e));
+    CopyAnsiField(r.method, sizeof r.method, e.method);
+}
+
+void FillProgressRecord(const EntryInfo& e, const AnsiString& destPath, int64_t written, ArcProgressRecord& r) {
+    std::memset(&r, 0, sizeof r);
+    EXTRACTINGINFOEX& i = r.info;
+    i.fileSize = Saturate(e.size);
+    i.writeSize = Saturate(written);
+    CopyAnsiField(i.sourceFileName, sizeof i.sourceFileName, e.path);
+    CopyAnsiField(i.destFileName, sizeof i.destFileName, destPath);
+    i.compressedSize = Saturate(e.compressedSize < 0 ? 0 : e.compressedSize);
+    i.crc = e.crc;
+    i.osType = e.osType;
+    i.ratio = Ratio(e);
+    UnixToDosTime(e.hasMtime ? e.mtime : 0, i.dosDate, i.dosTime);
+    CopyAnsiField(i.attribute, sizeof i.attribute, AttributeText(e));
+    CopyAnsiField(i.method, sizeof i.method, e.method);
+    r.structSize = sizeof(ArcProgressRecord);
+    r.fileSize64 = static_cast<uint64_t>(std::max<int64_t>(e.size, 0));
+    r.writeSize64 = static_cast<uint64_t>(std::max<int64_t>(written, 0));
+}
+
+}  // namespace norvex::modules

@@ -1,0 +1,114 @@
+// An ArchiveSource over libarchive: RAII handles, the cp932 header charset under a thread-local UTF-8
+// locale (so libarchive hands over UTF-8 names, which the codec turns into cp932), passwords asked
+// through the window, and libarchive's failures mapped to the family's codes.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "modules/common/ArchiveSource.h"
+
+struct archive;
+struct archive_entry;
+
+namespace norvex::modules {
+
+// Switches the calling thread to the C.UTF-8 locale for its lifetime (newlocale + uselocale) and
+// back. libarchive converts header names into the current locale's charset, so every libarchive
+// call that reads headers runs inside one of these.
+class Utf8LocaleScope {
+public:
+    Utf8LocaleScope();
+    ~Utf8LocaleScope();
+    Utf8LocaleScope(const Utf8LocaleScope&) = delete;
+    Utf8LocaleScope& operator=(const Utf8LocaleScope&) = delete;
+
+private:
+    void* previous_ = nullptr;
+};
+
+// Which readers libarchive enables.
+enum ArchiveFormats : uint32_t {
+    FormatZip = 1u << 0,   // the seekable reader (central directory)
+    FormatCab = 1u << 1,
+    FormatRar = 1u << 2,   // RAR 4 and RAR 5
+    FormatTar = 1u << 3,   // with the gzip, bzip2, xz and compress filters
+    FormatLha = 1u << 4,
+    Format7z = 1u << 5,
+};
+
+struct LibarchiveOptions {
+    uint32_t formats = 0;
+    // The charset of names that carry no charset of their own (hdrcharset): "CP932" or "UTF-8".
+    std::string headerCharset = "CP932";
+    // Volumes read as one archive, in order (a split RAR set). Empty = the path given to Open alone.
+    std::vector<AnsiString> volumes;
+    // Names for entries in order, overriding libarchive's (the ZIP module's own reading of the
+    // central directory). Used only while the sizes agree with libarchive's; see NameOverride.
+    struct NameOverride {
+        AnsiString name;
+        int64_t size;
+        int64_t compressedSize;
+        uint32_t crc;
+        std::string method;
+    };
+    std::vector<NameOverride> overrides;
+};
+
+class LibarchiveSource : public ArchiveSource {
+public:
+    ~LibarchiveSource() override;
+    // Opens path (cp932) with the given readers. ARC_OK, ARC_ERROR_ARC_FILE_OPEN (cannot open the
+    // file), ARC_ERROR_NOT_ARC_FILE (no reader recognises it, found at the first nextEntry()).
+    static int32_t Open(const AnsiString& path, const LibarchiveOptions& options,
+                        const SourceContext& context, std::unique_ptr<LibarchiveSource>& out);
+
+    int32_t nextEntry(EntryInfo& entry) override;
+    int32_t readBlock(const void*& data, std::size_t& size) override;
+    bool fatal() const override { return fatal_; }
+    AnsiString lastMessage() const override { return message_; }
+
+    // libarchive's name for the archive's format ("ZIP 2.0 (deflation)", "RAR5", ...), after the
+    // first header.
+    std::string formatName() const;
+    // The archive's filter (gzip = 1, bzip2 = 2, ... as ARCHIVE_FILTER_*), after the first header.
+    int filterCode() const;
+
+private:
+    LibarchiveSource() = default;
+    int32_t mapFailure(int status, bool header);
+    static const char* PassphraseCallback(struct archive*, void* self);
+
+    struct ArchiveDeleter {
+        void operator()(struct archive* a) const;
+    };
+    std::unique_ptr<struct archive, ArchiveDeleter> archive_;
+    LibarchiveOptions options_;
+    SourceContext context_;
+    std::vector<std::string> volumeNames_;        // host (UTF-8) paths
+    std::vector<const char*> volumePointers_;
+    std::size_t entryIndex_ = 0;
+    bool overridesValid_ = true;
+    bool firstHeader_ = true;
+    bool fatal_ = false;
+    bool currentEncrypted_ = false;
+    AnsiString currentName_;
+    int64_t currentSize_ = 0;
+    // The data of the current entry: position written so far, a block held back behind a hole.
+    int64_t position_ = 0;
+    const void* pendingData_ = nullptr;
+    std::size_t pendingSize_ = 0;
+    int64_t pendingOffset_ = 0;
+    bool pendingEnd_ = false;
+    AnsiString message_;
+    std::string password_;
+    int passwordAsks_ = 0;
+};
+
+// The first volume's name tells the later ones: "x.part1.rar" (any number of digits, the width
+// kept) gives x.part2.rar, x.part3.rar ...; "x.rar" gives x.r00, x.r01 ... (then x.s00 ...). Only
+// volumes that exist are listed; the first is always the given path.
+std::vector<AnsiString> FindRarVolumes(const AnsiString& firstVolume);
+
+}  // namespace norvex::modules

@@ -1,0 +1,579 @@
+// Writing entries under the destination folder: path refusal, walking folders without following
+// links, temporary files renamed into place, the overwrite policy, progress and cancel.
+#include "modules/common/SafeExtractor.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/AnsiCodec.h"
+
+namespace norvex::modules {
+
+using namespace norvex::literals;
+
+namespace {
+
+constexpr int64_t kProgressStep = 64 * 1024;
+
+// The process's umask, read without changing it (umask() would race with other threads).
+mode_t CurrentUmask() {
+    static const mode_t value = [] {
+        std::ifstream in("/proc/self/status");
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+        }
+        return static_cast<mode_t>(022);
+    }();
+    return value;
+}
+
+// A descriptor that closes itself.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(Fd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    Fd& operator=(Fd&& o) noexcept {
+        if (this != &o) {
+            reset();
+            fd_ = o.fd_;
+            o.fd_ = -1;
+        }
+        return *this;
+    }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+    int release() {
+        int f = fd_;
+        fd_ = -1;
+        return f;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Splits a cp932 path at whole-character separators.
+std::vector<AnsiString> SplitPath(std::string_view path) {
+    std::vector<AnsiString> parts;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t pos = AnsiFirstDelimiter(path, "/\\", start);
+        parts.emplace_back(path.substr(start, pos == std::string_view::npos ? std::string_view::npos : pos - start));
+        if (pos == std::string_view::npos) break;
+        start = pos + 1;
+    }
+    return parts;
+}
+
+AnsiString JoinParts(const std::vector<AnsiString>& parts, std::size_t count) {
+    AnsiString out;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i) out += PathDelim;
+        out += parts[i];
+    }
+    return out;
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+struct timespec ToTimespec(bool has, int64_t sec, int32_t nsec) {
+    struct timespec ts {};
+    if (!has) {
+        ts.tv_nsec = UTIME_OMIT;
+        return ts;
+    }
+    ts.tv_sec = static_cast<time_t>(sec);
+    ts.tv_nsec = nsec;
+    return ts;
+}
+
+}  // namespace
+
+bool ProgressSink::send(uint32_t state, const ArcProgressRecord& record) const {
+    if (window && window->sendArcExtract && window->sendArcExtract(window, state, &record) != 0) return false;
+    if (callback && !callback(window, 0, state, const_cast<ArcProgressRecord*>(&record))) return false;
+    return true;
+}
+
+int32_t ProgressSink::askOverwrite(const AnsiString& path) const {
+    if (!window || !window->ask) return 0;
+    static const AnsiString caption = "上書き確認"_ansi;
+    return window->ask(window, ARC_ASK_OVERWRITE, caption.c_str(), path.c_str(), nullptr, 0);
+}
+
+int32_t WriteErrorCode(int err) {
+    switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return ARC_DISK_SPACE;
+    case EROFS: return ARC_READ_ONLY;
+    case ENAMETOOLONG: return ARC_ERROR_LONG_FILE_NAME;
+    default: return ARC_ERROR_CANNOT_WRITE;
+    }
+}
+
+struct SafeExtractor::Impl {
+    ProgressSink sink;
+    AnsiString destination;  // cp932, no trailing separator
+    ExtractOptions options;
+    Fd root;
+    bool yesAll = false, noAll = false;
+    bool cancelled = false;
+    int32_t firstFailure = ARC_OK;
+    struct FolderFix {
+        std::vector<AnsiString> parts;
+        EntryInfo entry;
+    };
+    std::vector<FolderFix> folders;
+};
+
+SafeExtractor::SafeExtractor(ProgressSink sink, AnsiString destination, ExtractOptions options) : impl_(new Impl) {
+    impl_->sink = sink;
+    while (destination.size() > 1 && AnsiEndsWithSeparator(destination)) destination.pop_back();
+    if (destination.empty()) destination = ".";
+    impl_->destination = std::move(destination);
+    impl_->options = options;
+}
+
+SafeExtractor::~SafeExtractor() { delete impl_; }
+
+void SafeExtractor::fail(int32_t code, const AnsiString& message) {
+    if (code == ARC_ERROR_USER_CANCEL) impl_->cancelled = true;
+    else if (impl_->firstFailure == ARC_OK) impl_->firstFailure = code;
+    if (!message.empty()) {
+        log_ += message;
+        log_ += "\r\n";
+    }
+}
+
+int32_t SafeExtractor::result() const {
+    if (impl_->cancelled) return ARC_ERROR_USER_CANCEL;
+    return impl_->firstFailure;
+}
+
+int32_t SafeExtractor::open() {
+    std::string host = FromAnsi(impl_->destination);
+    // The destination is the user's choice: links in it are followed, missing folders are made.
+    for (std::size_t pos = 1; pos <= host.size(); ++pos) {
+        if (pos == host.size() || host[pos] == '/') {
+            std::string prefix = host.substr(0, pos);
+            if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+                fail(ARC_ERROR_MAKEDIRECTORY, "> 展開先フォルダを作成できません: "_ansi + impl_->destination);
+                return ARC_ERROR_MAKEDIRECTORY;
+            }
+        }
+    }
+    impl_->root.reset(::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!impl_->root) {
+        fail(ARC_ERROR_MAKEDIRECTORY, "> 展開先フォルダを開けません: "_ansi + impl_->destination);
+        return ARC_ERROR_MAKEDIRECTORY;
+    }
+    return ARC_OK;
+}
+
+bool SafeExtractor::SanitizePath(std::string_view entryPath, bool useFolders, std::vector<AnsiString>& parts) {
+    parts.clear();
+    std::vector<AnsiString> raw = SplitPath(entryPath);
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        AnsiString& c = raw[i];
+        // A drive letter before the first separator ("C:", "C:name") is stripped.
+        if (parts.empty() && c.size() >= 2 && IsAsciiLetter(c[0]) && c[1] == ':') c.erase(0, 2);
+        if (c.empty() || c == ".") continue;
+        if (c == "..") return false;
+        std::string host = FromAnsi(c);
+        if (host.find('/') != std::string::npos || host == "." || host == "..") return false;
+        parts.push_back(std::move(c));
+    }
+    if (parts.empty()) return false;
+    if (!useFolders) parts.erase(parts.begin(), parts.end() - 1);
+    return true;
+}
+
+namespace {
+
+enum class WalkResult { Ok, Link, NotFolder, CannotMake };
+
+// Opens the folder parts[0..count) under root, making missing ones, never following a link.
+WalkResult OpenFolder(int root, const std::vector<AnsiString>& parts, std::size_t count, bool create, Fd& out) {
+    Fd current(::dup(root));
+    if (!current) return WalkResult::CannotMake;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string name = FromAnsi(parts[i]);
+        int fd = ::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT && create) {
+            if (::mkdirat(current.get(), name.c_str(), 0777) != 0 && errno != EEXIST) return WalkResult::CannotMake;
+            fd = ::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (fd < 0) {
+            struct stat st {};
+            if (::fstatat(current.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+                return WalkResult::Link;
+            if (errno == ELOOP) return WalkResult::Link;
+            return errno == ENOTDIR ? WalkResult::NotFolder : WalkResult::CannotMake;
+        }
+        current.reset(fd);
+    }
+    out = std::move(current);
+    return WalkResult::Ok;
+}
+
+// A name for a temporary file beside the final one.
+std::string TempName() {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    char buf[40];
+    std::snprintf(buf, sizeof buf, ".nvx%016llx.tmp", static_cast<unsigned long long>(rng()));
+    return buf;
+}
+
+// Checks that a link target, relative to the folder of the link (depth folders under the
+// destination), stays inside the destination.
+bool LinkTargetInside(std::string_view target, std::size_t depth) {
+    if (target.empty() || target[0] == '/' || target[0] == '\\') return false;
+    if (target.size() >= 2 && IsAsciiLetter(target[0]) && target[1] == ':') return false;
+    long level = static_cast<long>(depth);
+    for (const AnsiString& c : SplitPath(target)) {
+        if (c.empty() || c == ".") continue;
+        if (c == "..") {
+            if (--level < 0) return false;
+        } else {
+            ++level;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
+    Impl& d = *impl_;
+    if (d.cancelled) return ARC_ERROR_USER_CANCEL;
+    std::vector<AnsiString> parts;
+    AnsiString shown = entry.path;
+
+    if (d.sink.enumProc) {
+        ArcProgressRecord record;
+        FillProgressRecord(entry, AnsiString(), 0, record);
+        if (!d.sink.enumProc(&record)) {
+            fail(ARC_ERROR_USER_CANCEL, {});
+            return ARC_ERROR_USER_CANCEL;
+        }
+    }
+    if (entry.type == EntryType::Directory && !d.options.useFolders) return ARC_OK;
+    if (!SanitizePath(entry.path, d.options.useFolders, parts)) {
+        // A folder entry that is nothing but separators or "." ("/", "./") has nothing to make.
+        bool dotDot = false;
+        for (const AnsiString& c : SplitPath(entry.path)) dotDot = dotDot || c == "..";
+        if (entry.type == EntryType::Directory && !dotDot) return ARC_OK;
+        fail(ARC_ERROR_NOT_FILENAME, "> 危険なパスのため展開しません: "_ansi + shown);
+        return ARC_ERROR_NOT_FILENAME;
+    }
+    AnsiString destPath = d.destination + PathDelim + JoinParts(parts, parts.size());
+
+    Fd parent;
+    switch (OpenFolder(d.root.get(), parts, parts.size() - 1, true, parent)) {
+    case WalkResult::Ok: break;
+    case WalkResult::Link:
+        fail(ARC_ERROR_NOT_FILENAME, "> シンボリックリンクを経由するため展開しません: "_ansi + shown);
+        return ARC_ERROR_NOT_FILENAME;
+    case WalkResult::NotFolder:
+    case WalkResult::CannotMake:
+        fail(ARC_ERROR_MAKEDIRECTORY, "> フォルダを作成できません: "_ansi + shown);
+        return ARC_ERROR_MAKEDIRECTORY;
+    }
+    std::string name = FromAnsi(parts.back());
+    ArcProgressRecord record;
+
+    if (entry.type == EntryType::Directory) {
+        if (::mkdirat(parent.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
+            fail(ARC_ERROR_MAKEDIRECTORY, "> フォルダを作成できません: "_ansi + shown);
+            return ARC_ERROR_MAKEDIRECTORY;
+        }
+        struct stat st {};
+        if (::fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) {
+            fail(ARC_ERROR_MAKEDIRECTORY, "> フォルダを作成できません: "_ansi + shown);
+            return ARC_ERROR_MAKEDIRECTORY;
+        }
+        d.folders.push_back({parts, entry});
+        FillProgressRecord(entry, destPath, 0, record);
+        if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
+            fail(ARC_ERROR_USER_CANCEL, {});
+            return ARC_ERROR_USER_CANCEL;
+        }
+        ++written_;
+        return ARC_OK;
+    }
+    if (entry.type == EntryType::Other) {
+        fail(ARC_ERROR_NOT_SUPPORT, "> 特殊ファイルは展開しません: "_ansi + shown);
+        return ARC_ERROR_NOT_SUPPORT;
+    }
+
+    // The overwrite policy, for every kind of entry that lands under a name.
+    struct stat existing {};
+    if (::fstatat(parent.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(existing.st_mode)) {
+            fail(ARC_ERROR_CANNOT_WRITE, "> 同名のフォルダがあるため展開できません: "_ansi + shown);
+            return ARC_ERROR_CANNOT_WRITE;
+        }
+        bool overwrite = false;
+        switch (d.options.overwrite) {
+        case OverwritePolicy::Always: overwrite = true; break;
+        case OverwritePolicy::Never: overwrite = false; break;
+        case OverwritePolicy::IfNewer:
+            overwrite = entry.hasMtime && entry.mtime > static_cast<int64_t>(existing.st_mtim.tv_sec);
+            break;
+        case OverwritePolicy::Ask:
+            if (d.yesAll) overwrite = true;
+            else if (d.noAll) overwrite = false;
+            else {
+                switch (d.sink.askOverwrite(destPath)) {
+                case ARC_ANSWER_YES: overwrite = true; break;
+                case ARC_ANSWER_NO: overwrite = false; break;
+                case ARC_ANSWER_YES_ALL: overwrite = d.yesAll = true; break;
+                case ARC_ANSWER_NO_ALL:
+                    d.noAll = true;
+                    overwrite = false;
+                    break;
+                case ARC_ANSWER_CANCEL:
+                    fail(ARC_ERROR_USER_CANCEL, {});
+                    return ARC_ERROR_USER_CANCEL;
+                default:
+                    fail(ARC_ERROR_ALREADY_EXIST, "> 同名のファイルがあり、確認できないため展開しません: "_ansi + shown);
+                    return ARC_ERROR_ALREADY_EXIST;
+                }
+            }
+            break;
+        }
+        if (!overwrite) return ARC_OK;
+    }
+
+    std::string temp;
+    if (entry.type == EntryType::Symlink) {
+        if (!LinkTargetInside(entry.linkTarget, parts.size() - 1)) {
+            fail(ARC_ERROR_NOT_FILENAME, "> 展開先の外を指すリンクは作成しません: "_ansi + shown);
+            return ARC_ERROR_NOT_FILENAME;
+        }
+        std::string target = FromAnsi(entry.linkTarget);
+        for (int tries = 0; tries < 8; ++tries) {
+            temp = TempName();
+            if (::symlinkat(target.c_str(), parent.get(), temp.c_str()) == 0) break;
+            if (errno != EEXIST) {
+                int32_t code = WriteErrorCode(errno);
+                fail(code, "> リンクを作成できません: "_ansi + shown);
+                return code;
+            }
+        }
+    } else if (entry.type == EntryType::Hardlink) {
+        std::vector<AnsiString> targetParts;
+        Fd targetFolder;
+        if (!SanitizePath(entry.linkTarget, true, targetParts) ||
+            OpenFolder(d.root.get(), targetParts, targetParts.size() - 1, false, targetFolder) != WalkResult::Ok) {
+            fail(ARC_ERROR_NOT_FILENAME, "> 展開先の外を指すリンクは作成しません: "_ansi + shown);
+            return ARC_ERROR_NOT_FILENAME;
+        }
+        std::string targetName = FromAnsi(targetParts.back());
+        struct stat st {};
+        if (::fstatat(targetFolder.get(), targetName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+            fail(ARC_ERROR_CANNOT_WRITE, "> リンク先のファイルがありません: "_ansi + shown);
+            return ARC_ERROR_CANNOT_WRITE;
+        }
+        for (int tries = 0; tries < 8; ++tries) {
+            temp = TempName();
+            if (::linkat(targetFolder.get(), targetName.c_str(), parent.get(), temp.c_str(), 0) == 0) break;
+            if (errno != EEXIST) {
+                int32_t code = WriteErrorCode(errno);
+                fail(code, "> リンクを作成できません: "_ansi + shown);
+                return code;
+            }
+        }
+    }
+    if (!temp.empty()) {
+        if (::renameat(parent.get(), temp.c_str(), parent.get(), name.c_str()) != 0) {
+            int32_t code = WriteErrorCode(errno);
+            ::unlinkat(parent.get(), temp.c_str(), 0);
+            fail(code, "> リンクを作成できません: "_ansi + shown);
+            return code;
+        }
+        if (entry.type == EntryType::Symlink && entry.hasMtime) {
+            struct timespec times[2] = {ToTimespec(entry.hasAtime, entry.atime, entry.atimeNsec),
+                                        ToTimespec(true, entry.mtime, entry.mtimeNsec)};
+            ::utimensat(parent.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        }
+        FillProgressRecord(entry, destPath, 0, record);
+        if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
+            fail(ARC_ERROR_USER_CANCEL, {});
+            return ARC_ERROR_USER_CANCEL;
+        }
+        ++written_;
+        return ARC_OK;
+    }
+
+    // A regular file: written under a temporary name, renamed when complete.
+    Fd file;
+    for (int tries = 0; tries < 8 && !file; ++tries) {
+        temp = TempName();
+        file.reset(::openat(parent.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!file && errno != EEXIST) break;
+    }
+    if (!file) {
+        int32_t code = WriteErrorCode(errno);
+        fail(code, "> ファイルを作成できません: "_ansi + shown);
+        return code;
+    }
+    auto discard = [&](int32_t code, const AnsiString& message) {
+        file.reset();
+        ::unlinkat(parent.get(), temp.c_str(), 0);
+        fail(code, message);
+        return code;
+    };
+
+    int64_t written = 0, reported = 0;
+    FillProgressRecord(entry, destPath, 0, record);
+    if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
+    for (;;) {
+        const void* data = nullptr;
+        std::size_t size = 0;
+        int32_t code = source.readBlock(data, size);
+        if (code != ARC_OK) {
+            AnsiString why = source.lastMessage();
+            return discard(code, "> 展開できません: "_ansi + shown + (why.empty() ? AnsiString() : " (" + why + ")"));
+        }
+        if (size == 0) break;
+        if (!WriteAll(file.get(), data, size)) {
+            int32_t wcode = WriteErrorCode(errno);
+            return discard(wcode, (wcode == ARC_DISK_SPACE ? "> ディスクの空きが足りません: "_ansi : "> 書き込めません: "_ansi) + shown);
+        }
+        written += static_cast<int64_t>(size);
+        if (written - reported >= kProgressStep) {
+            reported = written;
+            FillProgressRecord(entry, destPath, written, record);
+            if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
+        }
+    }
+    if (entry.size >= 0 && written != entry.size)
+        return discard(ARC_ERROR_EOF, "> 書庫のデータが途中で終わっています: "_ansi + shown);
+
+    mode_t mode = entry.hasMode ? (entry.mode & 0777) : (entry.readOnly ? 0444 : 0666);
+    mode &= ~CurrentUmask();
+    ::fchmod(file.get(), mode);
+    struct timespec times[2] = {ToTimespec(entry.hasAtime, entry.atime, entry.atimeNsec),
+                                ToTimespec(entry.hasMtime, entry.mtime, entry.mtimeNsec)};
+    if (entry.hasMtime && !entry.hasAtime) times[0] = times[1];
+    ::futimens(file.get(), times);
+    int closeFd = file.release();
+    if (::close(closeFd) != 0) {
+        int32_t code = WriteErrorCode(errno);
+        ::unlinkat(parent.get(), temp.c_str(), 0);
+        fail(code, "> 書き込めません: "_ansi + shown);
+        return code;
+    }
+    EntryInfo done = entry;
+    if (done.size < 0) done.size = written;
+    FillProgressRecord(done, destPath, written, record);
+    if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
+        ::unlinkat(parent.get(), temp.c_str(), 0);
+        fail(ARC_ERROR_USER_CANCEL, {});
+        return ARC_ERROR_USER_CANCEL;
+    }
+    if (::renameat(parent.get(), temp.c_str(), parent.get(), name.c_str()) != 0) {
+        int32_t code = WriteErrorCode(errno);
+        ::unlinkat(parent.get(), temp.c_str(), 0);
+        fail(code, "> ファイルを置き換えられません: "_ansi + shown);
+        return code;
+    }
+    ++written_;
+    return ARC_OK;
+}
+
+int32_t SafeExtractor::test(const EntryInfo& entry, ArchiveSource& source) {
+    Impl& d = *impl_;
+    if (d.cancelled) return ARC_ERROR_USER_CANCEL;
+    if (entry.type != EntryType::File) return ARC_OK;
+    ArcProgressRecord record;
+    FillProgressRecord(entry, AnsiString(), 0, record);
+    if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
+        fail(ARC_ERROR_USER_CANCEL, {});
+        return ARC_ERROR_USER_CANCEL;
+    }
+    int64_t read = 0, reported = 0;
+    for (;;) {
+        const void* data = nullptr;
+        std::size_t size = 0;
+        int32_t code = source.readBlock(data, size);
+        if (code != ARC_OK) {
+            AnsiString why = source.lastMessage();
+            fail(code, "> 不正なデータです: "_ansi + entry.path + (why.empty() ? AnsiString() : " (" + why + ")"));
+            return code;
+        }
+        if (size == 0) break;
+        read += static_cast<int64_t>(size);
+        if (read - reported >= kProgressStep) {
+            reported = read;
+            FillProgressRecord(entry, AnsiString(), read, record);
+            if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
+                fail(ARC_ERROR_USER_CANCEL, {});
+                return ARC_ERROR_USER_CANCEL;
+            }
+        }
+    }
+    if (entry.size >= 0 && read != entry.size) {
+        fail(ARC_ERROR_EOF, "> 書庫のデータが途中で終わっています: "_ansi + entry.path);
+        return ARC_ERROR_EOF;
+    }
+    FillProgressRecord(entry, AnsiString(), read, record);
+    if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
+        fail(ARC_ERROR_USER_CANCEL, {});
+        return ARC_ERROR_USER_CANCEL;
+    }
+    return ARC_OK;
+}
+
+int32_t SafeExtractor::finish() {
+    Impl& d = *impl_;
+    // Deepest folders first, so that setting a parent's time is the last touch of that parent.
+    std::stable_sort(d.folders.begin(), d.folders.end(),
+                     [](const Impl::FolderFix& a, const Impl::FolderFix& b) { return a.parts.size() > b.parts.size(); });
+    for (const auto& fix : d.folders) {
+        Fd folder;
+        if (OpenFolder(d.root.get(), fix.parts, fix.parts.size(), false, folder) != WalkResult::Ok) continue;
+        const EntryInfo& e = fix.entry;
+        if (e.hasMode) ::fchmod(folder.get(), (e.mode & 0777 & ~CurrentUmask()) | 0700);
+        if (e.hasMtime) {
+            struct timespec times[2] = {ToTimespec(e.hasAtime, e.atime, e.atimeNsec),
+                                        ToTimespec(true, e.mtime, e.mtimeNsec)};
+            if (!e.hasAtime) times[0] = times[1];
+            ::futimens(folder.get(), times);
+        }
+    }
+    d.folders.clear();
+    return result();
+}
+
+}  // namespace norvex::modules

@@ -1,0 +1,94 @@
+// Writing entries into a destination folder without ever writing outside it.
+//
+// Rules the extractor keeps, whatever the archive says:
+//  - Leading separators and drive letters ("x:") are stripped; "." components are dropped; an entry
+//    with a ".." component is refused. Entry names are cp932 inside and converted to the host's UTF-8
+//    (FromAnsi) only at the file-system call.
+//  - Every folder on the way is opened with openat(O_NOFOLLOW | O_DIRECTORY) from the destination's
+//    descriptor, so a symbolic link (from the archive or already on disk) is never followed, and a
+//    file "through" a link is refused. A symbolic link entry is made only when its target is relative
+//    and stays inside the destination; hard links only to paths inside it; device files, fifos and
+//    sockets never.
+//  - A file is written under a temporary name in its own folder and renamed onto its real name when
+//    complete, so a failure never leaves a truncated file under the real name and never destroys the
+//    file it would have replaced. Times and permission bits (no set-id bits) are restored; folders
+//    get theirs in finish(), after their content is written.
+//  - Overwrite policy: ask ("上書き確認" through NvxWindow::ask: yes, no, yes to all, no to all,
+//    cancel), always, never, if newer. Without a window, "ask" keeps the existing file and the entry
+//    counts as left out (ARC_ERROR_ALREADY_EXIST), since nobody chose to skip it.
+//  - Progress: state ARCEXTRACT_INPROCESS with a filled ArcProgressRecord at the start of each entry,
+//    at least every 64 KiB written and at its end (written == size). A non-zero answer stops at once:
+//    the partial file is removed and ARC_ERROR_USER_CANCEL is returned.
+//  - An entry left out for a reason the user did not choose (refused path, write error, CRC error)
+//    makes result() a failure code; entries the user skipped (no, never, if newer, masks) do not.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archivers/ArchiverAbi.h"
+#include "modules/common/ArchiveSource.h"
+#include "modules/common/CommandLine.h"
+
+namespace norvex::modules {
+
+// How the host listens: the window of the call and the optional callback of SetOwnerWindowEx
+// (a callback answering 0 stops like a non-zero window answer).
+struct ProgressSink {
+    NvxWindow* window = nullptr;
+    ARCHIVERPROC callback = nullptr;
+    ARC_ENUM_MEMBERS_PROC enumProc = nullptr;  // SetEnumMembersProc64: told of each entry, false stops
+    // Sends one progress record; true = go on, false = the host asked to stop.
+    bool send(uint32_t state, const ArcProgressRecord& record) const;
+    // Asks the overwrite question; ARC_ANSWER_*, or 0 when nobody can be asked.
+    int32_t askOverwrite(const AnsiString& path) const;
+};
+
+class SafeExtractor {
+public:
+    SafeExtractor(ProgressSink sink, AnsiString destination, ExtractOptions options);
+    ~SafeExtractor();
+    SafeExtractor(const SafeExtractor&) = delete;
+    SafeExtractor& operator=(const SafeExtractor&) = delete;
+
+    // Creates the destination folder (with its parents) when missing and opens it. ARC_OK or
+    // ARC_ERROR_MAKEDIRECTORY.
+    int32_t open();
+
+    // Writes one entry, reading its data from source. Returns ARC_OK when written or skipped by
+    // choice; ARC_ERROR_USER_CANCEL to stop everything; another failure code when the entry was left
+    // out (remembered for result(); the caller goes on with the next entry unless source.fatal()).
+    int32_t extract(const EntryInfo& entry, ArchiveSource& source);
+
+    // Reads an entry's data to its end without writing (testing); progress and cancel as extract().
+    int32_t test(const EntryInfo& entry, ArchiveSource& source);
+
+    // Records a failure found outside extract() (a broken header, say).
+    void fail(int32_t code, const AnsiString& message);
+
+    // Applies the folders' times and modes. Returns result().
+    int32_t finish();
+
+    // ARC_OK, ARC_ERROR_USER_CANCEL after a cancel, else the first failure code seen.
+    int32_t result() const;
+    // The Japanese log text of the run (cp932, one line per "\r\n"), for the command's output buffer.
+    const AnsiString& log() const { return log_; }
+    // Entries written (files, folders and links).
+    uint64_t written() const { return written_; }
+
+    // The components (cp932) of the relative path an entry is written to; false when the entry is
+    // refused (a ".." component, or nothing left). useFolders false keeps only the file name.
+    static bool SanitizePath(std::string_view entryPath, bool useFolders, std::vector<AnsiString>& parts);
+
+private:
+    struct Impl;
+    Impl* impl_;
+    AnsiString log_;
+    uint64_t written_ = 0;
+};
+
+// The code of an errno value met while writing: ENOSPC / EDQUOT give ARC_DISK_SPACE, EROFS
+// ARC_READ_ONLY, ENAMETOOLONG ARC_ERROR_LONG_FILE_NAME, others ARC_ERROR_CANNOT_WRITE.
+int32_t WriteErrorCode(int err);
+
+}  // namespace norvex::modules
