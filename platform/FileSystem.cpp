@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,7 +33,7 @@ uint32_t AttrFromStat(const struct stat& st, std::string_view name) {
     else if (st.st_gid == getegid()) writable = st.st_mode & S_IWGRP;
     else writable = st.st_mode & S_IWOTH;
     if (!writable) attr |= faReadOnly;
-    if (!name.empty() && name[0] == '.') attr |= faHidden;
+    if (!name.empty() && name[0] == '.' && name != "." && name != "..") attr |= faHidden;
     return attr;
 }
 
@@ -268,6 +269,27 @@ struct TFindState {
 
 TSearchRec::~TSearchRec() { FindClose(*this); }
 
+TSearchRec::TSearchRec(TSearchRec&& other) noexcept
+    : Name(std::move(other.Name)), Attr(other.Attr), Size(other.Size), LastWriteTime(other.LastWriteTime),
+      LastAccessTime(other.LastAccessTime), CreationTime(other.CreationTime), FindHandle(other.FindHandle) {
+    other.FindHandle = nullptr;
+}
+
+TSearchRec& TSearchRec::operator=(TSearchRec&& other) noexcept {
+    if (this != &other) {
+        FindClose(*this);
+        Name = std::move(other.Name);
+        Attr = other.Attr;
+        Size = other.Size;
+        LastWriteTime = other.LastWriteTime;
+        LastAccessTime = other.LastAccessTime;
+        CreationTime = other.CreationTime;
+        FindHandle = other.FindHandle;
+        other.FindHandle = nullptr;
+    }
+    return *this;
+}
+
 namespace {
 
 bool MaskMatches(const std::vector<uint16_t>& name, const std::vector<uint16_t>& mask) {
@@ -380,6 +402,8 @@ bool EmptyFolder(int fd) {
         }
         if (S_ISDIR(st.st_mode)) {
             const int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            // A read-only folder would keep its entries: it is going away, so open it up first.
+            if (child >= 0 && (st.st_mode & S_IRWXU) != S_IRWXU) fchmod(child, (st.st_mode & 07777) | S_IRWXU);
             if (child < 0 || !EmptyFolder(child) || unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) ok = false;
         } else if (unlinkat(fd, name.c_str(), 0) != 0) {
             ok = false;
@@ -400,6 +424,7 @@ bool DeleteTree(const AnsiString& path) {
     if (!S_ISDIR(st.st_mode)) return unlink(host.c_str()) == 0;  // a file, or a link to a folder
     const int fd = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
+    if ((st.st_mode & S_IRWXU) != S_IRWXU) fchmod(fd, (st.st_mode & 07777) | S_IRWXU);
     const bool emptied = EmptyFolder(fd);
     return rmdir(host.c_str()) == 0 && emptied;
 }
@@ -429,6 +454,11 @@ void CopyTimes(const struct stat& st, const std::string& path) {
 }
 
 bool CopyRegular(const std::string& from, const std::string& to, const struct stat& st, bool failIfExists) {
+    struct stat target {};
+    if (stat(to.c_str(), &target) == 0 && target.st_dev == st.st_dev && target.st_ino == st.st_ino) {
+        errno = failIfExists ? EEXIST : EINVAL;  // truncating the target would destroy the source
+        return false;
+    }
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);

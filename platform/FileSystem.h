@@ -88,6 +88,8 @@ struct TSearchRec {
     TSearchRec() = default;
     TSearchRec(const TSearchRec&) = delete;             // the handle has one owner
     TSearchRec& operator=(const TSearchRec&) = delete;
+    TSearchRec(TSearchRec&& other) noexcept;           // moves the handle along
+    TSearchRec& operator=(TSearchRec&& other) noexcept;
     ~TSearchRec();                                      // closes a handle left open
 };
 
@@ -115,8 +117,8 @@ bool ForceDirectories(const AnsiString& path);
 bool RemoveDir(const AnsiString& path);
 // Deletes a file (or a symbolic link itself); never a folder.
 bool DeleteFile(const AnsiString& path);
-// Deletes a folder with everything in it. Symbolic links inside are removed as links and never
-// followed; when path itself is a symbolic link, only the link is removed.
+// Deletes a folder with everything in it, read-only folders included. Symbolic links inside are
+// removed as links and never followed; when path itself is a symbolic link, only the link is removed.
 bool DeleteTree(const AnsiString& path);
 // Renames within one file system. Never replaces an existing target.
 bool RenameFile(const AnsiString& from, const AnsiString& to);
@@ -125,7 +127,7 @@ bool RenameFile(const AnsiString& from, const AnsiString& to);
 // source.
 bool MoveFile(const AnsiString& from, const AnsiString& to);
 // Copies one file with its mode and times. With failIfExists, an existing target is left alone and
-// the copy fails.
+// the copy fails. A file is never copied onto itself.
 bool CopyFile(const AnsiString& from, const AnsiString& to, bool failIfExists);
 
 // Creates a new file holding data. Returns 0, EEXIST when the name exists (which is left alone), or

@@ -74,6 +74,7 @@ TEST(FileSystemAttributes, ReflectTheModesAndNames) {
     EXPECT_EQ(FileGetAttr(m.root + "/.cache"), faDirectory | faHidden);
     EXPECT_EQ(FileGetAttr(m.root + "/missing"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(FileGetAttr(""), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(FileGetAttr(m.root + "/sub/.."), faDirectory);  // "." and ".." are not hidden names
 
     ASSERT_EQ(symlink((m.dir / "sub").c_str(), (m.dir / "link").c_str()), 0);
     ASSERT_EQ(symlink("nowhere", (m.dir / "dangling").c_str()), 0);
@@ -243,6 +244,7 @@ TEST(FileSystemDelete, DeleteTreeNeverFollowsALinkOut) {
     ASSERT_EQ(symlink((dir / "outside").c_str(), (dir / "tree/a/out").c_str()), 0);
     ASSERT_EQ(symlink((dir / "outside/keep.txt").c_str(), (dir / "tree/f").c_str()), 0);
     chmod((dir / "tree/a/b/c.txt").c_str(), 0444);
+    chmod((dir / "tree/a/b").c_str(), 0555);
     EXPECT_TRUE(DeleteTree(ToAnsi(dir / "tree")));
     EXPECT_FALSE(DirectoryExists(ToAnsi(dir / "tree")));
     EXPECT_EQ(ReadFile(dir / "outside/keep.txt"), "keep");
@@ -276,6 +278,8 @@ TEST(FileSystemMove, RenameAndMoveNeverReplace) {
     EXPECT_EQ(ReadFile(dir / "b"), "B");
     EXPECT_TRUE(CopyFile(root + "/c", root + "/b", false));
     EXPECT_EQ(ReadFile(dir / "b"), "A");
+    EXPECT_FALSE(CopyFile(root + "/c", root + "/./c", false));  // never truncates its own source
+    EXPECT_EQ(ReadFile(dir / "c"), "A");
 
     EXPECT_EQ(WriteNewFile(root + "/b", "new"), EEXIST);
     EXPECT_EQ(ReadFile(dir / "b"), "A");
