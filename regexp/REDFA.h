@@ -1,0 +1,78 @@
+// TRE_DFA: the deterministic automaton, built whole at compile time by subset construction, plus
+// the lookup tables the matcher walks.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "regexp/RENFA.h"
+#include "regexp/RENFAStateSet.h"
+
+namespace norvex {
+
+struct TRE_DFATransition {
+    REChar CharBegin;
+    REChar CharEnd;
+    int TransitTo;
+};
+
+struct TRE_DFAState {
+    std::unique_ptr<TRE_NFAStateSet> StateSet;  // released once the automaton is complete
+    bool Visited = false;
+    bool Accepted = false;
+    std::vector<TRE_DFATransition> Next;  // disjoint, sorted by CharBegin
+    int LineHeadNext = -1;                // the state reached on CONST_LINEHEAD, or -1
+    int LineTailNext = -1;                // the state reached on CONST_LINETAIL, or -1
+};
+
+class TRE_DFA {
+public:
+    explicit TRE_DFA(const TRE_NFA& nfa);
+
+    // Builds every state. Raises ERegExpParser (pattern too complex) past MaxStates states or
+    // MaxSetBytes bytes of NFA state sets, which bounds the time and memory a pattern may take.
+    void Run();
+
+    // The state reached from s on c, or -1 (sorted walk that stops at the first higher range).
+    int NextState(int s, REChar c) const;
+    // Fast lookups for the matcher: a single-byte code, and a double-byte code (>= 0x100).
+    int ByteNext(int s, unsigned char b) const {
+        return FByteTable[static_cast<std::size_t>(s) * FClassCount + FByteClass[b]];
+    }
+    int WideNext(int s, REChar c) const {
+        const TRE_DFATransition* t = FWide.data() + FWideBegin[static_cast<std::size_t>(s)];
+        const TRE_DFATransition* end = FWide.data() + FWideBegin[static_cast<std::size_t>(s) + 1];
+        for (; t != end && c >= t->CharBegin; ++t)
+            if (c <= t->CharEnd) return t->TransitTo;
+        return -1;
+    }
+
+    std::vector<TRE_DFAState> StateList;
+    int InitialState = 0;
+    bool LHeadFound = false;
+    bool LTailFound = false;
+
+    static constexpr std::size_t MaxStates = 10000;
+    static constexpr std::size_t MaxSetBytes = std::size_t(32) << 20;
+
+private:
+    void CloseSet(TRE_NFAStateSet& set) const;
+    int Register(std::unique_ptr<TRE_NFAStateSet> set);
+    void ExpandState(int index);
+    void BuildTables();
+
+    const TRE_NFA* FNFA;
+    std::vector<std::pair<std::size_t, int>> FHashIndex;  // construction only: hash buckets
+    std::vector<int> FBucketHead;
+    std::size_t FSetBytes = 0;
+
+    std::array<std::uint8_t, 256> FByteClass{};
+    std::size_t FClassCount = 1;
+    std::vector<int> FByteTable;
+    std::vector<TRE_DFATransition> FWide;
+    std::vector<std::size_t> FWideBegin;
+};
+
+}  // namespace norvex
