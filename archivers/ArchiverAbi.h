@@ -188,6 +188,18 @@ typedef int32_t  (*ARC_GET_ARCHIVE_TYPE)(const char* path);
 typedef ARC_BOOL (*ARC_SET_ENUM_MEMBERS_PROC64)(ARC_ENUM_MEMBERS_PROC proc, uint32_t structSize);
 typedef ARC_BOOL (*ARC_CLEAR_ENUM_MEMBERS_PROC64)(void);
 
+/* The YZ1 family's password entries, prefix + "PasswordDialog" and prefix + "SetDefaultPassword":
+ * the dialog writes a NUL-terminated password into buffer and answers 0 or more, or a negative value
+ * when the user gave none. */
+typedef int32_t  (*ARC_PASSWORD_DIALOG)(NvxWindow* window, char* buffer, uint32_t size);
+typedef int32_t  (*ARC_SET_DEFAULT_PASSWORD)(HARC harc, const char* password);
+#define ARC_SUFFIX_PASSWORD_DIALOG         "PasswordDialog"
+#define ARC_SUFFIX_SET_DEFAULT_PASSWORD    "SetDefaultPassword"
+
+/* The member record handed to the SetEnumMembersProc64 callback is an ArcProgressRecord (its size,
+ * 1094, is the value the host passes as structSize). */
+#define ARC_ENUM_MEMBER_RECORD_SIZE        1094
+
 /* Suffixes, in the order of the binding's entry fields. */
 #define ARC_SUFFIX_OPEN_ARCHIVE            "OpenArchive"
 #define ARC_SUFFIX_CLOSE_ARCHIVE           "CloseArchive"

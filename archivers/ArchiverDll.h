@@ -1,0 +1,179 @@
+// Bindings of the archiver modules: one object per module of the family, which loads the module on
+// first need, resolves each entry the first time it is called, keeps what it found, and turns the
+// module's entry records into the extended record TArchiveEntryInfo.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "archivers/ArchiverAbi.h"
+#include "archivers/ArchiverErrors.h"
+#include "platform/AnsiString.h"
+#include "platform/ModuleLoader.h"
+
+namespace norvex {
+
+#pragma pack(push, 1)
+// The entry record of the module followed by the times and the 64-bit sizes (598 bytes). Times are
+// FILETIME values (100 ns since 1601, UTC).
+struct TArchiveEntryInfo {
+    ArcEntryRecord entry;     //   0
+    uint64_t lastWriteTime;   // 558
+    uint64_t lastAccessTime;  // 566
+    uint64_t creationTime;    // 574
+    uint64_t originalSize;    // 582
+    uint64_t compressedSize;  // 590
+};
+#pragma pack(pop)
+static_assert(sizeof(TArchiveEntryInfo) == 598, "extended entry record is 598 bytes");
+static_assert(offsetof(TArchiveEntryInfo, lastWriteTime) == 558);
+static_assert(offsetof(TArchiveEntryInfo, lastAccessTime) == 566);
+static_assert(offsetof(TArchiveEntryInfo, creationTime) == 574);
+static_assert(offsetof(TArchiveEntryInfo, originalSize) == 582);
+static_assert(offsetof(TArchiveEntryInfo, compressedSize) == 590);
+
+// The twenty entries of a binding, in the order of its fields.
+enum TArcEntry {
+    aeCommand,
+    aeOpenArchive,
+    aeCloseArchive,
+    aeFindFirst,
+    aeFindNext,
+    aeGetArcOriginalSize,
+    aeSetBackGroundMode,
+    aeGetBackGroundMode,
+    aeExtractMem,
+    aeCheckArchive,
+    aeSetOwnerWindowEx,
+    aeKillOwnerWindowEx,
+    aeGetWriteTimeEx,
+    aeGetCreateTimeEx,
+    aeGetAccessTimeEx,
+    aeGetOriginalSizeEx,
+    aeGetCompressedSizeEx,
+    aeGetArchiveType,
+    aeSetEnumMembersProc64,
+    aeClearEnumMembersProc64,
+    aeEntryCount
+};
+
+// The suffix of an entry ("" for the command function, which is the prefix alone).
+const char* ArcEntrySuffix(TArcEntry entry);
+
+// A DOS date and time, read as local time, as a UTC FILETIME. Both halves 0 give 0. False when the
+// stamp is not a valid date.
+bool DosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, uint64_t& fileTime);
+
+// Entry points and the calling wrappers. An empty entry field means "not resolved yet"; this base
+// calls what the fields hold, and the derived bindings fill them.
+class TCustomArchiverDll {
+public:
+    TCustomArchiverDll() = default;
+    TCustomArchiverDll(const TCustomArchiverDll&) = delete;
+    TCustomArchiverDll& operator=(const TCustomArchiverDll&) = delete;
+    virtual ~TCustomArchiverDll() = default;
+
+    virtual void Load() = 0;
+    // Forgets every resolved entry.
+    virtual void Unload();
+
+    // Runs a command line. The archive name is for the bindings that need it, never passed on. A
+    // size of 0 passes no buffer; a negative size is refused with std::out_of_range.
+    virtual int Command(NvxWindow* window, const AnsiString& archiveName, const AnsiString& cmdLine,
+                        char* output, int size);
+    virtual int PackCommand(NvxWindow* window, const AnsiString& archiveName, const AnsiString& cmdLine,
+                            char* output, int size);
+    // The module's raw BOOL (the ZIP check tells positive answers from negative ones).
+    virtual int CheckArchive(const AnsiString& path, int mode);
+    virtual int CloseArchive(HARC harc);
+    virtual int ExtractMem(NvxWindow* window, const AnsiString& cmdLine, void* buffer, uint32_t size,
+                           int64_t* time, uint16_t* attribute, uint32_t* written);
+    virtual int FindFirst(HARC harc, const AnsiString& wildName, TArchiveEntryInfo* info);
+    virtual int FindNext(HARC harc, TArchiveEntryInfo* info);
+    virtual int GetArcOriginalSize(HARC harc);
+    virtual bool SetBackGroundMode(bool background);
+    virtual bool GetBackGroundMode();
+    virtual bool KillOwnerWindowEx(NvxWindow* window);
+    virtual HARC OpenArchive(NvxWindow* window, const AnsiString& path, uint32_t mode);
+    virtual bool SetOwnerWindowEx(NvxWindow* window, ARCHIVERPROC callback);
+    virtual bool GetWriteTimeEx(HARC harc, uint64_t* fileTime);
+    virtual bool GetCreateTimeEx(HARC harc, uint64_t* fileTime);
+    virtual bool GetAccessTimeEx(HARC harc, uint64_t* fileTime);
+    virtual bool GetOriginalSizeEx(HARC harc, int64_t* size);
+    virtual bool GetCompressedSizeEx(HARC harc, int64_t* size);
+    virtual int GetArchiveType(const AnsiString& path);
+    virtual bool SetEnumMembersProc64(ARC_ENUM_MEMBERS_PROC proc, uint32_t structSize);
+    virtual bool ClearEnumMembersProc64();
+
+    void* Entry(TArcEntry e) const { return FEntries[e]; }
+
+protected:
+    // Calls a required entry; an empty field here means a derived binding let it through unresolved.
+    template <typename F>
+    F Required(TArcEntry e) const;
+    // After a successful find: times and 64-bit sizes from the optional entries, else from the record.
+    void FillExtendedRecord(HARC harc, TArchiveEntryInfo* info);
+
+    void* FEntries[aeEntryCount] = {};
+};
+
+// A binding of one module of the family: the module handle, the description used in messages, the
+// DLL name and the entry prefix.
+class TArchiverDll : public TCustomArchiverDll {
+public:
+    // Loads nothing.
+    TArchiverDll(AnsiString description, AnsiString dllName, AnsiString prefix);
+    ~TArchiverDll() override;
+
+    // Loads the module when it is not loaded; ENoArchiverDLL when it cannot be.
+    void Load() override;
+    // Forgets every entry, then frees the module.
+    void Unload() override;
+
+    int Command(NvxWindow* window, const AnsiString& archiveName, const AnsiString& cmdLine, char* output,
+                int size) override;
+    int CheckArchive(const AnsiString& path, int mode) override;
+    int CloseArchive(HARC harc) override;
+    int ExtractMem(NvxWindow* window, const AnsiString& cmdLine, void* buffer, uint32_t size, int64_t* time,
+                   uint16_t* attribute, uint32_t* written) override;
+    int FindFirst(HARC harc, const AnsiString& wildName, TArchiveEntryInfo* info) override;
+    int FindNext(HARC harc, TArchiveEntryInfo* info) override;
+    int GetArcOriginalSize(HARC harc) override;
+    bool SetBackGroundMode(bool background) override;
+    bool GetBackGroundMode() override;
+    bool KillOwnerWindowEx(NvxWindow* window) override;
+    HARC OpenArchive(NvxWindow* window, const AnsiString& path, uint32_t mode) override;
+    bool SetOwnerWindowEx(NvxWindow* window, ARCHIVERPROC callback) override;
+    bool GetWriteTimeEx(HARC harc, uint64_t* fileTime) override;
+    bool GetCreateTimeEx(HARC harc, uint64_t* fileTime) override;
+    bool GetAccessTimeEx(HARC harc, uint64_t* fileTime) override;
+    bool GetOriginalSizeEx(HARC harc, int64_t* size) override;
+    bool GetCompressedSizeEx(HARC harc, int64_t* size) override;
+    int GetArchiveType(const AnsiString& path) override;
+    bool SetEnumMembersProc64(ARC_ENUM_MEMBERS_PROC proc, uint32_t structSize) override;
+    bool ClearEnumMembersProc64() override;
+
+    ModuleHandle Handle() const { return FHandle; }
+    const AnsiString& Description() const { return FDescription; }
+    const AnsiString& DllName() const { return FDllName; }
+    const AnsiString& Prefix() const { return FPrefix; }
+
+protected:
+    // Resolves an entry into its field once: prefix + suffix. A missing entry raises EEntryNotFound
+    // when raise is set, else reports false.
+    bool Resolve(TArcEntry e, bool raise);
+    // Looks an entry of any name up in the loaded module, raising like Resolve when asked; the result
+    // is not kept (for entries outside the twenty fields).
+    void* ResolveExtra(const AnsiString& name, bool raise);
+    // The one place that asks the module for a name (the tests count the calls).
+    virtual void* LookupEntry(ModuleHandle module, const char* name);
+
+private:
+    [[noreturn]] void RaiseEntryNotFound(const AnsiString& name);
+
+    ModuleHandle FHandle = nullptr;
+    AnsiString FDescription;
+    AnsiString FDllName;
+    AnsiString FPrefix;
+};
+
+}  // namespace norvex

@@ -1,0 +1,26 @@
+// The RAR driver (UNRAR32.DLL): extraction only.
+#pragma once
+#include "archivers/Archives.h"
+
+namespace norvex {
+
+class TRar32 : public TArchiver {
+public:
+    static void LoadDLL();
+    static void FreeDLL();
+    static bool CheckFile(const AnsiString& name);
+
+    TCustomArchiverDll* Dll() override;
+    void EnsureDLL() override { LoadDLL(); }
+
+    AnsiString BuildExtractCommand(const AnsiString& name, const TArchiverOptions& options, const AnsiString& folder,
+                                   const TFileList& files, bool useResponseFile) override;
+    AnsiString BuildMemExtractCommand(const AnsiString& name, const TArchiverOptions& options,
+                                      const AnsiString& entryName) override;
+
+private:
+    AnsiString BuildRarCommand(const AnsiString& word, const AnsiString& name, const TArchiverOptions& o,
+                               const AnsiString& folder, const TFileList& files, bool useResponseFile);
+};
+
+}  // namespace norvex
