@@ -1,0 +1,63 @@
+// TAR32.DLL (prefix "Tar"): tar, tar.gz and tar.bz2 listing, testing and extraction over libarchive,
+// and GetArchiveType: 1 tar, 2 tar.gz, 3 tar.Z, 4 gz, 5 Z, 6 tar.bz2, 7 bz2, 8 another compressed
+// tar (xz, lzma, zstd), 0 none of these.
+#include <archive.h>
+#include <archive_entry.h>
+
+#include "modules/common/ArchiverModule.h"
+#include "modules/common/LibarchiveSource.h"
+#include "platform/AnsiCodec.h"
+
+namespace norvex::modules {
+namespace {
+
+class TarModule : public ArchiverModule {
+public:
+    SwitchDialect dialect() const override { return SwitchDialect::Tar; }
+
+    int32_t openSource(const AnsiString& path, const SourceContext& context,
+                       std::unique_ptr<ArchiveSource>& out) override {
+        LibarchiveOptions options;
+        options.formats = FormatTar;
+        std::unique_ptr<LibarchiveSource> source;
+        int32_t code = LibarchiveSource::Open(path, options, context, source);
+        if (code == ARC_OK) out = std::move(source);
+        return code;
+    }
+
+    int32_t archiveType(const AnsiString& path) override {
+        Utf8LocaleScope scope;
+        struct archive* a = archive_read_new();
+        if (!a) return 0;
+        archive_read_support_format_tar(a);
+        archive_read_support_format_raw(a);
+        archive_read_support_filter_gzip(a);
+        archive_read_support_filter_bzip2(a);
+        archive_read_support_filter_compress(a);
+        archive_read_support_filter_xz(a);
+        archive_read_support_filter_lzma(a);
+        archive_read_support_filter_zstd(a);
+        int32_t type = 0;
+        struct archive_entry* e = nullptr;
+        if (archive_read_open_filename(a, FromAnsi(path).c_str(), 64 * 1024) == ARCHIVE_OK &&
+            archive_read_next_header(a, &e) >= ARCHIVE_WARN) {
+            bool isTar = (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
+            switch (archive_filter_code(a, 0)) {
+            case ARCHIVE_FILTER_NONE: type = isTar ? 1 : 0; break;
+            case ARCHIVE_FILTER_GZIP: type = isTar ? 2 : 4; break;
+            case ARCHIVE_FILTER_COMPRESS: type = isTar ? 3 : 5; break;
+            case ARCHIVE_FILTER_BZIP2: type = isTar ? 6 : 7; break;
+            default: type = isTar ? 8 : 0; break;
+            }
+        }
+        archive_read_free(a);
+        return type;
+    }
+};
+
+TarModule g_tarModule;
+
+}  // namespace
+}  // namespace norvex::modules
+
+NORVEX_EXPORT_ARCHIVER_MODULE(Tar, ::norvex::modules::g_tarModule)

@@ -1,0 +1,334 @@
+// Packing into LZH archives. Tested by LhaPackTest.
+#include "modules/unlha32/LhaPacker.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "modules/lzh/LzhArchiveWriter.h"
+#include "modules/unlha32/LzhSource.h"
+#include "platform/AnsiCodec.h"
+
+namespace norvex::modules {
+
+using namespace norvex::literals;
+
+namespace {
+
+struct PackItem {
+    std::string hostPath;   // UTF-8
+    AnsiString name;        // entry path, cp932, "\\"-separated
+    bool isDirectory = false;
+    int64_t mtime = 0;
+    uint16_t mode = 0644;
+    int64_t size = 0;
+};
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : fd_(fd) {}
+    ~FdCloser() {
+        if (fd_ >= 0) close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Separators to "\\" (whole characters) and no leading or trailing ones: the form names are compared in.
+AnsiString NormalizeName(std::string_view path) {
+    AnsiString out;
+    for (std::size_t i = 0; i < path.size();) {
+        const std::size_t n = AnsiCharLength(path, i);
+        if (n == 1 && (path[i] == '/' || path[i] == '\\')) {
+            if (!out.empty() && !AnsiEndsWithSeparator(out)) out.push_back('\\');
+        } else {
+            out.append(path.substr(i, n));
+        }
+        i += n;
+    }
+    while (!out.empty() && AnsiEndsWithSeparator(out)) out.pop_back();
+    return out;
+}
+
+// Strips trailing separators (whole characters).
+AnsiString WithoutTrailingSeparators(AnsiString s) {
+    while (s.size() > 1 && AnsiEndsWithSeparator(s)) s.pop_back();
+    return s;
+}
+
+// The entry name of a path given on the command line: relative to base when inside it, else its
+// own name.
+AnsiString EntryNameFor(const AnsiString& path, const AnsiString& base) {
+    const AnsiString p = WithoutTrailingSeparators(path);
+    if (!base.empty() && p.size() > base.size() && p.compare(0, base.size(), base) == 0 &&
+        (p[base.size()] == '/' || p[base.size()] == '\\' || AnsiEndsWithSeparator(base))) {
+        return NormalizeName(std::string_view(p).substr(base.size()));
+    }
+    const std::size_t sep = AnsiLastDelimiter(p, "/\\");
+    AnsiString name = sep == std::string::npos ? p : p.substr(sep + 1);
+    if (name.empty() || name == "." || name == "..") {
+        // "dir/.." and the like: name it after the folder it really is.
+        char* real = realpath(FromAnsi(p).c_str(), nullptr);
+        if (real) {
+            const std::string r(real);
+            free(real);
+            const std::size_t slash = r.find_last_of('/');
+            name = ToAnsi(slash == std::string::npos ? r : r.substr(slash + 1));
+        }
+    }
+    return NormalizeName(name);
+}
+
+PackItem ItemFromStat(std::string host, AnsiString name, const struct stat& st) {
+    PackItem item;
+    item.hostPath = std::move(host);
+    item.name = std::move(name);
+    item.isDirectory = S_ISDIR(st.st_mode);
+    item.mtime = st.st_mtim.tv_sec;
+    item.mode = static_cast<uint16_t>(st.st_mode & 07777);
+    item.size = item.isDirectory ? 0 : st.st_size;
+    return item;
+}
+
+struct Collector {
+    std::vector<PackItem> items;
+    std::set<AnsiString> names;
+    dev_t skipDev = 0;
+    ino_t skipIno = 0;
+    bool haveSkip = false;
+    AnsiString* log = nullptr;
+
+    void add(PackItem item) {
+        if (item.name.empty() || !names.insert(item.name).second) return;
+        items.push_back(std::move(item));
+    }
+
+    // Adds a folder's contents below it. Symbolic links to files are packed as the file; links to
+    // folders are not followed (they could loop), and other special files are left out.
+    void addTree(const std::string& host, const AnsiString& name) {
+        DIR* dir = opendir(host.c_str());
+        if (!dir) {
+            *log += "> フォルダを読めません: "_ansi + ToAnsi(host) + "\r\n";
+            return;
+        }
+        std::vector<std::string> children;
+        while (dirent* d = readdir(dir)) {
+            const std::string child = d->d_name;
+            if (child != "." && child != "..") children.push_back(child);
+        }
+        closedir(dir);
+        std::sort(children.begin(), children.end());
+        for (const std::string& child : children) {
+            const std::string childHost = host + "/" + child;
+            const AnsiString childName = name.empty() ? ToAnsi(child) : name + "\\" + ToAnsi(child);
+            struct stat lst {};
+            if (lstat(childHost.c_str(), &lst) != 0) continue;
+            struct stat st = lst;
+            if (S_ISLNK(lst.st_mode) && (stat(childHost.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) {
+                *log += "> リンクのため格納しません: "_ansi + childName + "\r\n";
+                continue;
+            }
+            if (haveSkip && st.st_dev == skipDev && st.st_ino == skipIno) continue;
+            if (S_ISDIR(st.st_mode)) {
+                add(ItemFromStat(childHost, childName, st));
+                addTree(childHost, childName);
+            } else if (S_ISREG(st.st_mode)) {
+                add(ItemFromStat(childHost, childName, st));
+            } else {
+                *log += "> 特殊なファイルのため格納しません: "_ansi + childName + "\r\n";
+            }
+        }
+    }
+};
+
+int32_t WriterFailure(lzh::WriteStatus status, int err) {
+    switch (status) {
+    case lzh::WriteStatus::ReadError: return ARC_ERROR_CANNOT_READ;
+    case lzh::WriteStatus::WriteError: return WriteErrorCode(err);
+    case lzh::WriteStatus::Cancelled: return ARC_ERROR_USER_CANCEL;
+    case lzh::WriteStatus::TooLarge: return ARC_ERROR_NOT_SUPPORT;
+    case lzh::WriteStatus::NameTooLong: return ARC_ERROR_LONG_FILE_NAME;
+    case lzh::WriteStatus::Ok: break;
+    }
+    return ARC_OK;
+}
+
+mode_t CurrentUmask() {
+    // Read without changing it: umask() would race with other threads.
+    mode_t mask = 022;
+    if (FILE* f = fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (fgets(line, sizeof line, f))
+            if (std::string_view(line).substr(0, 6) == "Umask:") mask = static_cast<mode_t>(strtoul(line + 6, nullptr, 8));
+        fclose(f);
+    }
+    return mask;
+}
+
+// Writes the new archive into tmpFd: kept entries of the old one, then the new items.
+int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryHeader>& kept,
+                     const std::vector<PackItem>& items, const PackOptions& options, const AnsiString& archive,
+                     const ProgressSink& sink, AnsiString& log) {
+    lzh::LzhArchiveWriter writer(tmpFd, options.method);
+    for (const lzh::LzhEntryHeader& h : kept) {
+        const lzh::WriteStatus st = writer.CopyEntry(old->fd(), h);
+        if (st != lzh::WriteStatus::Ok) return WriterFailure(st, errno);
+    }
+    for (const PackItem& item : items) {
+        lzh::EntryMeta meta;
+        meta.path = item.name;
+        meta.mtime = item.mtime;
+        meta.mode = item.mode;
+        EntryInfo info;
+        info.path = item.name;
+        info.type = item.isDirectory ? EntryType::Directory : EntryType::File;
+        info.size = item.size;
+        info.hasMtime = true;
+        info.mtime = item.mtime;
+        info.method = item.isDirectory ? "-lhd-" : lzh::MethodName(options.method);
+        ArcProgressRecord record;
+        FillProgressRecord(info, archive, 0, record);
+        if (!sink.send(ARCEXTRACT_INPROCESS, record)) return ARC_ERROR_USER_CANCEL;
+
+        if (item.isDirectory) {
+            const lzh::WriteStatus st = writer.AddDirectory(meta);
+            if (st != lzh::WriteStatus::Ok) return WriterFailure(st, errno);
+            continue;
+        }
+        const int in = open(item.hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) {
+            log += "> ファイルを開けません: "_ansi + ToAnsi(item.hostPath) + "\r\n";
+            return errno == ENOENT ? ARC_NOT_EXIST : ARC_ERROR_CANNOT_READ;
+        }
+        FdCloser inCloser(in);
+        int64_t lastReport = 0;
+        bool cancelled = false;
+        const lzh::WriteStatus st = writer.AddFile(meta, in, [&](uint64_t done) {
+            if (static_cast<int64_t>(done) - lastReport < 64 * 1024) return true;
+            lastReport = static_cast<int64_t>(done);
+            FillProgressRecord(info, archive, lastReport, record);
+            cancelled = !sink.send(ARCEXTRACT_INPROCESS, record);
+            return !cancelled;
+        });
+        const int err = errno;
+        if (st != lzh::WriteStatus::Ok) {
+            if (st == lzh::WriteStatus::ReadError) log += "> ファイルを読めません: "_ansi + ToAnsi(item.hostPath) + "\r\n";
+            return WriterFailure(st, err);
+        }
+        FillProgressRecord(info, archive, item.size, record);
+        if (!sink.send(ARCEXTRACT_INPROCESS, record)) return ARC_ERROR_USER_CANCEL;
+        log += "> 格納: "_ansi + item.name + "\r\n";
+    }
+    const lzh::WriteStatus st = writer.Finish();
+    if (st != lzh::WriteStatus::Ok) return WriterFailure(st, errno);
+    if (fsync(tmpFd) != 0) return WriteErrorCode(errno);
+    return ARC_OK;
+}
+
+}  // namespace
+
+int32_t PackFiles(const CommandLine& line, const PackOptions& options, const ProgressSink& sink, AnsiString& log) {
+    if (line.archive.empty()) return ARC_ERROR_NOT_FIND_ARC_FILE;
+    if (line.masks.empty()) {
+        log += "> 格納するファイルが指定されていません\r\n"_ansi;
+        return ARC_ERROR_NOT_FILENAME;
+    }
+    const std::string hostArchive = FromAnsi(line.archive);
+    const AnsiString base = line.hasDestination ? WithoutTrailingSeparators(line.destination) : AnsiString();
+
+    struct stat archiveStat {};
+    const bool archiveExists = stat(hostArchive.c_str(), &archiveStat) == 0;
+    if (archiveExists && !S_ISREG(archiveStat.st_mode)) return ARC_ERROR_ARC_FILE_OPEN;
+
+    // What to add. A file that is missing stops everything before the archive is touched.
+    Collector collector;
+    collector.log = &log;
+    if (archiveExists) {
+        collector.haveSkip = true;
+        collector.skipDev = archiveStat.st_dev;
+        collector.skipIno = archiveStat.st_ino;
+    }
+    for (const AnsiString& file : line.masks) {
+        const std::string host = FromAnsi(file);
+        struct stat st {};
+        if (stat(host.c_str(), &st) != 0) {
+            log += "> ファイルが見つかりません: "_ansi + file + "\r\n";
+            return ARC_NOT_EXIST;
+        }
+        if (collector.haveSkip && st.st_dev == collector.skipDev && st.st_ino == collector.skipIno) continue;
+        const AnsiString name = EntryNameFor(file, base);
+        if (S_ISDIR(st.st_mode)) {
+            if (!name.empty()) collector.add(ItemFromStat(host, name, st));
+            collector.addTree(host, name);
+        } else if (S_ISREG(st.st_mode)) {
+            collector.add(ItemFromStat(host, name, st));
+        } else {
+            log += "> 特殊なファイルのため格納しません: "_ansi + file + "\r\n";
+            return ARC_ERROR_CANNOT_READ;
+        }
+    }
+
+    // What to keep of the archive that is there. A broken archive is not updated.
+    std::unique_ptr<LzhSource> old;
+    std::vector<lzh::LzhEntryHeader> kept;
+    if (archiveExists) {
+        int32_t code = LzhSource::Open(line.archive, old);
+        if (code != ARC_OK) return code;
+        std::vector<PackItem> items;
+        for (;;) {
+            EntryInfo e;
+            code = old->nextEntry(e);
+            if (code == ARC_FIND_END) break;
+            if (code != ARC_OK) {
+                log += "> 書庫が壊れているため更新できません: "_ansi + line.archive + "\r\n";
+                return code;
+            }
+            const lzh::LzhEntryHeader& h = old->currentHeader();
+            const AnsiString oldName = NormalizeName(h.path);
+            auto same = std::find_if(collector.items.begin(), collector.items.end(),
+                                     [&](const PackItem& item) { return item.name == oldName; });
+            if (same == collector.items.end()) {
+                kept.push_back(h);
+            } else if (same->isDirectory || (options.onlyNewer && h.mtime >= same->mtime && !h.isDirectory)) {
+                kept.push_back(h);  // the archived copy stays; the new one is not added
+                collector.items.erase(same);
+            }
+        }
+    }
+
+    // Write beside the archive, then rename into place.
+    std::string tmpl = hostArchive + ".XXXXXX";
+    const int tmpFd = mkstemp(tmpl.data());
+    if (tmpFd < 0) {
+        log += "> 作業ファイルを作れません: "_ansi + line.archive + "\r\n";
+        return errno == ENOSPC ? ARC_DISK_SPACE : ARC_ERROR_TMP_OPEN;
+    }
+    int32_t code = WriteArchive(tmpFd, old.get(), kept, collector.items, options, line.archive, sink, log);
+    if (code == ARC_OK) {
+        const mode_t mode = archiveExists ? (archiveStat.st_mode & 07777) : (0666 & ~CurrentUmask());
+        fchmod(tmpFd, mode);
+    }
+    close(tmpFd);
+    old.reset();
+    if (code == ARC_OK && rename(tmpl.c_str(), hostArchive.c_str()) != 0) code = WriteErrorCode(errno);
+    if (code != ARC_OK) {
+        unlink(tmpl.c_str());
+        if (code == ARC_ERROR_USER_CANCEL) log += "> 中止しました\r\n"_ansi;
+        return code;
+    }
+    log += (archiveExists ? "> 書庫を更新しました: "_ansi : "> 書庫を作成しました: "_ansi) + line.archive + "\r\n";
+    return ARC_OK;
+}
+
+}  // namespace norvex::modules

@@ -1,0 +1,55 @@
+// UNZIP32.DLL (prefix "UnZip"): ZIP listing, testing and extraction over libarchive, with the names'
+// charset decided from our own reading of the central directory.
+#include <algorithm>
+#include <cstring>
+
+#include "modules/common/ArchiverModule.h"
+#include "modules/common/LibarchiveSource.h"
+#include "modules/unzip32/ZipCentralDirectory.h"
+#include "platform/AnsiCodec.h"
+
+namespace norvex::modules {
+namespace {
+
+class ZipModule : public ArchiverModule {
+public:
+    SwitchDialect dialect() const override { return SwitchDialect::Zip; }
+
+    bool signatureMatches(const AnsiString& path) const override {
+        zip::CentralDirectory cd;
+        return zip::ReadCentralDirectory(FromAnsi(path), cd);
+    }
+
+    int32_t openSource(const AnsiString& path, const SourceContext& context,
+                       std::unique_ptr<ArchiveSource>& out) override {
+        zip::CentralDirectory cd;
+        if (!zip::ReadCentralDirectory(FromAnsi(path), cd)) return ARC_ERROR_NOT_ARC_FILE;
+        LibarchiveOptions options;
+        options.formats = FormatZip;
+        options.headerCharset = cd.unflaggedNamesAreUtf8 ? "UTF-8" : "CP932";
+        // libarchive walks the entries in the order of their local headers.
+        std::stable_sort(cd.entries.begin(), cd.entries.end(), [](const auto& a, const auto& b) {
+            return a.localHeaderOffset < b.localHeaderOffset;
+        });
+        options.overrides.reserve(cd.entries.size());
+        for (const zip::CentralEntry& e : cd.entries) {
+            options.overrides.push_back({zip::EntryName(e, cd.unflaggedNamesAreUtf8), static_cast<int64_t>(e.size),
+                                         static_cast<int64_t>(e.compressedSize), e.crc, zip::MethodName(e.method)});
+        }
+        std::unique_ptr<LibarchiveSource> source;
+        int32_t code = LibarchiveSource::Open(path, options, context, source);
+        if (code == ARC_OK) out = std::move(source);
+        return code;
+    }
+};
+
+ZipModule g_zipModule;
+
+}  // namespace
+}  // namespace norvex::modules
+
+NORVEX_EXPORT_ARCHIVER_MODULE(UnZip, ::norvex::modules::g_zipModule)
+
+// The spellings the ZIP binding of the host looks up besides the family's own.
+NORVEX_ARC_ENTRY int32_t UnZipGetOriginalSize(HARC h) { return ::norvex::modules::ModuleGetArcOriginalSize(h); }
+NORVEX_ARC_ENTRY ARC_BOOL UnzipGetWriteTimeEx(HARC h, uint64_t* t) { return ::norvex::modules::ModuleGetTime(h, t, 0); }

@@ -1,0 +1,189 @@
+// Reading the end record and the central directory of a ZIP file (ZIP64 included).
+#include "modules/unzip32/ZipCentralDirectory.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/AnsiCodec.h"
+
+namespace norvex::modules::zip {
+
+namespace {
+
+uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const unsigned char* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
+uint64_t Le64(const unsigned char* p) { return Le32(p) | (static_cast<uint64_t>(Le32(p + 4)) << 32); }
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+bool ReadAt(FILE* f, uint64_t offset, void* buffer, std::size_t size) {
+    if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
+    return std::fread(buffer, 1, size, f) == size;
+}
+
+constexpr uint64_t kMaxCentralDirectory = 1ull << 30;
+
+}  // namespace
+
+uint32_t Crc32(std::string_view data) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char b : data) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+bool IsValidUtf8(std::string_view s, bool* hasMultiByte) {
+    bool multi = false;
+    for (std::size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t n;
+        uint32_t cp;
+        if (c >= 0xC2 && c <= 0xDF) n = 2, cp = c & 0x1F;
+        else if (c >= 0xE0 && c <= 0xEF) n = 3, cp = c & 0x0F;
+        else if (c >= 0xF0 && c <= 0xF4) n = 4, cp = c & 0x07;
+        else return false;
+        if (i + n > s.size()) return false;
+        for (std::size_t k = 1; k < n; ++k) {
+            unsigned char t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        multi = true;
+        i += n;
+    }
+    if (hasMultiByte) *hasMultiByte = multi;
+    return true;
+}
+
+std::string MethodName(uint16_t method) {
+    switch (method) {
+    case 0: return "Stored";
+    case 1: return "Shrunk";
+    case 6: return "Implode";
+    case 8: return "Deflate";
+    case 9: return "Deflt64";
+    case 12: return "BZip2";
+    case 14: return "LZMA";
+    case 93: return "Zstd";
+    case 95: return "XZ";
+    case 98: return "PPMd";
+    case 99: return "AES";
+    default: return "M" + std::to_string(method);
+    }
+}
+
+AnsiString EntryName(const CentralEntry& e, bool unflaggedNamesAreUtf8) {
+    if (e.utf8Flag) return ToAnsi(e.rawName);
+    if (!e.unicodeName.empty()) return ToAnsi(e.unicodeName);
+    if (unflaggedNamesAreUtf8) return ToAnsi(e.rawName);
+    return e.rawName;  // cp932 already
+}
+
+bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
+    out = CentralDirectory{};
+    File f(std::fopen(hostPath.c_str(), "rb"));
+    if (!f) return false;
+    if (fseeko(f.get(), 0, SEEK_END) != 0) return false;
+    off_t fileSize = ftello(f.get());
+    if (fileSize < 22) return false;
+    std::size_t tailSize = static_cast<std::size_t>(std::min<off_t>(fileSize, 22 + 65535));
+    std::vector<unsigned char> tail(tailSize);
+    uint64_t tailStart = static_cast<uint64_t>(fileSize) - tailSize;
+    if (!ReadAt(f.get(), tailStart, tail.data(), tailSize)) return false;
+    std::size_t eocd = std::string::npos;
+    for (std::size_t i = tailSize - 22 + 1; i-- > 0;) {
+        if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
+            eocd = i;
+            break;
+        }
+    }
+    if (eocd == std::string::npos) return false;
+    const unsigned char* e = tail.data() + eocd;
+    uint64_t count = Le16(e + 10);
+    uint64_t cdSize = Le32(e + 12);
+    uint64_t cdOffset = Le32(e + 16);
+    uint64_t eocdPos = tailStart + eocd;
+    uint64_t cdEnd = eocdPos;
+    if (count == 0xFFFF || cdSize == 0xFFFFFFFFu || cdOffset == 0xFFFFFFFFu) {
+        unsigned char loc[20];
+        if (eocdPos < 20 || !ReadAt(f.get(), eocdPos - 20, loc, 20) || Le32(loc) != 0x07064b50) return false;
+        uint64_t z64Pos = Le64(loc + 8);
+        unsigned char z[56];
+        if (!ReadAt(f.get(), z64Pos, z, 56) || Le32(z) != 0x06064b50) return false;
+        count = Le64(z + 32);
+        cdSize = Le64(z + 40);
+        cdOffset = Le64(z + 48);
+        cdEnd = eocdPos - 20;
+    }
+    if (cdSize > kMaxCentralDirectory || cdSize > cdEnd) return false;
+    // Data in front of the archive (a self-extracting stub) shifts every offset alike.
+    uint64_t cdStart = cdEnd - cdSize;
+    std::vector<unsigned char> cd(static_cast<std::size_t>(cdSize));
+    if (cdSize && !ReadAt(f.get(), cdStart, cd.data(), cd.size())) return false;
+    (void)cdOffset;
+
+    bool allUtf8 = true, anyMulti = false;
+    std::size_t pos = 0;
+    for (uint64_t n = 0; n < count; ++n) {
+        if (pos + 46 > cd.size() || Le32(&cd[pos]) != 0x02014b50) return false;
+        const unsigned char* h = &cd[pos];
+        CentralEntry entry;
+        entry.flags = Le16(h + 8);
+        entry.utf8Flag = (entry.flags & 0x0800) != 0;
+        entry.method = Le16(h + 10);
+        entry.crc = Le32(h + 16);
+        entry.compressedSize = Le32(h + 20);
+        entry.size = Le32(h + 24);
+        uint16_t nameLen = Le16(h + 28), extraLen = Le16(h + 30), commentLen = Le16(h + 32);
+        entry.localHeaderOffset = Le32(h + 42);
+        if (pos + 46 + nameLen + extraLen + commentLen > cd.size()) return false;
+        entry.rawName.assign(reinterpret_cast<const char*>(h + 46), nameLen);
+        const unsigned char* x = h + 46 + nameLen;
+        for (std::size_t k = 0; k + 4 <= extraLen;) {
+            uint16_t id = Le16(x + k), len = Le16(x + k + 2);
+            if (k + 4 + len > extraLen) break;
+            const unsigned char* d = x + k + 4;
+            if (id == 0x0001) {
+                std::size_t q = 0;
+                if (entry.size == 0xFFFFFFFFu && q + 8 <= len) entry.size = Le64(d + q), q += 8;
+                if (entry.compressedSize == 0xFFFFFFFFu && q + 8 <= len) entry.compressedSize = Le64(d + q), q += 8;
+                if (entry.localHeaderOffset == 0xFFFFFFFFu && q + 8 <= len) entry.localHeaderOffset = Le64(d + q);
+            } else if (id == 0x7075 && len >= 5 && d[0] == 1) {
+                std::string utf8(reinterpret_cast<const char*>(d + 5), len - 5);
+                if (Le32(d + 1) == Crc32(entry.rawName) && IsValidUtf8(utf8)) entry.unicodeName = std::move(utf8);
+            }
+            k += 4 + len;
+        }
+        if (!entry.utf8Flag && entry.unicodeName.empty()) {
+            bool multi = false;
+            if (!IsValidUtf8(entry.rawName, &multi)) allUtf8 = false;
+            anyMulti = anyMulti || multi;
+        }
+        out.entries.push_back(std::move(entry));
+        pos += 46 + nameLen + extraLen + commentLen;
+    }
+    out.unflaggedNamesAreUtf8 = allUtf8 && anyMulti;
+    return true;
+}
+
+}  // namespace norvex::modules::zip

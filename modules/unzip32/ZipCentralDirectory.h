@@ -1,0 +1,46 @@
+// Our own reading of a ZIP archive's central directory, for what libarchive does not decide for us:
+// which charset each name is in (the UTF-8 flag, the Unicode path extra field with its CRC, or an
+// archive whose unflagged names are all UTF-8), CRCs and method names.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/AnsiString.h"
+
+namespace norvex::modules::zip {
+
+struct CentralEntry {
+    std::string rawName;        // the header's name bytes
+    std::string unicodeName;    // the Unicode path extra field's UTF-8 name, when its CRC matches
+    bool utf8Flag = false;      // general purpose bit 11
+    uint16_t method = 0;
+    uint16_t flags = 0;
+    uint32_t crc = 0;
+    uint64_t compressedSize = 0;
+    uint64_t size = 0;
+    uint64_t localHeaderOffset = 0;
+};
+
+struct CentralDirectory {
+    std::vector<CentralEntry> entries;
+    // True when every name without the flag or a valid Unicode field is valid UTF-8 and at least one
+    // of them has a multi-byte sequence: the archive was made where names are UTF-8.
+    bool unflaggedNamesAreUtf8 = false;
+};
+
+// Reads the central directory of the file at hostPath (UTF-8). False when there is none.
+bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out);
+
+// The entry's name as cp932, by the rules above.
+AnsiString EntryName(const CentralEntry& entry, bool unflaggedNamesAreUtf8);
+
+// A short method text ("Stored", "Deflate", ...), at most 7 characters.
+std::string MethodName(uint16_t method);
+
+// Strict UTF-8 check (no overlongs, no surrogates, nothing above U+10FFFF).
+bool IsValidUtf8(std::string_view s, bool* hasMultiByte = nullptr);
+
+uint32_t Crc32(std::string_view data);
+
+}  // namespace norvex::modules::zip
