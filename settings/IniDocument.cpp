@@ -122,11 +122,13 @@ std::string EncodeIniValue(std::string_view v) {
 }
 
 std::string DecodeIniValue(std::string_view raw, bool cp932File) {
-    const bool quoted = raw.size() >= 2 && raw.front() == raw.back() && (raw.front() == '"' || raw.front() == '\'');
+    // Files carried over from Windows lose a pair of either quotes and know no escapes: "C:\new" is
+    // a path, not a line break. Our own files quote with double quotes only, and escape inside.
+    const bool quoted = raw.size() >= 2 && raw.front() == raw.back() &&
+                        (raw.front() == '"' || (cp932File && raw.front() == '\''));
     if (!quoted) return std::string(raw);
     std::string_view inner = raw.substr(1, raw.size() - 2);
-    // Files carried over from Windows know no escapes: "C:\new" is a path, not a line break.
-    if (cp932File || raw.front() == '\'') return std::string(inner);
+    if (cp932File) return std::string(inner);
     std::string out;
     out.reserve(inner.size());
     for (std::size_t i = 0; i < inner.size(); ++i) {

@@ -9,7 +9,7 @@
 // or trailing blanks, control characters, a leading double quote, bytes that are not UTF-8) is
 // written in double quotes with backslash escapes (\\ \" \n \r \t \xHH); in a UTF-8 file such a
 // quoted value is read back unescaped. In a cp932 file, as on Windows, a value in a matching pair of
-// quotes loses the quotes and nothing else.
+// double or single quotes loses the quotes and nothing else.
 #pragma once
 #include <optional>
 #include <string>
