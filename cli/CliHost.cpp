@@ -1,0 +1,162 @@
+// norvex-cli's engine host: a served queue of main-thread steps, the numbered log on standard output.
+#include "cli/CliHost.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "archivers/ArchiverAbi.h"
+#include "engine/EngineLog.h"
+#include "platform/AnsiCodec.h"
+
+namespace norvex {
+
+namespace {
+
+// Message-box text on a terminal: the carriage returns that break its lines become line feeds.
+std::string ForTerminal(const AnsiString& text) {
+    std::string s = FromAnsi(text);
+    for (char& c : s)
+        if (c == '\r') c = '\n';
+    return s;
+}
+
+}  // namespace
+
+TCliHost::TCliHost(SettingsBlock& settings, bool answerYes, std::FILE* out, std::FILE* err, bool showProgress)
+    : FSettings(settings),
+      FAnswerYes(answerYes),
+      FOut(out),
+      FErr(err),
+      FShowProgress(showProgress),
+      FMainThread(std::this_thread::get_id()) {}
+
+void TCliHost::RunOnMainThread(const std::function<void()>& step) {
+    if (std::this_thread::get_id() == FMainThread) {
+        step();
+        return;
+    }
+    TTask task{&step, nullptr, false};
+    {
+        std::unique_lock lock(FMutex);
+        FQueue.push_back(&task);
+        FChanged.notify_all();
+        FChanged.wait(lock, [&] { return task.done; });
+    }
+    if (task.error) std::rethrow_exception(task.error);
+}
+
+void TCliHost::ServeUntil(const std::function<bool()>& done, const std::function<void()>& idle) {
+    for (;;) {
+        TTask* task = nullptr;
+        {
+            std::unique_lock lock(FMutex);
+            FChanged.wait_for(lock, std::chrono::milliseconds(100), [&] { return !FQueue.empty() || FWoken; });
+            FWoken = false;
+            if (!FQueue.empty()) {
+                task = FQueue.front();
+                FQueue.pop_front();
+            }
+        }
+        if (task) {
+            try {
+                (*task->step)();
+            } catch (...) {
+                task->error = std::current_exception();
+            }
+            std::lock_guard lock(FMutex);
+            task->done = true;
+            FChanged.notify_all();
+        }
+        if (idle) idle();
+        if (done()) return;
+    }
+}
+
+void TCliHost::Wake() {
+    std::lock_guard lock(FMutex);
+    FWoken = true;
+    FChanged.notify_all();
+}
+
+void TCliHost::AppendLog(const AnsiString& text) {
+    const int n = ++FSettings.LogLineCount;
+    ClearProgressLine();
+    const std::string line = FromAnsi(FormatLogLine(n, text, FSettings.CurrentArchiveName));
+    std::fputs(line.c_str(), FOut);
+    std::fputc('\n', FOut);
+    std::fflush(FOut);
+}
+
+AnsiString TCliHost::FileAt(int index) {
+    return index >= 0 && index < FileCount() ? FFiles[static_cast<std::size_t>(index)] : AnsiString();
+}
+
+void TCliHost::DeleteFileAt(int index) {
+    if (index >= 0 && index < FileCount()) FFiles.erase(FFiles.begin() + index);
+}
+
+void TCliHost::ShowEntryName(const AnsiString& name) {
+    FEntryName = name;
+    DrawProgress();
+}
+
+void TCliHost::ShowFilePercent(int percent) {
+    FFilePercent = percent;
+    DrawProgress();
+}
+
+void TCliHost::ShowTotalPercent(int percent) {
+    FTotalPercent = percent;
+    DrawProgress();
+}
+
+void TCliHost::DrawProgress() {
+    if (!FShowProgress) return;
+    std::string name = FromAnsi(FEntryName);
+    if (name.size() > 50) name = "..." + name.substr(name.size() - 47);
+    std::fprintf(FErr, "\r\033[K[%3d%%] %3d%% %s", FTotalPercent, FFilePercent, name.c_str());
+    std::fflush(FErr);
+    FProgressShown = true;
+}
+
+void TCliHost::ClearProgressLine() {
+    if (!FProgressShown) return;
+    std::fputs("\r\033[K", FErr);
+    std::fflush(FErr);
+    FProgressShown = false;
+}
+
+bool TCliHost::Ask(const AnsiString& caption, const AnsiString& text) {
+    ClearProgressLine();
+    std::fprintf(FErr, "[%s] %s\n  -> %s\n", FromAnsi(caption).c_str(), ForTerminal(text).c_str(),
+                 FAnswerYes ? "はい" : "いいえ");
+    std::fflush(FErr);
+    return FAnswerYes;
+}
+
+void TCliHost::Notice(const AnsiString& caption, const AnsiString& text) {
+    ClearProgressLine();
+    std::fprintf(FErr, "[%s] %s\n", FromAnsi(caption).c_str(), ForTerminal(text).c_str());
+    std::fflush(FErr);
+}
+
+int TCliHost::AskArchiver(int kind, const AnsiString& caption, const AnsiString& text, AnsiString& answerText) {
+    answerText.clear();
+    if (kind != ARC_ASK_OVERWRITE) {
+        // No password can be typed in a batch run.
+        Notice(caption, text);
+        return ARC_ANSWER_CANCEL;
+    }
+    return Ask(caption.empty() ? ToAnsi("上書き確認") : caption, text) ? ARC_ANSWER_YES : ARC_ANSWER_NO;
+}
+
+void TCliHost::EndApplication() {
+    ClearProgressLine();
+    if (OnEndApplication) OnEndApplication();
+    std::fflush(FOut);
+    std::fflush(FErr);
+    std::_Exit(1);
+}
+
+}  // namespace norvex

@@ -1,0 +1,84 @@
+// The engine host of norvex-cli: the main thread runs a loop that serves the worker's steps; the log
+// goes to standard output in UTF-8, numbered as the log pane numbers it; questions are answered with
+// the --answer choice and echoed on standard error; progress is one line on standard error when that
+// is a terminal. The file list is a plain vector.
+#pragma once
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/EngineHost.h"
+#include "settings/SettingsBlock.h"
+
+namespace norvex {
+
+class TCliHost : public TEngineHost {
+public:
+    TCliHost(SettingsBlock& settings, bool answerYes, std::FILE* out, std::FILE* err, bool showProgress);
+
+    // The engine host.
+    void RunOnMainThread(const std::function<void()>& step) override;
+    void AppendLog(const AnsiString& text) override;
+    void ShowStatus(const AnsiString&) override {}
+    int FileCount() override { return static_cast<int>(FFiles.size()); }
+    AnsiString FileAt(int index) override;
+    void DeleteFileAt(int index) override;
+    void AppendFile(const AnsiString& path) override { FFiles.push_back(path); }
+    void FocusFile(int) override {}
+    void ShowEntryName(const AnsiString& name) override;
+    void ShowFilePercent(int percent) override;
+    void ShowTotalPercent(int percent) override;
+    void EnableBreakButton() override {}
+    void RememberFolder(TFolderList, const AnsiString&) override {}
+    bool Ask(const AnsiString& caption, const AnsiString& text) override;
+    void Notice(const AnsiString& caption, const AnsiString& text) override;
+    int AskArchiver(int kind, const AnsiString& caption, const AnsiString& text, AnsiString& answerText) override;
+    void EndApplication() override;
+
+    // Serves the worker's steps until done() is true after a step or a wake-up. idle runs on the
+    // main thread about ten times a second (the CLI checks for Ctrl+C there).
+    void ServeUntil(const std::function<bool()>& done, const std::function<void()>& idle);
+    // Wakes ServeUntil so that it checks done() again.
+    void Wake();
+
+    // Called by the CLI when the run has ended, to run FinishRun and leave the process at once
+    // (EndApplication): set before the run.
+    std::function<void()> OnEndApplication;
+
+    std::vector<AnsiString>& Files() { return FFiles; }
+
+private:
+    struct TTask {
+        const std::function<void()>* step;
+        std::exception_ptr error;
+        bool done = false;
+    };
+    void ClearProgressLine();
+    void DrawProgress();
+
+    SettingsBlock& FSettings;
+    bool FAnswerYes;
+    std::FILE* FOut;
+    std::FILE* FErr;
+    bool FShowProgress;
+    std::thread::id FMainThread;
+    std::vector<AnsiString> FFiles;
+
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::deque<TTask*> FQueue;
+    bool FWoken = false;
+
+    // The progress line.
+    AnsiString FEntryName;
+    int FFilePercent = 0;
+    int FTotalPercent = 0;
+    bool FProgressShown = false;
+};
+
+}  // namespace norvex

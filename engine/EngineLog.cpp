@@ -1,0 +1,42 @@
+// Log-pane line shapes.
+#include "engine/EngineLog.h"
+
+#include <cctype>
+
+#include "platform/AnsiCodec.h"
+
+namespace norvex {
+
+namespace {
+
+// Position of the first "%src" in text, compared without letter case and only at character starts
+// (a cp932 trail byte may look like "s", "r" or "c", but never like "%").
+std::size_t FindSourcePlaceholder(const AnsiString& text) {
+    static const char kWord[] = "%src";
+    for (std::size_t i = 0; i < text.size(); i += AnsiCharLength(text, i)) {
+        if (text.size() - i < 4) break;
+        bool same = true;
+        for (std::size_t k = 0; k < 4 && same; ++k)
+            same = std::tolower(static_cast<unsigned char>(text[i + k])) == kWord[k];
+        if (same) return i;
+    }
+    return AnsiString::npos;
+}
+
+}  // namespace
+
+AnsiString FormatLogLine(int n, const AnsiString& text, const AnsiString& currentArchive) {
+    using namespace norvex::literals;
+    if (text == "***") return " " + AnsiString(44, '*');
+    const AnsiString number = " " + std::to_string(n) + "| ";
+    if (text == "---") {
+        static const AnsiString kRule = " " + "──────────────────────"_ansi;
+        return number + kRule;
+    }
+    AnsiString line = text;
+    const std::size_t at = FindSourcePlaceholder(line);
+    if (at != AnsiString::npos) line.replace(at, 4, "\"" + currentArchive + "\"");
+    return number + line;
+}
+
+}  // namespace norvex

@@ -1,0 +1,14 @@
+// The shape of a log-pane line, shared by the main window and norvex-cli so that both number and
+// print the engine's lines the same way.
+#pragma once
+#include "platform/AnsiString.h"
+
+namespace norvex {
+
+// The line that the log pane shows for text as line number n (n counts every appended text):
+//  "***" gives " " and 44 asterisks (n is not shown); "---" gives " n|  " and 22 box-drawing
+//  lines; any other text gives " n| " and the text, its first "%src" (any letter case, found by whole
+//  characters) replaced by the current archive name in double quotes.
+AnsiString FormatLogLine(int n, const AnsiString& text, const AnsiString& currentArchive);
+
+}  // namespace norvex

@@ -1,0 +1,277 @@
+// The unpack job: archiver DLL table, top-level count with the path safety checks, residue deletion.
+#include "engine/UUnPack.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "archivers/Archives.h"
+#include "archivers/ArchiverErrors.h"
+#include "platform/AnsiCodec.h"
+#include "platform/FileSystem.h"
+
+namespace norvex {
+
+using namespace norvex::literals;
+
+namespace {
+
+// The table in its fixed order; index 4 (ARJ) has no module.
+struct TDllRow {
+    const char* type;
+    const char* dll;
+    const char* prefix;
+};
+constexpr TDllRow kDllRows[kDllCount] = {
+    {"LHA", "UNLHA32.DLL", "Unlha"}, {"ZIP", "UNZIP32.DLL", "UnZip"}, {"CAB", "cab32.DLL", "Cab"},
+    {"RAR", "unrar32.DLL", "Unrar"}, {"ARJ", "", ""},                  {"TAR", "tar32.dll", "Tar"},
+    {"GCA", "UnGCA32.DLL", "UnGCA"},
+};
+
+// The order in which a type name is looked up, and the table index it maps to.
+constexpr std::pair<const char*, int> kTypeLookup[] = {
+    {"LHA", DllLHA}, {"ZIP", DllZIP}, {"CAB", DllCAB}, {"RAR", DllRAR},
+    {"TAR", DllTAR}, {"GCA", DllGCA}, {"ARJ", DllARJ},
+};
+
+// Substring search that only matches at whole-character starts of text.
+bool ContainsWholeChars(const AnsiString& text, const AnsiString& word) {
+    if (word.empty()) return true;
+    for (std::size_t i = 0; i + word.size() <= text.size(); i += AnsiCharLength(text, i))
+        if (text.compare(i, word.size(), word) == 0) return true;
+    return false;
+}
+
+AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
+
+// The components of an entry path, split at "/" and "\\" (whole characters).
+std::vector<AnsiString> SplitEntryPath(const AnsiString& path) {
+    std::vector<AnsiString> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t sep = AnsiFirstDelimiter(path, "/\\", start);
+        if (sep == AnsiString::npos) {
+            parts.push_back(path.substr(start));
+            return parts;
+        }
+        parts.push_back(path.substr(start, sep - start));
+        start = sep + 1;
+    }
+}
+
+// Closes the listing of an archive object on every way out of the count.
+struct TListingCloser {
+    TArchiveFile& arc;
+    ~TListingCloser() {
+        try {
+            arc.CloseArchive();
+        } catch (...) {
+        }
+    }
+};
+
+}  // namespace
+
+bool IsAbsoluteEntryPath(const AnsiString& path) {
+    if (path.empty()) return false;
+    if (path[0] == '/' || path[0] == '\\') return true;
+    if (path.find(':') != AnsiString::npos) return true;  // ":" is never a cp932 trail byte
+    for (const AnsiString& part : SplitEntryPath(path))
+        if (part == "..") return true;
+    return false;
+}
+
+bool IsPlainName(const AnsiString& name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    if (name.find(':') != AnsiString::npos) return false;
+    return AnsiFirstDelimiter(name, "/\\") == AnsiString::npos;
+}
+
+TUnPack::TUnPack(SettingsBlock& settings, TEngineHost& host) : FSettings(settings), FHost(host) {
+    for (int i = 0; i < kDllCount; ++i) {
+        FTable[i].TypeName = kDllRows[i].type;
+        FTable[i].DllName = kDllRows[i].dll;
+        FTable[i].Prefix = kDllRows[i].prefix;
+    }
+}
+
+TUnPack::~TUnPack() { UnloadArchiverDlls(); }
+
+bool TUnPack::LoadArchiverDll(const AnsiString& typeName) {
+    int index = -1;
+    for (const auto& [name, i] : kTypeLookup)
+        if (typeName == name) {
+            index = i;
+            break;
+        }
+    if (index < 0) return false;
+    TArchiverDllEntry& entry = FTable[index];
+    if (entry.DllName.empty()) return false;  // the ARJ slot
+    ModuleHandle handle = LoadModule(entry.DllName);
+    if (!handle) return false;
+    // A second load of the same type replaces the handle; release the earlier reference so that
+    // every load stays balanced by one release.
+    if (entry.Handle) FreeModule(entry.Handle);
+    entry.Handle = handle;
+    entry.Command = ModuleSymbol(handle, entry.Prefix.c_str());
+    entry.Ready = entry.Command != nullptr;
+    return entry.Ready;
+}
+
+void TUnPack::UnloadArchiverDlls() {
+    for (TArchiverDllEntry& entry : FTable) {
+        if (!entry.Handle) continue;
+        FreeModule(entry.Handle);
+        // Cleared so that a second unload does not release the module again.
+        entry.Handle = nullptr;
+        entry.Command = nullptr;
+    }
+}
+
+AnsiString TUnPack::CheckPathDanger(const AnsiString& dirPart) {
+    static const AnsiString kWords[] = {
+        "スタートアップ"_ansi, "ｽﾀｰﾄｱｯﾌﾟ"_ansi, "startup", "system", "SYSTEM", "windows", "Windows", "WINDOWS",
+    };
+    for (const AnsiString& word : kWords)
+        if (ContainsWholeChars(dirPart, word)) return "DANGER";
+    return {};
+}
+
+// The two path questions for one file entry. False when the user said No (the archive is skipped).
+bool TUnPack::CheckEntryPath(const AnsiString& path, const AnsiString& dirPart) {
+    const AnsiString head = "\"" + FSettings.CurrentArchiveName + "\r";
+    const AnsiString entry = "\r" + Quoted(path) + "\r";
+    if (FSettings.AlertAbsExpand && IsAbsoluteEntryPath(path)) {
+        const AnsiString text = head + "\"" + "には絶対パスによる展開が含まれています。"_ansi + entry + "続行しますか？"_ansi;
+        if (!FHost.Ask("確認"_ansi, text)) {
+            FSettings.SkipArchive = true;
+            FHost.AppendLog("> [ 中断 ] 絶対パス展開抑制による中断"_ansi);
+            return false;
+        }
+    }
+    if (FSettings.CheckDangerPath && CheckPathDanger(dirPart) == "DANGER") {
+        const AnsiString text = head + "内のファイルに(StartUp,System,スタートアップなど) のパス情報が含まれています。"_ansi +
+                                entry + " 続行しますか？"_ansi;
+        if (!FHost.Ask("確認"_ansi, text)) {
+            FSettings.SkipArchive = true;
+            FHost.AppendLog("> [ 中断 ] 危険パスによる中断"_ansi);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Counting compares each entry only with the previous top-level name, so entries must be grouped by
+// top folder (as archivers store them) for the count to be exact. A top-level file whose name has a
+// dot is remembered as "pending": when a later entry lies inside a folder of that name, the file was
+// really the folder's own entry and is not counted twice.
+int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
+    FSingleName.clear();
+    TArchiveFile arc;
+    arc.SetFileName(archivePath);
+    if (arc.OpenArchive(nullptr, 0) != 0)
+        throw EArchiver("書庫を開けませんでした。"_ansi);
+    TListingCloser closer{arc};
+
+    const AnsiString wild = FSettings.SpecialExt ? FSettings.FileSpec : AnsiString("*.*");
+    int count = 0;
+    AnsiString lastTop, pending = "<>", single;
+    uint64_t listedSize = 0;
+    bool complete = false;
+    try {
+        TArchiveEntryInfo info{};
+        int found = arc.FindFirst(wild, &info);
+        while (found == 0) {
+            const AnsiString p(info.entry.fileName, strnlen(info.entry.fileName, ARC_FNAME_MAX));
+            listedSize += info.originalSize;
+            if (!AnsiEndsWithSeparator(p)) {
+                const std::size_t sep = AnsiLastDelimiter(p, "/\\");
+                const AnsiString dirPart = sep == AnsiString::npos ? AnsiString() : p.substr(0, sep + 1);
+                const AnsiString filePart = sep == AnsiString::npos ? p : p.substr(sep + 1);
+                if (!CheckEntryPath(p, dirPart)) break;
+                if (FSettings.IgnoreDirectory) {
+                    ++count;
+                } else if (dirPart.empty()) {
+                    ++count;
+                    single = filePart;
+                    if (filePart.find('.') != AnsiString::npos) pending = filePart;
+                } else {
+                    if (dirPart == pending + "\\" || dirPart == pending + "/") {
+                        --count;
+                        pending = "<>";
+                    }
+                    std::size_t first = AnsiFirstDelimiter(dirPart, "/");
+                    if (first == AnsiString::npos) first = AnsiFirstDelimiter(dirPart, "\\");
+                    const AnsiString top = dirPart.substr(0, first);
+                    if (top != lastTop) ++count;
+                    lastTop = top;
+                    single = top;
+                }
+            }
+            info = TArchiveEntryInfo{};
+            found = arc.FindNext(&info);
+        }
+        complete = found == ARC_FIND_END;
+    } catch (...) {
+        // A fault during the walk ends it with the count so far.
+    }
+
+    // The overall progress bar needs the 64-bit total: the listed sizes when the whole listing was
+    // read, else the module's own (32-bit) total.
+    if (complete) {
+        FSettings.TotalSize = static_cast<double>(listedSize);
+    } else {
+        try {
+            const int total = arc.GetArcOriginalSize();
+            if (total != -1) FSettings.TotalSize = static_cast<double>(static_cast<uint32_t>(total));
+        } catch (...) {
+        }
+    }
+    if (count == 1 && IsPlainName(single)) FSingleName = single;
+    return count;
+}
+
+void TUnPack::DeleteResidue() {
+    if (FSettings.TopElementPath.empty() || FSettings.TopElementExisted) return;
+    AnsiString& path = FSettings.TopElementPath;
+    if (AnsiEndsWithSeparator(path)) path.pop_back();
+    try {
+        const uint32_t attr = FileGetAttr(path);
+        if (attr == INVALID_FILE_ATTRIBUTES) return;
+        if ((attr & faDirectory) && !(attr & faSymLink))
+            DeleteTree(path);
+        else
+            DeleteFile(path);
+        FHost.AppendLog("> [ 残骸の削除 ] "_ansi + Quoted(path));
+    } catch (...) {
+    }
+}
+
+void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host) {
+    host.AppendLog("─── Checking DLL ... ──"_ansi);
+    static const char* const kKinds[] = {"LHA", "ZIP", "CAB", "RAR"};
+    for (int i = 0; i < 4; ++i) {
+        const bool ok = job.LoadArchiverDll(kKinds[i]);
+        settings.DllPresent[i] = ok;
+        host.AppendLog("[ DLL ] " + Quoted(kKinds[i]) + "\t" +
+                       (ok ? "「OK」"_ansi : "「なし　『ファイル』メニュー→『DLL最新版補完』からインストールできます」"_ansi));
+    }
+    host.AppendLog("---");
+    job.UnloadArchiverDlls();
+}
+
+void WriteRunHeader(const SettingsBlock& settings, TEngineHost& host, bool compress) {
+    char stamp[64];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
+    host.AppendLog(" ");
+    host.AppendLog("-- \"処理開始\" -- [ "_ansi + stamp + "] --------------");
+    host.AppendLog("> -- 設定確認 --"_ansi);
+    if (compress) return;
+    if (!settings.FileSpec.empty() && settings.FileSpec != "*.*")
+        host.AppendLog(">  ファイル抽出パターン："_ansi + Quoted(settings.FileSpec) + " ");
+    if (settings.IgnoreDirectory) host.AppendLog(">  ディレクトリ構成：無視 "_ansi);
+}
+
+}  // namespace norvex

@@ -1,0 +1,78 @@
+// TUnPack: the unpack job. It owns the archiver DLL table (which module serves which archive type,
+// and the load check behind the DLL check block), and the job operations on the current archive that
+// run on the main thread: the top-level element count with its path safety checks, the danger-word
+// test and the deletion of the residue of a failed extraction. The per-run and per-archive job state
+// lives in the SettingsBlock.
+#pragma once
+#include <array>
+
+#include "engine/EngineHost.h"
+#include "platform/AnsiString.h"
+#include "platform/ModuleLoader.h"
+#include "settings/SettingsBlock.h"
+
+namespace norvex {
+
+// One row of the archiver DLL table.
+struct TArchiverDllEntry {
+    AnsiString TypeName;  // "LHA", "ZIP", ...
+    AnsiString DllName;   // "UNLHA32.DLL"; empty for the ARJ slot
+    AnsiString Prefix;    // name of the command function, "Unlha"
+    bool Ready = false;
+    ModuleHandle Handle = nullptr;
+    void* Command = nullptr;
+};
+
+class TUnPack {
+public:
+    TUnPack(SettingsBlock& settings, TEngineHost& host);
+    ~TUnPack();
+    TUnPack(const TUnPack&) = delete;
+    TUnPack& operator=(const TUnPack&) = delete;
+
+    // Loads the module of a type ("LHA", "ZIP", "CAB", "RAR", "TAR", "GCA", "ARJ"; case-sensitive)
+    // and reports whether it exports its command function. Unknown names and "ARJ" answer false.
+    bool LoadArchiverDll(const AnsiString& typeName);
+    // Releases every module the table holds (each once; calling it again is harmless).
+    void UnloadArchiverDlls();
+    const std::array<TArchiverDllEntry, kDllCount>& DllTable() const { return FTable; }
+
+    // Opens the archive, walks its entries with the path safety checks and counts the top-level
+    // elements. A "No" to a path question sets SkipArchive and ends the walk. Sets TotalSize. Throws
+    // when the archive cannot be opened or listed at all (the caller logs the count-failed line).
+    int CountTopLevelElements(const AnsiString& archivePath);
+    // The name of the single top-level element after a count of 1 (empty when none was recorded,
+    // or when the name is not a plain name that may be joined to the destination).
+    const AnsiString& SingleElementName() const { return FSingleName; }
+
+    // "DANGER" when the directory part of an entry path contains a start-up or system folder word,
+    // else empty. Words are compared case-sensitively, by whole cp932 characters.
+    static AnsiString CheckPathDanger(const AnsiString& dirPart);
+
+    // Deletes the top element path left by a failed or abandoned extraction, unless it existed
+    // before the extraction.
+    void DeleteResidue();
+
+private:
+    bool CheckEntryPath(const AnsiString& path, const AnsiString& dirPart);
+
+    SettingsBlock& FSettings;
+    TEngineHost& FHost;
+    std::array<TArchiverDllEntry, kDllCount> FTable;
+    AnsiString FSingleName;
+};
+
+// An entry path that would leave the destination: a leading separator, a drive letter or any ":",
+// or a ".." component.
+bool IsAbsoluteEntryPath(const AnsiString& path);
+// A name that may be joined to a folder as one component: not empty, not "." or "..", and free of
+// separators and ":".
+bool IsPlainName(const AnsiString& name);
+
+// The DLL check block of the log pane: checks LHA, ZIP, CAB and RAR in this order, records the
+// presence flags, and releases the modules again.
+void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host);
+// The header that opens a run in the log (compress: the first three lines only).
+void WriteRunHeader(const SettingsBlock& settings, TEngineHost& host, bool compress);
+
+}  // namespace norvex

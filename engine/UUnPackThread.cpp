@@ -1,0 +1,865 @@
+// The worker of a run: the loop, the per-archive steps, the progress callback and the break protocol.
+#include "engine/UUnPackThread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "archivers/Archives.h"
+#include "engine/Patterns.h"
+#include "platform/AnsiCodec.h"
+#include "platform/FileSystem.h"
+#include "platform/StandardFolders.h"
+#include "platform/Trash.h"
+#include "util/Paths.h"
+
+namespace norvex {
+
+using namespace norvex::literals;
+
+namespace {
+
+const char* const kAcceptedExtensions[] = {".lzh", ".lha", ".zip", ".rar", ".cab"};
+
+bool IsAcceptedExtension(const AnsiString& ext) {
+    return std::find(std::begin(kAcceptedExtensions), std::end(kAcceptedExtensions), ext) !=
+           std::end(kAcceptedExtensions);
+}
+
+AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
+
+AnsiString WithoutTrailingSeparator(AnsiString path) {
+    while (path.size() > 1 && AnsiEndsWithSeparator(path)) path.pop_back();
+    return path;
+}
+
+// The name without its last extension (the part from the last "." of the name on).
+AnsiString RemoveExtension(const AnsiString& name) {
+    const std::size_t dot = name.rfind('.');  // "." is never a cp932 trail byte
+    return dot == AnsiString::npos ? name : name.substr(0, dot);
+}
+
+AnsiString ChangeExtension(const AnsiString& path, const AnsiString& ext) {
+    const AnsiString folder = ExtractHostFolder(path);
+    return folder + RemoveExtension(ExtractHostName(path)) + ext;
+}
+
+// A literal text as a pattern: every character that the pattern syntax gives a meaning is escaped.
+AnsiString EscapePattern(const AnsiString& text) {
+    static const AnsiString kSpecial = "$()*+.?[\\]^|{}";
+    AnsiString out;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = AnsiCharLength(text, i);
+        if (n == 1 && kSpecial.find(text[i]) != AnsiString::npos) out += '\\';
+        out.append(text, i, n);
+        i += n;
+    }
+    return out;
+}
+
+// Names in natural order, so that x.part2.rar comes before x.part10.rar.
+bool NaturalLess(const AnsiString& a, const AnsiString& b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+            std::size_t ei = i, ej = j;
+            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei]))) ++ei;
+            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej]))) ++ej;
+            const AnsiString na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
+            const std::size_t za = na.find_first_not_of('0'), zb = nb.find_first_not_of('0');
+            const AnsiString ta = za == AnsiString::npos ? "" : na.substr(za);
+            const AnsiString tb = zb == AnsiString::npos ? "" : nb.substr(zb);
+            if (ta.size() != tb.size()) return ta.size() < tb.size();
+            if (ta != tb) return ta < tb;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+bool PathExists(const AnsiString& path) { return FileGetAttr(path) != INVALID_FILE_ATTRIBUTES; }
+
+// Removes the progress-window hook of a test on every way out of it.
+struct TTestingHookScope {
+    TTestingHookScope() {
+        // While testing, the archive object answers the module itself and calls no handler: breaks
+        // during a test take effect before the extraction call.
+        SetProgressTestingHook([](const EXTRACTINGINFOEX*) { return 0; });
+    }
+    ~TTestingHookScope() { SetProgressTestingHook({}); }
+};
+
+}  // namespace
+
+// ---- Free pieces ------------------------------------------------------------------------------------
+
+AnsiString CutNameTail(const AnsiString& name, bool delFolderNum) {
+    if (!delFolderNum || name.empty()) return name;
+    TPatternMatcher awk;
+    awk.SetPattern("[_ \\.0-9]+[a-z]?$");
+    const int start = awk.Match(name);
+    if (start > 1) return name.substr(0, static_cast<std::size_t>(start - 1));
+    return name;
+}
+
+AnsiString LowerExtension(const AnsiString& path) {
+    const AnsiString name = ExtractHostName(path);
+    const std::size_t dot = name.rfind('.');
+    if (dot == AnsiString::npos) return {};
+    AnsiString ext = name.substr(dot);
+    for (std::size_t i = 0; i < ext.size();) {
+        const std::size_t n = AnsiCharLength(ext, i);
+        if (n == 1 && ext[i] >= 'A' && ext[i] <= 'Z') ext[i] = static_cast<char>(ext[i] - 'A' + 'a');
+        i += n;
+    }
+    return ext;
+}
+
+int FindFilesMatching(const AnsiString& folder, std::vector<AnsiString>& list, const AnsiString& pattern,
+                      bool usePattern, const AnsiString& mask) {
+    try {
+        const AnsiString base = AnsiEndsWithSeparator(folder) || folder.empty() ? folder : folder + PathDelim;
+        TPatternMatcher awk;
+        if (usePattern) awk.SetPattern(pattern);
+        TSearchRec rec;
+        int examined = 0;
+        for (int r = FindFirstEntry(base + mask, faAnyFile, rec); r == 0; r = FindNext(rec)) {
+            ++examined;
+            if (rec.Attr == faDirectory) continue;
+            if (!usePattern || awk.Found(rec.Name)) list.push_back(base + rec.Name);
+        }
+        FindClose(rec);
+        return examined;
+    } catch (...) {
+        return -1;
+    }
+}
+
+int ListFilesRecursive(const AnsiString& folder, std::vector<AnsiString>& list) {
+    const AnsiString base = AnsiEndsWithSeparator(folder) ? folder : folder + PathDelim;
+    std::vector<AnsiString> here;
+    std::vector<AnsiString> folders;
+    TSearchRec rec;
+    int found = 0;
+    for (int r = FindFirstEntry(base + "*", faAnyFile, rec); r == 0; r = FindNext(rec)) {
+        ++found;
+        // A symbolic link to a folder is listed like a file (and then dropped by the run loop): the
+        // expansion never follows a link out of the folder the user gave.
+        if ((rec.Attr & faDirectory) && !(rec.Attr & faSymLink))
+            folders.push_back(base + rec.Name);
+        else
+            here.push_back(base + rec.Name);
+    }
+    FindClose(rec);
+    std::sort(here.begin(), here.end(), NaturalLess);
+    std::sort(folders.begin(), folders.end(), NaturalLess);
+    for (const AnsiString& sub : folders) ListFilesRecursive(sub, list);
+    list.insert(list.end(), here.begin(), here.end());
+    return found;
+}
+
+TProgressFigures ComputeProgress(uint64_t size, uint64_t written, uint64_t doneSize, double totalSize) {
+    TProgressFigures f;
+    written = std::min(written, size);
+    if (written != 0) f.filePercent = static_cast<int>(static_cast<unsigned __int128>(written) * 100 / size);
+    if (totalSize > 0) {
+        const double percent = (static_cast<double>(written) + static_cast<double>(doneSize)) / totalSize * 100.0;
+        f.totalPercent = percent >= 100.0 ? 100 : static_cast<int>(percent);
+    }
+    f.filePercent = std::min(f.filePercent, 100);
+    f.entryComplete = written == size;
+    return f;
+}
+
+AnsiString ArchiverErrorName(int code) {
+    static const char* const kNames[] = {
+        "DISK_SPACE", "READ_ONLY", "USER_SKIP", "UNKNOWN_TYPE", "METHOD", "PASSWORD_FILE", "VERSION", "FILE_CRC",
+        "FILE_OPEN", "MORE_FRESH", "NOT_EXIST", "ERROR_ALREADY_EXIST", "ERROR_TOO_MANY_FILES",
+        "ERROR_MAKEDIRECTORY", "ERROR_CANNOT_WRITE", "ERROR_HUFFMAN_CODE", "ERROR_COMMENT_HEADER",
+        "ERROR_HEADER_CRC", "ERROR_HEADER_BROKEN", "ERROR_ARC_FILE_OPEN", "ERROR_NOT_ARC_FILE",
+        "ERROR_CANNOT_READ", "ERROR_FILE_STYLE", "ERROR_COMMAND_NAME", "ERROR_MORE_HEAP_MEMORY",
+        "ERROR_ENOUGH_MEMORY", "ERROR_ALREADY_RUNNING", "ERROR_USER_CANCEL", "ERROR_HARC_ISNOT_OPENED",
+        "ERROR_NOT_SEARCH_MODE", "ERROR_NOT_SUPPORT", "ERROR_TIME_STAMP", "ERROR_TMP_OPEN",
+        "ERROR_LONG_FILE_NAME", "ERROR_ARC_READ_ONLY", "ERROR_SAME_NAME_FILE", "ERROR_NOT_FIND_ARC_FILE",
+        "ERROR_RESPONSE_READ", "ERROR_NOT_FILENAME", "ERROR_TMP_COPY", "ERROR_EOF",
+    };
+    if (code < ARC_DISK_SPACE || code > ARC_ERROR_EOF) return {};
+    return kNames[code - ARC_DISK_SPACE];
+}
+
+// ---- The worker -------------------------------------------------------------------------------------
+
+TUnPackThread::TUnPackThread(TUnPack& job, SettingsBlock& settings, TEngineHost& host)
+    : FJob(job), FSettings(settings), FHost(host) {
+    FOwnerWindow.structSize = sizeof(NvxWindow);
+    FOwnerWindow.context = this;
+    FOwnerWindow.sendArcExtract = &TUnPackThread::IgnoreArcExtract;
+    FOwnerWindow.ask = &TUnPackThread::AskFromModule;
+}
+
+TUnPackThread::~TUnPackThread() {
+    Resume();
+    WaitFor();
+}
+
+void TUnPackThread::Start(std::function<void()> onTerminate) {
+    FThread = std::thread([this, onTerminate = std::move(onTerminate)] {
+        // One step below normal: the desktop stays responsive during long extractions.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 1);
+        Execute();
+        FFinished.store(true);
+        if (onTerminate) onTerminate();
+    });
+}
+
+void TUnPackThread::WaitFor() {
+    if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+}
+
+void TUnPackThread::Suspend() {
+    std::lock_guard lock(FPauseMutex);
+    FSuspended = true;
+}
+
+void TUnPackThread::Resume() {
+    {
+        std::lock_guard lock(FPauseMutex);
+        FSuspended = false;
+    }
+    FPauseChanged.notify_all();
+}
+
+bool TUnPackThread::Suspended() const {
+    std::lock_guard lock(FPauseMutex);
+    return FSuspended;
+}
+
+void TUnPackThread::PausePoint() {
+    std::unique_lock lock(FPauseMutex);
+    FPauseChanged.wait(lock, [this] { return !FSuspended; });
+}
+
+void TUnPackThread::LogFromWorker(const AnsiString& text) {
+    Main([&] { FHost.AppendLog(text); });
+}
+
+void TUnPackThread::Execute() {
+    FVolumes.clear();
+    try {
+        Main([&] { CheckRunFolders(); });
+        if (FSettings.AbortRun) return;
+        FIndex = 0;
+        for (;;) {
+            int count = 0;
+            Main([&] { count = FHost.FileCount(); });
+            if (FIndex >= count) break;
+
+            FVolumes.clear();
+            FSettings.SkipArchive = false;
+            FSettings.SameNameBindFolder = false;
+            FSettings.SplitArchive = false;
+            FSettings.ExtractionFailed = false;
+            FSettings.BindFolderCreated = false;
+            FSettings.TopElementPath.clear();
+            FSettings.TopElementExisted = false;
+            FLastFilePercent = 999;
+            FLastTotalPercent = 999;
+            FLastShownName = "xxxxxx";
+            FDoneSize = 0;
+
+            if (FSettings.CancelAll || FTerminated) break;
+            PausePoint();
+
+            bool haveEntry = true;
+            Main([&] { haveEntry = ExpandFolderEntry(); });
+            if (!haveEntry) break;
+
+            Main([&] { PrepareArchive(); });
+            if (!FSettings.SkipArchive) {
+                FResult = 0;
+                FBreakNotifications = 0;
+                try {
+                    FResult = ExtractArchive(FArchivePath, FSettings.DestFolder);
+                } catch (...) {
+                    LogFromWorker("> [ 実行エラー ]　解凍関数実行時に障害が発生しました"_ansi);
+                    FSettings.SkipArchive = true;
+                }
+                Main([&] { FinishArchive(); });
+            }
+            ++FIndex;
+        }
+    } catch (...) {
+        // Any other fault ends the run; the host's FinishRun follows.
+    }
+    FVolumes.clear();
+}
+
+// A folder entry is replaced by the files below it, appended at the end of the list; the entry that
+// moves up takes its place in this same pass. Returns false when the list has no entry left here.
+bool TUnPackThread::ExpandFolderEntry() {
+    while (FIndex < FHost.FileCount()) {
+        const AnsiString path = FHost.FileAt(FIndex);
+        if (!DirectoryExists(path)) return true;
+        FHost.DeleteFileAt(FIndex);
+        std::vector<AnsiString> files;
+        ListFilesRecursive(path, files);
+        for (const AnsiString& file : files)
+            if (!DirectoryExists(file)) FHost.AppendFile(file);
+    }
+    return false;
+}
+
+// ---- Folders of the run -----------------------------------------------------------------------------
+
+void TUnPackThread::CheckRunFolders() {
+    bool ok = true;
+    switch (FSettings.PutLocation) {
+        case TPutLocation::SpecialFolder: ok = EnsureFolder(FSettings.SpecialFolder, "解凍先"_ansi); break;
+        case TPutLocation::Favorite0: ok = EnsureFolder(FSettings.Favorite0, "お決まり1"_ansi); break;
+        case TPutLocation::Favorite1: ok = EnsureFolder(FSettings.Favorite1, "お決まり2"_ansi); break;
+        case TPutLocation::Favorite2: ok = EnsureFolder(FSettings.Favorite2, "お決まり3"_ansi); break;
+        default: break;
+    }
+    if (!ok) {
+        FHost.AppendLog("[ 全体キャンセル ] 解凍先フォルダ "_ansi);
+        FSettings.AbortRun = true;
+        return;
+    }
+    if (FSettings.AfterMethod == TAfterMethod::Move && !EnsureFolder(FSettings.MoveFolder, "移動先"_ansi)) {
+        FHost.AppendLog("[ キャンセル ] 移動先フォルダ "_ansi);
+        FSettings.AbortRun = true;
+    }
+}
+
+bool TUnPackThread::EnsureFolder(const AnsiString& path, const AnsiString& kind) {
+    if (path.empty()) {
+        FHost.Notice("フォルダ"_ansi, "フォルダ("_ansi + kind + ")が指定されていません"_ansi);
+        return false;
+    }
+    if (!DirectoryExists(path)) {
+        FFolderCreated = CreateDir(WithoutTrailingSeparator(path));
+        if (!FFolderCreated) {
+            FHost.Notice("開始できません"_ansi, "フォルダエラー: 新規"_ansi + kind + "フォルダを作成できません。"_ansi + "\r" +
+                                                 "不正なパスか、または読み取り専用領域か、ファイルシステムのエラーです。"_ansi);
+            FSettings.AbortRun = true;
+            return false;
+        }
+        FHost.RememberFolder(kind == "移動先"_ansi ? TFolderList::MoveFolder : TFolderList::SpecialFolder, path);
+    }
+    return true;
+}
+
+// ---- PrepareArchive ---------------------------------------------------------------------------------
+
+void TUnPackThread::PrepareArchive() {
+    FArchivePath = FHost.FileAt(FIndex);
+    FSettings.CurrentArchiveName = FArchivePath;
+    FHost.FocusFile(FIndex);
+    FHost.AppendLog(" ");
+    FHost.AppendLog(">>>> [ %src ]  --");
+
+    if (DirectoryExists(FArchivePath)) {
+        FSettings.SkipArchive = true;
+        return;
+    }
+    if (!FileExists(FArchivePath)) {
+        FHost.AppendLog("> [ 前段階エラー]： ファイルが存在しません"_ansi);
+        FSettings.SkipArchive = true;
+        return;
+    }
+    FExtension = LowerExtension(FArchivePath);
+    if (!IsAcceptedExtension(FExtension) && !FSettings.CompressMode) {
+        FSettings.SkipArchive = true;
+        FHost.AppendLog("> [ 前段階エラー ]： 扱えない形式の拡張子"_ansi);
+        return;
+    }
+    SetDestination();
+    if (FSettings.CheckDiv && FExtension == ".rar" && !DetectSplitSet()) return;
+    if (!FSettings.CompressMode) CountAndBind();
+}
+
+void TUnPackThread::SetDestination() {
+    switch (FSettings.PutLocation) {
+        case TPutLocation::BesideArchive:
+            // From the absolute path: a bare name must not make the destination "" (and then "/").
+            FSettings.DestFolder = ExtractHostFolder(ExpandFileName(FArchivePath));
+            break;
+        case TPutLocation::SpecialFolder:
+            FSettings.DestFolder = FSettings.SpecialFolder;
+            if (!AnsiEndsWithSeparator(FSettings.DestFolder)) FSettings.DestFolder += PathDelim;
+            break;
+        case TPutLocation::Favorite0: FSettings.DestFolder = FSettings.Favorite0; break;
+        case TPutLocation::Favorite1: FSettings.DestFolder = FSettings.Favorite1; break;
+        case TPutLocation::Favorite2: FSettings.DestFolder = FSettings.Favorite2; break;
+        case TPutLocation::MyDocuments: FSettings.DestFolder = DocumentsFolder(); break;
+        case TPutLocation::Desktop: FSettings.DestFolder = DesktopFolder(); break;
+    }
+}
+
+// Split RAR sets. New style: name.part1.rar, name.part2.rar, ...; only the first volume is taken, and
+// every volume of its set is listed. Old style: name.rar with name.r00, name.r01, ... beside it.
+// Returns false when the archive is a later volume (skipped).
+//
+// The volume names are matched with the base name taken literally and anchored at both ends: a set
+// "x" never collects the volumes of a set "xx" (which the disposal would then delete unextracted).
+bool TUnPackThread::DetectSplitSet() {
+    const AnsiString name = ExtractHostName(FArchivePath);
+    const AnsiString folder = ExtractHostFolder(FArchivePath);
+    const AnsiString base = EscapePattern(RemoveExtension(RemoveExtension(name)));
+    TPatternMatcher awk;
+    awk.SetPattern("part[0-9]+\\..*$");
+    if (awk.Found(name)) {
+        awk.SetPattern("part[0]*1\\..*$");
+        if (!awk.Found(name)) {
+            FSettings.SplitArchive = false;
+            FHost.AppendLog("> [非先頭分割ファイル]：先頭以外の分割ファイルは無視されます。"_ansi);
+            FSettings.SkipArchive = true;
+            return false;
+        }
+        FVolumes.clear();
+        FindFilesMatching(folder, FVolumes, "^" + base + "\\.part[0-9]+\\.[rR][aA][rR]$", true, "*.*");
+        std::sort(FVolumes.begin(), FVolumes.end(), NaturalLess);
+        FSettings.SplitArchive = true;
+        LogSplitSet();
+        return true;
+    }
+    FVolumes.clear();
+    FindFilesMatching(folder, FVolumes, "^" + base + "\\.r[0-9]+$", true, "*.*");
+    if (!FVolumes.empty()) {
+        std::sort(FVolumes.begin(), FVolumes.end(), NaturalLess);
+        FSettings.SplitArchive = true;
+        LogSplitSet();
+        // The first volume is the archive itself: it is disposed of with the rest of its set.
+        FVolumes.insert(FVolumes.begin(), FArchivePath);
+    }
+    return true;
+}
+
+void TUnPackThread::LogSplitSet() {
+    FHost.AppendLog("> [ 分割圧縮ファイル検出 ]： "_ansi);
+    FHost.AppendLog("> ************************** ");
+    for (const AnsiString& volume : FVolumes) FHost.AppendLog("> " + volume);
+    FHost.AppendLog("> ************************** ");
+}
+
+void TUnPackThread::CountAndBind() {
+    int count = 0;
+    try {
+        count = FJob.CountTopLevelElements(FArchivePath);
+    } catch (...) {
+        FHost.AppendLog("> [ エラー ] ファイル数の取得に失敗しました。書庫でない可能性があります。"_ansi);
+        FSettings.SkipArchive = true;
+        return;
+    }
+    FTopLevelCount = count;
+    if (FSettings.SkipArchive) return;
+    if (count == 1 && !FJob.SingleElementName().empty()) {
+        FSettings.TopElementPath = JoinPath(FSettings.DestFolder, FJob.SingleElementName());
+        FSettings.TopElementExisted = PathExists(FSettings.TopElementPath);
+    }
+    FHost.AppendLog("> [ 最上位要素カウント ]\t"_ansi + std::to_string(count) + "コ"_ansi);
+
+    const bool bind = count >= FSettings.BindNum &&
+                      (FSettings.BindFolder || (FSettings.IgnoreDirectory && FSettings.IgnoredSingleBind));
+    if (!bind) return;
+
+    AnsiString name = RemoveExtension(ExtractHostName(FArchivePath));
+    while (name.find('.') != AnsiString::npos) name = RemoveExtension(name);
+    name = CutNameTail(name, FSettings.DelFolderNum);
+    // A name that cannot be a folder of its own (".zip" leaves nothing) gets no bind folder: the
+    // destination itself must never be taken for one.
+    if (!IsPlainName(name)) return;
+    const AnsiString bindPath = JoinPath(FSettings.DestFolder, name);
+    FSettings.TopElementPath = bindPath;
+    FSettings.TopElementExisted = PathExists(bindPath);
+
+    if (!DirectoryExists(bindPath)) {
+        FFolderCreated = CreateDir(bindPath);
+        if (FFolderCreated) {
+            FSettings.DestFolder = bindPath;
+            FSettings.BindFolderCreated = true;
+            FHost.AppendLog("> [ バインド起動 ] まとめフォルダ新規作成 "_ansi + Quoted(name));
+        } else {
+            FHost.AppendLog("> [ バインドエラー ] まとめフォルダを作成できませんでした。"_ansi + Quoted(bindPath));
+            FSettings.SkipArchive = true;
+        }
+        return;
+    }
+    FSettings.SameNameBindFolder = true;
+    FHost.AppendLog("> [ 同名のまとめフォルダが存在 ]"_ansi);
+    if (FSettings.SameFolderProc != TSameFolderProc::Replace) {
+        FSettings.OldFolderName = MoveAsideAsOld(bindPath);
+        if (!FSettings.OldFolderName.empty()) {
+            FFolderCreated = CreateDir(bindPath);
+            if (FFolderCreated) {
+                FSettings.DestFolder = bindPath;
+                FSettings.BindFolderCreated = true;
+                FHost.AppendLog("> [ バインド起動 ]\tまとめフォルダ新規作成 "_ansi + Quoted(name));
+            } else {
+                FHost.AppendLog("> [ バインドエラー ] まとめフォルダを作成できませんでした。"_ansi + Quoted(bindPath));
+                FSettings.SkipArchive = true;
+            }
+        }
+    }
+    FSettings.DestFolder = bindPath;
+}
+
+// ---- Folder naming ----------------------------------------------------------------------------------
+
+AnsiString TUnPackThread::MoveAsideAsOld(const AnsiString& path) {
+    const AnsiString from = WithoutTrailingSeparator(path);
+    int n = 1;
+    AnsiString candidate = from + "_old" + std::to_string(n);
+    // Any existing name is passed over, a file as well as a folder: the rename never replaces.
+    while (PathExists(candidate)) candidate = from + "_old" + std::to_string(++n);
+    return RenameFolder(from, candidate) ? candidate : AnsiString();
+}
+
+bool TUnPackThread::RenameFolder(const AnsiString& from, const AnsiString& to) {
+    const bool ok = RenameFile(WithoutTrailingSeparator(from), WithoutTrailingSeparator(to));
+    FHost.AppendLog((ok ? "> [ リネーム成功 ] "_ansi : "> [ リネーム失敗 ]"_ansi) + Quoted(from) + "->" + Quoted(to));
+    return ok;
+}
+
+bool TUnPackThread::DeleteFolder(const AnsiString& path) {
+    const bool ok = DeleteTree(WithoutTrailingSeparator(path));
+    FHost.AppendLog((ok ? "> [ 削除成功 ] "_ansi : "> [ 削除失敗 ] "_ansi) + Quoted(path));
+    return ok;
+}
+
+void TUnPackThread::RenameSingleFolder(const AnsiString& folder) {
+    if (!FSettings.DelFolderNum) return;
+    const AnsiString path = WithoutTrailingSeparator(folder);
+    const AnsiString parent = ExtractHostFolder(path);
+    const AnsiString last = ExtractHostName(path);
+    const AnsiString cut = CutNameTail(last, true);
+    if (cut == last) return;
+    const AnsiString target = parent + cut;
+    if (DirectoryExists(target)) {
+        const AnsiString old = MoveAsideAsOld(target);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const bool renamed = !old.empty() && RenameFolder(path, target);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (renamed && FSettings.SameFolderProc == TSameFolderProc::Replace) {
+            FHost.ProcessMessages();
+            if (!DeleteFolder(old)) FHost.AppendLog("> 既存フォルダの削除に失敗"_ansi);
+        }
+        return;
+    }
+    RenameFolder(path, target);
+}
+
+// ---- ExtractArchive (worker) ------------------------------------------------------------------------
+
+int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString destination) {
+    if (!AnsiEndsWithSeparator(destination)) destination += PathDelim;
+    const AnsiString ext = LowerExtension(archivePath);
+    if (!FSettings.CompressMode && !IsAcceptedExtension(ext)) {
+        FSettings.SkipArchive = true;
+        return 1;
+    }
+    FSettings.CurrentExt = ext;
+
+    TArchiveFile arc;
+    if (FSettings.CompressMode) {
+        arc.SetFileName(ChangeExtension(archivePath, ".lzh"));
+        arc.SetArchiverType(atLha);
+    } else {
+        arc.SetFileName(archivePath);
+        // ".lha" is an accepted name of the LHA format that the detection by extension does not know.
+        if (ext == ".lha") arc.SetArchiverType(atLha);
+    }
+    const auto progress = [this](TArchiveFile*, int state, const EXTRACTINGINFOEX* eis, bool& abort) {
+        OnArchiverProgress(state, eis, abort);
+    };
+
+    if (FSettings.PreTestArc && !FSettings.CompressMode) {
+        arc.Options().x = 1;
+        arc.OnProgress = progress;
+        FSettings.RunState = TRunState::Testing;
+        Main([&] {
+            FHost.AppendLog("> [ 書庫テスト開始 ]"_ansi);
+            FHost.ShowStatus("書庫テスト中"_ansi);
+        });
+        const int mode = static_cast<int>(FSettings.PreTestMode);
+        TTestingHookScope testing;
+        if (FSettings.SplitArchive) {
+            for (const AnsiString& volume : FVolumes) {
+                arc.SetFileName(volume);
+                const bool valid = arc.CheckArchive(mode, 0);
+                if (!valid) {
+                    LogFromWorker("> [ 分割書庫 テスト ]\t不正な書庫です - "_ansi + arc.FileName());
+                    FSettings.SkipArchive = true;
+                    return 1;
+                }
+                LogFromWorker("> [ 分割書庫 テスト ]\t テスト通過 - "_ansi + arc.FileName());
+                arc.SetFileName(archivePath);
+                if (ext == ".lha") arc.SetArchiverType(atLha);
+            }
+        } else {
+            if (!arc.CheckArchive(mode, 0)) {
+                LogFromWorker("> [ 書庫テスト ]\t 不正な書庫です。"_ansi);
+                FSettings.SkipArchive = true;
+                return 1;
+            }
+            LogFromWorker("> [ 書庫テスト ]\t テスト通過"_ansi);
+        }
+    }
+
+    if (FBreak) {
+        FSettings.CancelAll = true;
+        return 1000;
+    }
+
+    arc.OnProgress = progress;
+    FSettings.RunState = TRunState::Extracting;
+    Main([&] {
+        FHost.ShowStatus("解凍開始"_ansi);
+        FHost.EnableBreakButton();
+    });
+
+    // Options and switches by extension; a format whose module was not found is refused here.
+    struct TFormat {
+        const char* ext;
+        int dll;
+        const char* notReady;
+    };
+    static const TFormat kFormats[] = {
+        {".lzh", DllLHA, "> \"ULHA32.DLL\"の準備ができていません"},  {".lha", DllLHA, "> \"ULHA32.DLL\"の準備ができていません"},
+        {".zip", DllZIP, "> \"UNzip32.DLL\"の準備ができていません"}, {".cab", DllCAB, "> \"Cab32.DLL\"の準備ができていません"},
+        {".rar", DllRAR, "> \"Unrar32.DLL\"の準備ができていません"}, {".tar", DllTAR, "> \"tar32.dll\"の準備ができていません"},
+        {".tgz", DllTAR, "> \"tar32.dll\"の準備ができていません"},   {".tbz", DllTAR, "> \"tar32.dll\"の準備ができていません"},
+        {".tar.gz", DllTAR, "> \"tar32.dll\"の準備ができていません"}, {".gca", DllGCA, "> \"UnGCA32.DLL\"の準備ができていません"},
+    };
+    for (const TFormat& f : kFormats) {
+        if (ext != f.ext) continue;
+        if (!FSettings.DllPresent[f.dll]) {
+            LogFromWorker(ToAnsi(f.notReady));
+            FSettings.SkipArchive = true;
+            return 1;
+        }
+        break;
+    }
+    SetExtractOptions(arc);
+
+    // A break that arrived after the check above is kept: clearing it here would let the run go on
+    // as if nobody had asked.
+    if (FBreak) {
+        FSettings.CancelAll = true;
+        return 1000;
+    }
+    FSettings.CancelAll = false;
+    arc.SetOutputSize(FSettings.BuffMegaSize * 1024);
+
+    if (FSettings.CompressMode) {
+        arc.SetFileName(ChangeExtension(arc.FileName(), ".lzh"));
+        arc.SetArchiverType(atLha);
+        arc.Options().jso = 1;
+        return arc.PackFiles(&FOwnerWindow, nullptr, destination, TFileList{archivePath});
+    }
+    const AnsiString wildcard = FSettings.SpecialExt ? FSettings.FileSpec : AnsiString();
+    return arc.Extract(&FOwnerWindow, nullptr, destination, wildcard, TFileList{});
+}
+
+void TUnPackThread::SetExtractOptions(TArchiveFile& arc) {
+    TArchiverOptions& o = arc.Options();
+    const AnsiString& ext = FSettings.CurrentExt;
+    const bool ignoreDir = FSettings.IgnoreDirectory;
+    AnsiString sw;
+    if (ext == ".lzh" || ext == ".lha") {
+        o.n = o.jse = o.jso = o.a = 1;
+        switch (FSettings.OverWrite) {
+            case TOverWrite::Ask: o.u = 0; o.jyo = 0; o.jyc = 1; break;
+            case TOverWrite::Overwrite: o.u = 0; sw = "-u0"; break;
+            case TOverWrite::Skip: o.jn = 1; break;
+            case TOverWrite::IfNewer: o.u = 1; break;
+        }
+        o.x = ignoreDir ? 0 : 1;
+        o.UserOptions = sw;
+    } else if (ext == ".zip") {
+        o.x = o.a = o.n = 1;
+        static const char* const kSwitch[] = {"", "-o", "-n", "-u"};
+        sw = kSwitch[static_cast<int>(FSettings.OverWrite) & 3];
+        if (ignoreDir) sw += " -j";
+        o.UserOptions = "-q --i " + sw;
+    } else if (ext == ".cab") {
+        o.x = 1;
+        static const char* const kSwitch[] = {"", "-o", "", "-n"};
+        sw = kSwitch[static_cast<int>(FSettings.OverWrite) & 3];
+        if (ignoreDir) o.UserOptions = "-j ";
+        o.UserOptions = o.UserOptions + "-i " + sw;
+    } else if (ext == ".rar") {
+        o.x = ignoreDir ? 0 : 1;
+        o.c = 1;
+        switch (FSettings.OverWrite) {
+            case TOverWrite::Ask: break;
+            case TOverWrite::Overwrite: sw = "-o"; break;
+            case TOverWrite::Skip: sw = "-o-"; break;
+            case TOverWrite::IfNewer: o.c = 0; break;
+        }
+        o.UserOptions = sw;
+    }
+}
+
+// ---- Progress ---------------------------------------------------------------------------------------
+
+void TUnPackThread::OnArchiverProgress(int state, const EXTRACTINGINFOEX* eis, bool& abort) {
+    PausePoint();
+    if (state != ARCEXTRACT_INPROCESS || !eis) return;
+    ShowProgress(eis);
+    if (!FBreak) return;
+    abort = true;
+    FSettings.CancelAll = true;
+    FSettings.RunState = TRunState::Breaking;
+    ++FBreakNotifications;
+    if (FBreakNotifications > 2 && FSettings.CurrentExt == ".zip") {
+        bool quit = false;
+        Main([&] {
+            quit = FHost.Ask("終了確認"_ansi, "1つのファイル処理中のZip強制中断は終了が必要です。\r終了しますか？"_ansi);
+        });
+        if (quit) {
+            Main([&] { FHost.EndApplication(); });
+            return;
+        }
+        FBreak = false;
+        FSettings.RunState = TRunState::Extracting;
+        FSettings.CancelAll = false;
+        abort = false;  // "No" lets the extraction go on
+        Main([&] { FHost.EnableBreakButton(); });
+    }
+}
+
+// The figures are worked out here on the worker; the main thread is called only when the display
+// would change, which keeps a notification cheap.
+void TUnPackThread::ShowProgress(const EXTRACTINGINFOEX* eis) {
+    uint64_t size = eis->fileSize, written = eis->writeSize;
+    const auto* record = reinterpret_cast<const ArcProgressRecord*>(eis);
+    if (record->structSize >= sizeof(ArcProgressRecord)) {
+        size = record->fileSize64;
+        written = record->writeSize64;
+    }
+    const TProgressFigures f = ComputeProgress(size, written, FDoneSize, FSettings.TotalSize);
+    const AnsiString name(eis->sourceFileName, strnlen(eis->sourceFileName, ARC_FNAME_MAX));
+    const bool perFile = FSettings.IndicatePerFile;
+    const bool changed = f.totalPercent != FLastTotalPercent ||
+                         (perFile && (name != FLastShownName || f.filePercent != FLastFilePercent));
+    if (changed) {
+        Main([&] {
+            if (FHost.IsMinimized()) return;
+            if (perFile) {
+                if (name != FLastShownName) FHost.ShowEntryName(name);
+                if (f.filePercent != FLastFilePercent) FHost.ShowFilePercent(f.filePercent);
+            }
+            FHost.ShowTotalPercent(f.totalPercent);
+            FLastTotalPercent = f.totalPercent;
+            FLastShownName = name;
+            FLastFilePercent = f.filePercent;
+        });
+    }
+    if (f.entryComplete) {
+        FDoneSize += size;
+        FLastFilePercent = 999;
+    }
+}
+
+int32_t TUnPackThread::AskFromModule(NvxWindow* self, int32_t kind, const char* caption, const char* text,
+                                     char* answerText, uint32_t answerSize) {
+    auto* thread = static_cast<TUnPackThread*>(self->context);
+    int answer = ARC_ANSWER_CANCEL;
+    AnsiString reply;
+    thread->Main([&] {
+        answer = thread->FHost.AskArchiver(kind, caption ? caption : "", text ? text : "", reply);
+    });
+    if (answerText && answerSize > 0) {
+        const std::size_t n = std::min<std::size_t>(reply.size(), answerSize - 1);
+        std::memcpy(answerText, reply.data(), n);
+        answerText[n] = '\0';
+    }
+    return answer;
+}
+
+// ---- FinishArchive ----------------------------------------------------------------------------------
+
+void TUnPackThread::FinishArchive() {
+    const bool success = !FSettings.SkipArchive && !FSettings.CancelAll && ArchiverSucceeded(FResult);
+    if (FSettings.SkipArchive || FSettings.CancelAll) {
+        FHost.AppendLog("> 後始末キャンセル"_ansi);
+    } else if (!success) {
+        FHost.AppendLog("> [ 解凍失敗 ]\t情報=「"_ansi + std::to_string(FResult) + ":" + Quoted(ArchiverErrorName(FResult)) +
+                        "」"_ansi);
+        FSettings.ExtractionFailed = true;
+    } else {
+        FHost.AppendLog("> [ 解凍 ]\t"_ansi + Quoted(FSettings.DestFolder) + " へ解凍しました。"_ansi);
+        FHost.DeleteFileAt(FIndex);
+        --FIndex;
+        if (FSettings.SplitArchive) {
+            for (const AnsiString& volume : FVolumes) Dispose(volume);
+        } else {
+            Dispose(FArchivePath);
+        }
+        if (!FSettings.SameNameBindFolder && !FSettings.BindFolderCreated && !FSettings.TopElementPath.empty() &&
+            DirectoryExists(FSettings.TopElementPath))
+            RenameSingleFolder(FSettings.TopElementPath);
+    }
+    if (!FSettings.TopElementPath.empty() &&
+        (FSettings.ExtractionFailed || (FSettings.SkipArchive && FSettings.BindFolderCreated)))
+        FJob.DeleteResidue();
+    // What a successful extraction made is no residue: a break asked for after this point must not
+    // have FinishRun delete it.
+    if (success) FSettings.TopElementPath.clear();
+}
+
+void TUnPackThread::Dispose(const AnsiString& source) {
+    switch (FSettings.AfterMethod) {
+        case TAfterMethod::Nothing: break;
+        case TAfterMethod::Delete: DeleteArchive(source); break;
+        case TAfterMethod::Trash: TrashArchive(source); break;
+        case TAfterMethod::Move: MoveArchive(source); break;
+    }
+}
+
+void TUnPackThread::DeleteArchive(const AnsiString& source) {
+    try {
+        const AnsiString tail = FSettings.SplitArchive ? source : AnsiString();
+        if (DeleteFile(source))
+            FHost.AppendLog("> [ 削除 ] 書庫を削除しました。"_ansi + tail);
+        else
+            FHost.AppendLog("> [ 後始末エラー ] 書庫を削除できませんでした。"_ansi + tail);
+    } catch (...) {
+    }
+}
+
+void TUnPackThread::TrashArchive(const AnsiString& source) {
+    bool ok = false;
+    try {
+        ok = MoveToTrash(source).ok;
+    } catch (...) {
+    }
+    FHost.AppendLog(ok ? "> [ ごみ箱 ] 書庫をごみ箱へ移しました。"_ansi : "> [ 後始末エラー ] 書庫をごみ箱へ移せませんでした。"_ansi);
+}
+
+// A file of the same name in the move folder is never replaced: the archive then stays where it is
+// and the failure is logged.
+void TUnPackThread::MoveArchive(const AnsiString& source) {
+    bool ok = false;
+    try {
+        const AnsiString target = JoinPath(FSettings.MoveFolder, ExtractHostName(source));
+        ok = !PathExists(target) && MoveFile(source, target);
+    } catch (...) {
+    }
+    if (ok)
+        FHost.AppendLog("> [ 移動 ] 書庫を移動しました。=>移動先:"_ansi + Quoted(FSettings.MoveFolder));
+    else
+        FHost.AppendLog("> [ 後始末エラー ] 書庫を移動できませんでした。"_ansi);
+}
+
+}  // namespace norvex

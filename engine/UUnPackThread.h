@@ -1,0 +1,162 @@
+// TUnPackThread: the worker of a run. It walks the host's file list from the top and takes each entry
+// through PrepareArchive (main thread), ExtractArchive (worker) and FinishArchive (main thread): the
+// entry checks and split-set detection, the destination and bind folder, the header test, the
+// extraction call, the result line, the disposal of the archive and the tidying of folders.
+//
+// Every step that touches the host, the job or the file list is handed to the main thread through
+// TEngineHost::RunOnMainThread while the worker waits; the worker itself runs only the archiver calls
+// and their progress callbacks. The main thread writes only the break flag and the pause state while
+// the worker runs. POSIX cannot suspend a thread, so pausing is a pause point in the progress
+// callback (and between archives).
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "archivers/ArchiverAbi.h"
+#include "engine/EngineHost.h"
+#include "engine/UUnPack.h"
+#include "platform/AnsiString.h"
+#include "settings/SettingsBlock.h"
+
+namespace norvex {
+
+class TArchiveFile;
+
+// ---- Pieces of the worker that need no run (exposed for the tests) ------------------------------------
+
+// The tail cut: with the switch on, the name loses its trailing digits and marks ("photos_2005" gives
+// "photos", "report 3b" gives "report"); a name that is nothing but such a tail stays as it is.
+AnsiString CutNameTail(const AnsiString& name, bool delFolderNum);
+
+// Lower-cased extension of a host path, with its dot (".zip"); empty when the name has none. Only
+// ASCII letters are lowered, by whole characters.
+AnsiString LowerExtension(const AnsiString& path);
+
+// Appends folder + name for each file of one folder whose name matches pattern (all of them when
+// usePattern is false). Returns the number of entries examined, or -1 on a fault.
+int FindFilesMatching(const AnsiString& folder, std::vector<AnsiString>& list, const AnsiString& pattern,
+                      bool usePattern, const AnsiString& mask);
+
+// Appends every file below folder (not the folders themselves) to list, depth first. Returns the
+// number of entries found directly in folder.
+int ListFilesRecursive(const AnsiString& folder, std::vector<AnsiString>& list);
+
+// The percentages of the progress display. 64-bit safe: sizes beyond 4 GiB give the right figures.
+struct TProgressFigures {
+    int filePercent = 0;
+    int totalPercent = 0;
+    bool entryComplete = false;  // the entry has been written completely
+};
+TProgressFigures ComputeProgress(uint64_t size, uint64_t written, uint64_t doneSize, double totalSize);
+
+// The name of an archiver failure code ("ERROR_NOT_ARC_FILE"), empty for codes without one.
+AnsiString ArchiverErrorName(int code);
+
+// True when an archiver result counts as success: 0 up to 0x7FFF. Negative values are faults.
+inline bool ArchiverSucceeded(int result) { return result >= 0 && result < ARC_ERROR_FIRST; }
+
+// ---- The worker -------------------------------------------------------------------------------------
+
+class TUnPackThread {
+public:
+    TUnPackThread(TUnPack& job, SettingsBlock& settings, TEngineHost& host);
+    // Waits for a started worker to end.
+    ~TUnPackThread();
+    TUnPackThread(const TUnPackThread&) = delete;
+    TUnPackThread& operator=(const TUnPackThread&) = delete;
+
+    // Starts Execute on a new thread, one step below normal priority. onTerminate runs on the worker
+    // after Execute returns: the host schedules its FinishRun on the main thread from there.
+    void Start(std::function<void()> onTerminate = {});
+    // Waits until the worker has ended (the host must keep serving RunOnMainThread meanwhile when it
+    // calls this on the main thread).
+    void WaitFor();
+    bool Finished() const { return FFinished.load(); }
+
+    // The break button: the worker stops the archiver at its next notification, or does not start the
+    // next extraction call.
+    void SetBreak() { FBreak.store(true); }
+    bool BreakFlag() const { return FBreak.load(); }
+    // Asks the run loop to end before the next archive (with the break flag, as the window does).
+    void Terminate() { FTerminated.store(true); }
+
+    // Pause and resume: the worker waits at its next pause point until resumed.
+    void Suspend();
+    void Resume();
+    bool Suspended() const;
+
+    // The body of the run. Public so that a host may run it on a thread of its own.
+    void Execute();
+
+    // State of the current archive, for the hosts and the tests.
+    const std::vector<AnsiString>& Volumes() const { return FVolumes; }
+    int Result() const { return FResult; }
+
+private:
+    void Main(const std::function<void()>& step) { FHost.RunOnMainThread(step); }
+    void LogFromWorker(const AnsiString& text);
+    void PausePoint();
+
+    // Main-thread steps.
+    void CheckRunFolders();
+    bool EnsureFolder(const AnsiString& path, const AnsiString& kind);
+    bool ExpandFolderEntry();
+    void PrepareArchive();
+    void SetDestination();
+    bool DetectSplitSet();
+    void CountAndBind();
+    void FinishArchive();
+    void Dispose(const AnsiString& source);
+    void DeleteArchive(const AnsiString& source);
+    void TrashArchive(const AnsiString& source);
+    void MoveArchive(const AnsiString& source);
+    AnsiString MoveAsideAsOld(const AnsiString& path);
+    bool RenameFolder(const AnsiString& from, const AnsiString& to);
+    bool DeleteFolder(const AnsiString& path);
+    void RenameSingleFolder(const AnsiString& path);
+    void LogSplitSet();
+
+    // Worker steps.
+    int ExtractArchive(const AnsiString& archivePath, AnsiString destination);
+    void SetExtractOptions(TArchiveFile& arc);
+    void OnArchiverProgress(int state, const EXTRACTINGINFOEX* eis, bool& abort);
+    void ShowProgress(const EXTRACTINGINFOEX* eis);
+
+    static int32_t AskFromModule(NvxWindow* self, int32_t kind, const char* caption, const char* text,
+                                 char* answerText, uint32_t answerSize);
+    static int32_t IgnoreArcExtract(NvxWindow*, uint32_t, const ArcProgressRecord*) { return 0; }
+
+    TUnPack& FJob;
+    SettingsBlock& FSettings;
+    TEngineHost& FHost;
+    NvxWindow FOwnerWindow{};  // the window handed to the archiver: its questions reach the host
+
+    std::atomic<bool> FBreak{false};
+    std::atomic<bool> FTerminated{false};
+    std::atomic<bool> FFinished{false};
+    mutable std::mutex FPauseMutex;
+    std::condition_variable FPauseChanged;
+    bool FSuspended = false;
+    std::thread FThread;
+
+    // Fields of the current archive (written by one thread at a time: see the class comment).
+    int FBreakNotifications = 0;
+    std::vector<AnsiString> FVolumes;
+    int FResult = 0;
+    int FIndex = 0;
+    int FLastFilePercent = 999;
+    int FLastTotalPercent = 999;
+    AnsiString FLastShownName = "xxxxxx";
+    AnsiString FArchivePath;
+    AnsiString FExtension;
+    int FTopLevelCount = 0;
+    bool FFolderCreated = false;
+    uint64_t FDoneSize = 0;
+};
+
+}  // namespace norvex
