@@ -198,7 +198,7 @@ TIniDocument TIniDocument::Parse(std::string_view bytes) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         std::string lineText = text.substr(start, end - start);
-        if (!lineText.empty() && lineText.back() == '\r') lineText.pop_back();
+        while (!lineText.empty() && lineText.back() == '\r') lineText.pop_back();
         doc.lines_.push_back(ParseLine(std::move(lineText)));
         start = end + 1;
     }
