@@ -26,6 +26,7 @@ namespace norvex::lzh {
 
 const char* MethodName(LzhMethod method) {
     switch (method) {
+    case LzhMethod::Lh4: return "-lh4-";
     case LzhMethod::Lh5: return "-lh5-";
     case LzhMethod::Lh6: return "-lh6-";
     case LzhMethod::Lh7: return "-lh7-";
@@ -35,6 +36,7 @@ const char* MethodName(LzhMethod method) {
 
 int DictionaryBits(LzhMethod method) {
     switch (method) {
+    case LzhMethod::Lh4: return 12;
     case LzhMethod::Lh5: return 13;
     case LzhMethod::Lh6: return 15;
     case LzhMethod::Lh7: return 16;
@@ -136,8 +138,8 @@ public:
         : sink_(std::move(sink)),
           dictBits_(DictionaryBits(method)),
           dictSize_(1u << dictBits_),
-          np_(dictBits_ + 1),
-          pBits_(method == LzhMethod::Lh5 ? 4 : 5),
+          np_(std::max(dictBits_ + 1, 14)),  // -lh4- shares the position code of -lh5-
+          pBits_(dictBits_ <= 13 ? 4 : 5),
           hashBits_(dictBits_ + 2),
           effort_(kEfforts[std::clamp(level, 1, 9)]) {
         buf_.resize(2 * dictSize_ + 2 * kMaxMatch);

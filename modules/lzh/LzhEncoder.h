@@ -1,6 +1,6 @@
 // Our LZH compressor: LZ77 over a sliding dictionary with a hash-chain matcher and lazy matching,
 // coded in the static-Huffman block format of the methods -lh5- (8 KiB dictionary), -lh6- (32 KiB)
-// and -lh7- (64 KiB). Streaming: memory stays bounded whatever the input size.
+// and -lh7- (64 KiB); -lh4- (4 KiB, the same block format) for reading tests of older archives. Streaming: memory stays bounded whatever the input size.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +9,7 @@
 
 namespace norvex::lzh {
 
-enum class LzhMethod { Lh5, Lh6, Lh7 };
+enum class LzhMethod { Lh4, Lh5, Lh6, Lh7 };
 
 // The method's name as it stands in a header ("-lh5-") and its dictionary size in bits.
 const char* MethodName(LzhMethod method);

@@ -312,7 +312,9 @@ HeaderStatus ReadHeader(int fd, uint64_t offset, uint64_t fileSize, LzhEntryHead
 
 bool FindFirstHeader(int fd, uint64_t fileSize, uint64_t& offset) {
     LzhEntryHeader h;
-    if (ReadHeader(fd, 0, fileSize, h) == HeaderStatus::Ok) {
+    const HeaderStatus atStart = ReadHeader(fd, 0, fileSize, h);
+    if (atStart == HeaderStatus::Ok || atStart == HeaderStatus::BadChecksum || atStart == HeaderStatus::Truncated) {
+        // A header starts here, sound or not: its reader reports what is wrong with it.
         offset = 0;
         return true;
     }

@@ -46,8 +46,9 @@ enum class HeaderStatus {
 // Reads the header that starts at offset. fd must be open for reading (pread is used).
 HeaderStatus ReadHeader(int fd, uint64_t offset, uint64_t fileSize, LzhEntryHeader& out);
 
-// Finds the first header: at offset 0, or after a self-extracting stub within the first 64 KiB.
-// Returns false when no plausible header is found.
+// Finds the first header: at offset 0 (even a damaged one, so that its reader can tell what is
+// wrong), or a sound one after a self-extracting stub within the first 64 KiB. Returns false when
+// there is none.
 bool FindFirstHeader(int fd, uint64_t fileSize, uint64_t& offset);
 
 // Splits an entry path ("\\" or "/" separated, cp932) into the directory part with 0xFF after each

@@ -1,0 +1,158 @@
+// Packing through the "u" command line the compress mode sends: new archives, updates that keep
+// what they do not replace, and failures that leave the existing archive as it was.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <filesystem>
+
+#include "platform/AnsiCodec.h"
+#include "tests/modules/LhaTestSupport.h"
+#include "tests/modules/ModuleTestSupport.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/TempDir.h"
+
+namespace norvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+void SetMtime(const std::string& path, time_t t) {
+    struct utimbuf times {t, t};
+    ASSERT_EQ(utime(path.c_str(), &times), 0);
+}
+
+class LhaPack : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(module.ok()); }
+
+    int32_t Pack(const std::string& archive, const std::string& base, const std::vector<std::string>& files,
+                 NvxWindow* window = nullptr) {
+        std::string line = "u -+1 -a1 -n1 -jso1 \"" + archive + "\" \"" + base + "/\"";
+        for (const std::string& f : files) line += " \"" + f + "\"";
+        return module.run(window, line, &output);
+    }
+
+    std::map<std::string, std::string> ExtractAll(const std::string& archive) {
+        const std::string out = dir / ("x" + std::to_string(++extractions));
+        const int32_t r = module.run(nullptr, "x -+1 -x1 -jse1 -jso1 -u0 \"" + archive + "\" \"" + out + "/\"", &output);
+        EXPECT_EQ(r, ARC_OK) << output;
+        return SnapshotTree(out);
+    }
+
+    // The names in the archive, in order, as the module lists them (UTF-8).
+    std::vector<std::string> Names(const std::string& archive) {
+        std::vector<std::string> names;
+        HARC h = module.openArchive(nullptr, Sjis(archive).c_str(), 0);
+        if (!h) return names;
+        ArcEntryRecord rec{};
+        for (int32_t r = module.findFirst(h, "*", &rec); r == 0; r = module.findNext(h, &rec))
+            names.push_back(FromAnsi(rec.fileName));
+        module.closeArchive(h);
+        return names;
+    }
+
+    LoadedModule module{"UNLHA32.DLL", "Unlha"};
+    TempDir dir;
+    std::string output;
+    int extractions = 0;
+};
+
+// Files inside the base folder keep their relative path; a file outside it goes in under its own
+// name; a folder brings its contents. The result reads back in lhasa, bsdtar and the module.
+TEST_F(LhaPack, NewArchiveWithRelativeNamesReadableEverywhere) {
+    const std::string base = dir / "base";
+    WriteFile(base + "/表/ソ.txt", TextLike(80000));
+    WriteFile(base + "/表/sub/deep.bin", RandomBytes(1000));
+    WriteFile(base + "/top.txt", "top");
+    WriteFile(dir / "elsewhere/能.txt", "outside");
+    const std::string archive = dir / "new.lzh";
+    ASSERT_EQ(Pack(archive, base, {base + "/表", base + "/top.txt", dir / "elsewhere/能.txt"}), ARC_OK) << output;
+
+    const std::map<std::string, std::string> expected = {
+        {"表", "d"},
+        {"表/ソ.txt", "f:" + TextLike(80000)},
+        {"表/sub", "d"},
+        {"表/sub/deep.bin", "f:" + RandomBytes(1000)},
+        {"top.txt", "f:top"},
+        {"能.txt", "f:outside"},
+    };
+    EXPECT_EQ(ExtractAll(archive), expected);
+    if (HaveTool("lhasa")) {
+        const ToolResult r = RunTool({"lhasa", "t", archive});
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+    }
+    if (HaveTool("bsdtar")) {
+        const ToolResult r = RunTool({"env", "LC_ALL=C.UTF-8", "bsdtar", "--options", "hdrcharset=CP932", "-tf", archive});
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_NE(r.output.find("表/ソ.txt"), std::string::npos) << r.output;
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(archive.c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 0044, 0u);  // not the private mode of a temporary file
+}
+
+// "u" replaces an archived file only with a newer one and keeps every entry it does not replace.
+TEST_F(LhaPack, UpdateKeepsOtherEntriesAndReplacesOnlyOlderCopies) {
+    const std::string base = dir / "base";
+    WriteFile(base + "/a.txt", "a version 1");
+    WriteFile(base + "/b.txt", "b stays");
+    WriteFile(base + "/c.txt", "c version 1");
+    SetMtime(base + "/a.txt", 1500000000);
+    SetMtime(base + "/c.txt", 1500000000);
+    const std::string archive = dir / "u.lzh";
+    ASSERT_EQ(Pack(archive, base, {base + "/a.txt", base + "/b.txt", base + "/c.txt"}), ARC_OK) << output;
+
+    WriteFile(base + "/a.txt", "a version 2, newer");
+    SetMtime(base + "/a.txt", 1600000000);
+    WriteFile(base + "/c.txt", "c version 0, older");
+    SetMtime(base + "/c.txt", 1400000000);
+    WriteFile(base + "/d.txt", "d is new");
+    ASSERT_EQ(Pack(archive, base, {base + "/a.txt", base + "/c.txt", base + "/d.txt"}), ARC_OK) << output;
+
+    const auto tree = ExtractAll(archive);
+    EXPECT_EQ(tree, (std::map<std::string, std::string>{{"a.txt", "f:a version 2, newer"},
+                                                        {"b.txt", "f:b stays"},
+                                                        {"c.txt", "f:c version 1"},
+                                                        {"d.txt", "f:d is new"}}));
+    const auto names = Names(archive);
+    EXPECT_EQ(names.size(), 4u);  // no duplicates
+}
+
+// A missing file, a broken archive and a cancel all fail with their code and leave the existing
+// archive byte for byte as it was, with no temporary file beside it.
+TEST_F(LhaPack, FailuresLeaveTheExistingArchiveUntouched) {
+    const std::string base = dir / "base";
+    WriteFile(base + "/keep.txt", "keep me");
+    const std::string archive = dir / "arc/k.lzh";
+    fs::create_directories(dir / "arc");
+    ASSERT_EQ(Pack(archive, base, {base + "/keep.txt"}), ARC_OK) << output;
+    const std::string before = ReadFile(archive);
+    auto onlyArchiveThere = [&] {
+        EXPECT_EQ(SnapshotTree(dir / "arc").size(), 1u);
+    };
+
+    EXPECT_EQ(Pack(archive, base, {base + "/missing.txt"}), ARC_NOT_EXIST) << output;
+    EXPECT_EQ(ReadFile(archive), before);
+    onlyArchiveThere();
+
+    WriteFile(base + "/big.txt", TextLike(400000));
+    TestWindow stopper;
+    stopper.stopWhen = [](const TestWindow::Progress& p) { return p.written > 0; };
+    EXPECT_EQ(Pack(archive, base, {base + "/big.txt"}, &stopper), ARC_ERROR_USER_CANCEL) << output;
+    EXPECT_EQ(ReadFile(archive), before);
+    onlyArchiveThere();
+
+    std::string broken = before;
+    broken.resize(broken.size() - 4);
+    WriteFile(archive, broken);
+    EXPECT_GE(Pack(archive, base, {base + "/big.txt"}), ARC_ERROR_FIRST) << output;
+    EXPECT_EQ(ReadFile(archive), broken);
+    onlyArchiveThere();
+
+    EXPECT_EQ(module.run(nullptr, "u -+1 -jso1 \"" + archive + "\" \"" + base + "/\"", &output), ARC_ERROR_NOT_FILENAME);
+}
+
+}  // namespace
+}  // namespace norvex::test
