@@ -225,10 +225,10 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
         if (entryIndex_ < options_.overrides.size() &&
             (entry.type != EntryType::File || options_.overrides[entryIndex_].size == entry.size)) {
             const auto& o = options_.overrides[entryIndex_];
-            entry.path = o.name;
+            if (!o.name.empty()) entry.path = o.name;
             entry.compressedSize = o.compressedSize;
             entry.crc = o.crc;
-            entry.method = o.method;
+            if (!o.method.empty()) entry.method = o.method;
         } else {
             overridesValid_ = false;
         }

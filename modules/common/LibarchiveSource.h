@@ -45,7 +45,8 @@ struct LibarchiveOptions {
     // Volumes read as one archive, in order (a split RAR set). Empty = the path given to Open alone.
     std::vector<AnsiString> volumes;
     // Names for entries in order, overriding libarchive's (the ZIP module's own reading of the
-    // central directory). Used only while the sizes agree with libarchive's; see NameOverride.
+    // central directory, the RAR module's of RAR 4 headers). Used only while the sizes of files agree
+    // with libarchive's; an empty name keeps libarchive's name for that entry.
     struct NameOverride {
         AnsiString name;
         int64_t size;

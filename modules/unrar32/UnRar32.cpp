@@ -5,6 +5,7 @@
 
 #include "modules/common/ArchiverModule.h"
 #include "modules/common/LibarchiveSource.h"
+#include "modules/unrar32/Rar4Names.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules {
@@ -28,6 +29,7 @@ public:
         LibarchiveOptions options;
         options.formats = FormatRar;
         options.volumes = FindRarVolumes(path);
+        rar::ReadRar4Names(options.volumes, options.overrides);
         std::unique_ptr<LibarchiveSource> source;
         int32_t code = LibarchiveSource::Open(path, options, context, source);
         if (code == ARC_OK) out = std::move(source);

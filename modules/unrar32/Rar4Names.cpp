@@ -1,0 +1,96 @@
+// Walking RAR 4 blocks: a marker, then blocks of HEAD_SIZE bytes (plus ADD_SIZE data when the
+// long-block flag 0x8000 is set); file headers (type 0x74) carry the name after their fixed fields.
+#include "modules/unrar32/Rar4Names.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/AnsiCodec.h"
+
+namespace norvex::modules::rar {
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+
+uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const unsigned char* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
+
+constexpr unsigned char kMarker4[7] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
+
+// Finds the marker within the first MiB (a self-extracting stub may come first).
+bool SeekMarker(FILE* f) {
+    std::vector<unsigned char> head(1 << 20);
+    std::size_t n = std::fread(head.data(), 1, head.size(), f);
+    for (std::size_t i = 0; i + 7 <= n; ++i) {
+        if (std::memcmp(&head[i], kMarker4, 7) == 0) return fseeko(f, static_cast<off_t>(i + 7), SEEK_SET) == 0;
+        if (std::memcmp(&head[i], "Rar!\x1a\x07\x01", 7) == 0) return false;  // RAR 5: names are UTF-8
+    }
+    return false;
+}
+
+bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::NameOverride>& out) {
+    std::unique_ptr<FILE, FileCloser> f(std::fopen(hostPath.c_str(), "rb"));
+    if (!f || !SeekMarker(f.get())) return false;
+    for (;;) {
+        unsigned char base[7];
+        std::size_t got = std::fread(base, 1, 7, f.get());
+        if (got == 0) return true;
+        if (got != 7) return false;
+        uint8_t type = base[2];
+        uint16_t flags = Le16(base + 3), size = Le16(base + 5);
+        if (size < 7) return false;
+        std::vector<unsigned char> header(size);
+        std::memcpy(header.data(), base, 7);
+        if (std::fread(header.data() + 7, 1, size - 7, f.get()) != size - 7u) return false;
+        uint64_t addSize = 0;
+        if (type == 0x73 && (flags & 0x0080)) return false;  // encrypted headers
+        if (type == 0x7B) return true;                       // end of this volume
+        if (type == 0x74) {
+            if (size < 32) return false;
+            uint64_t packSize = Le32(&header[7]), unpSize = Le32(&header[11]);
+            uint16_t nameSize = Le16(&header[26]);
+            std::size_t nameAt = 32;
+            if (flags & 0x0100) {
+                if (size < 40) return false;
+                packSize |= static_cast<uint64_t>(Le32(&header[32])) << 32;
+                unpSize |= static_cast<uint64_t>(Le32(&header[36])) << 32;
+                nameAt = 40;
+            }
+            if (nameAt + nameSize > size) return false;
+            addSize = packSize;
+            if (!(flags & 0x0001)) {  // the first part of a file is the entry libarchive reports
+                std::string name(reinterpret_cast<const char*>(&header[nameAt]), nameSize);
+                LibarchiveOptions::NameOverride o;
+                // With the Unicode flag the name holds an encoded wide name that libarchive decodes.
+                if (!(flags & 0x0200)) o.name = name;
+                o.size = static_cast<int64_t>(unpSize);
+                o.compressedSize = static_cast<int64_t>(packSize);
+                o.crc = Le32(&header[16]);
+                o.method = "RAR";
+                out.push_back(std::move(o));
+            }
+        } else if (flags & 0x8000) {
+            addSize = size >= 11 ? Le32(&header[7]) : 0;
+        }
+        if (addSize && fseeko(f.get(), static_cast<off_t>(addSize), SEEK_CUR) != 0) return false;
+    }
+}
+
+}  // namespace
+
+bool ReadRar4Names(const std::vector<AnsiString>& volumes, std::vector<LibarchiveOptions::NameOverride>& out) {
+    out.clear();
+    for (const AnsiString& v : volumes) {
+        if (!WalkVolume(FromAnsi(v), out)) {
+            out.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace norvex::modules::rar

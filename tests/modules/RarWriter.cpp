@@ -1,0 +1,122 @@
+// Stored RAR 4 blocks: the marker, the main header, file headers with their data, the end block.
+// Each header carries the low 16 bits of the CRC32 of its bytes after the CRC field.
+#include "tests/modules/RarWriter.h"
+
+#include <algorithm>
+
+namespace norvex::test {
+
+namespace {
+
+uint32_t Crc32(const std::string& data, uint32_t crc = 0) {
+    crc = ~crc;
+    for (unsigned char b : data) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    return ~crc;
+}
+
+void Put16(std::string& s, uint32_t v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+}
+void Put32(std::string& s, uint32_t v) {
+    Put16(s, v & 0xFFFF);
+    Put16(s, v >> 16);
+}
+
+// A block: CRC16 over type..end, then the rest.
+std::string Block(const std::string& body) {
+    std::string out;
+    Put16(out, Crc32(body) & 0xFFFF);
+    return out + body;
+}
+
+std::string MainHeader(bool volume, bool first, bool newNumbering) {
+    uint32_t flags = 0;
+    if (volume) flags |= 0x0001;
+    if (volume && newNumbering) flags |= 0x0010;
+    if (volume && first) flags |= 0x0100;
+    std::string b;
+    b += static_cast<char>(0x73);
+    Put16(b, flags);
+    Put16(b, 13);
+    Put16(b, 0);
+    Put32(b, 0);
+    return Block(b);
+}
+
+std::string FileHeader(const RarEntry& e, uint32_t packSize, uint32_t crc, bool splitBefore, bool splitAfter) {
+    uint32_t flags = 0x8000;
+    if (splitBefore) flags |= 0x0001;
+    if (splitAfter) flags |= 0x0002;
+    if (e.kind == RarEntry::Directory) flags |= 0x00E0;
+    uint32_t mode = e.unixMode;
+    if (e.kind == RarEntry::Directory) mode |= 0040000;
+    else if (e.kind == RarEntry::Symlink) mode = 0120777;
+    else mode |= 0100000;
+    std::string b;
+    b += static_cast<char>(0x74);
+    Put16(b, flags);
+    Put16(b, static_cast<uint32_t>(32 + e.name.size()));
+    Put32(b, packSize);
+    Put32(b, static_cast<uint32_t>(e.data.size()));
+    b += static_cast<char>(3);  // Unix
+    Put32(b, crc);
+    Put16(b, e.dosTime);
+    Put16(b, e.dosDate);
+    b += static_cast<char>(20);    // version needed to extract
+    b += static_cast<char>(0x30);  // stored
+    Put16(b, static_cast<uint32_t>(e.name.size()));
+    Put32(b, mode);
+    b += e.name;
+    return Block(b);
+}
+
+std::string EndBlock(bool moreVolumes) {
+    std::string b;
+    b += static_cast<char>(0x7B);
+    Put16(b, moreVolumes ? 0x0001 : 0);
+    Put16(b, 7);
+    return Block(b);
+}
+
+const char kMarker[] = "Rar!\x1a\x07\x00";
+
+}  // namespace
+
+std::vector<std::string> BuildRar4(const std::vector<RarEntry>& entries, std::size_t volumeLimit, bool newNumbering) {
+    bool multi = volumeLimit > 0;
+    std::vector<std::string> volumes;
+    std::string current = std::string(kMarker, 7) + MainHeader(multi, true, newNumbering);
+    std::size_t used = 0;
+    auto nextVolume = [&] {
+        current += EndBlock(true);
+        volumes.push_back(current);
+        current = std::string(kMarker, 7) + MainHeader(true, false, newNumbering);
+        used = 0;
+    };
+    for (const RarEntry& e : entries) {
+        std::size_t offset = 0;
+        bool first = true;
+        do {
+            if (multi && used >= volumeLimit) nextVolume();
+            std::size_t room = multi ? volumeLimit - used : e.data.size();
+            std::size_t part = std::min(room, e.data.size() - offset);
+            bool last = offset + part == e.data.size();
+            std::string chunk = e.data.substr(offset, part);
+            uint32_t crc = last ? Crc32(e.data) : Crc32(chunk);
+            current += FileHeader(e, static_cast<uint32_t>(part), crc, !first, !last);
+            current += chunk;
+            used += part;
+            offset += part;
+            first = false;
+        } while (offset < e.data.size());
+    }
+    current += EndBlock(false);
+    volumes.push_back(current);
+    return volumes;
+}
+
+}  // namespace norvex::test

@@ -1,0 +1,24 @@
+// A small writer of stored (uncompressed) RAR 4 archives, for test fixtures: no RAR creator is
+// packaged, and these stay small enough to read against the format description.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace norvex::test {
+
+struct RarEntry {
+    std::string name;            // raw header bytes (cp932 for the tests); "\\" or "/" separated
+    std::string data;            // a file's content, or a symbolic link's target
+    enum Kind { File, Directory, Symlink } kind = File;
+    uint32_t unixMode = 0644;    // permission bits
+    uint16_t dosDate = (40 << 9) | (5 << 5) | 6;  // 2020-05-06
+    uint16_t dosTime = (7 << 11) | (8 << 5) | 5;  // 07:08:10
+};
+
+// Volumes of one archive. volumeLimit caps the data bytes of each volume (0 = one volume); with
+// newNumbering the set is meant for names x.part1.rar ..., else for x.rar, x.r00 ...
+std::vector<std::string> BuildRar4(const std::vector<RarEntry>& entries, std::size_t volumeLimit = 0,
+                                   bool newNumbering = true);
+
+}  // namespace norvex::test
