@@ -48,7 +48,7 @@ void AppendName(AnsiString& out, const uint8_t* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const uint8_t c = p[i];
         if (c == 0) break;
-        if (false) {
+        if (IsLead(c) && i + 1 < n && IsTrailByte(p[i + 1])) {
             out.push_back(static_cast<char>(c));
             out.push_back(static_cast<char>(p[++i]));
         } else if (c == '\\' || c == '/' || c == 0xFF) {
