@@ -141,7 +141,8 @@ public:
           np_(std::max(dictBits_ + 1, 14)),  // -lh4- shares the position code of -lh5-
           pBits_(dictBits_ <= 13 ? 4 : 5),
           hashBits_(dictBits_ + 2),
-          effort_(kEfforts[std::clamp(level, 1, 9)]) {
+          // The larger dictionaries have longer chains: one step less effort keeps their speed.
+          effort_(kEfforts[std::clamp(dictBits_ >= 15 ? level - 1 : level, 1, 9)]) {
         buf_.resize(2 * dictSize_ + 2 * kMaxMatch);
         head_.assign(std::size_t{1} << hashBits_, 0);
         prev_.assign(dictSize_, 0);
