@@ -1,10 +1,10 @@
 // The binding of one archiver module: lazy loading, entries resolved once, extended entry records.
 #include "archivers/ArchiverDll.h"
 
-#include <ctime>
 #include <stdexcept>
 
 #include "platform/AnsiCodec.h"
+#include "util/Times.h"
 
 namespace norvex {
 using namespace norvex::literals;
@@ -34,9 +34,6 @@ const char* const kSuffixes[aeEntryCount] = {
     ARC_SUFFIX_CLEAR_ENUM_MEMBERS_PROC64,
 };
 
-// FILETIME of 1970-01-01: seconds between 1601 and 1970, in 100 ns units.
-constexpr uint64_t kUnixEpochAsFileTime = 11644473600ULL * 10000000ULL;
-
 // Fills one time of the extended record: the module's answer, else the DOS stamp of the entry.
 void FillTime(bool gotIt, uint64_t fromModule, const ArcEntryRecord& e, uint64_t& field) {
     if (gotIt) {
@@ -44,34 +41,12 @@ void FillTime(bool gotIt, uint64_t fromModule, const ArcEntryRecord& e, uint64_t
         return;
     }
     uint64_t ft = 0;
-    if (DosDateTimeToFileTime(e.dosDate, e.dosTime, ft)) field = ft;  // a failed conversion keeps the field
+    if (DosStampToFileTime(e.dosDate, e.dosTime, ft)) field = ft;  // a failed conversion keeps the field
 }
 
 }  // namespace
 
 const char* ArcEntrySuffix(TArcEntry entry) { return kSuffixes[entry]; }
-
-bool DosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, uint64_t& fileTime) {
-    if (dosDate == 0 && dosTime == 0) {
-        fileTime = 0;
-        return true;
-    }
-    const int day = dosDate & 0x1F, month = (dosDate >> 5) & 0x0F, year = 1980 + (dosDate >> 9);
-    const int second = (dosTime & 0x1F) * 2, minute = (dosTime >> 5) & 0x3F, hour = dosTime >> 11;
-    if (day < 1 || month < 1 || month > 12 || hour > 23 || minute > 59 || second > 59) return false;
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    const std::time_t t = std::mktime(&tm);
-    if (t == static_cast<std::time_t>(-1) || tm.tm_mday != day) return false;  // 31 February and the like
-    fileTime = static_cast<uint64_t>(static_cast<int64_t>(t)) * 10000000ULL + kUnixEpochAsFileTime;
-    return true;
-}
 
 // ---- TCustomArchiverDll ----------------------------------------------------------------------
 

@@ -59,10 +59,6 @@ enum TArcEntry {
 // The suffix of an entry ("" for the command function, which is the prefix alone).
 const char* ArcEntrySuffix(TArcEntry entry);
 
-// A DOS date and time, read as local time, as a UTC FILETIME. Both halves 0 give 0. False when the
-// stamp is not a valid date.
-bool DosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, uint64_t& fileTime);
-
 // Entry points and the calling wrappers. An empty entry field means "not resolved yet"; this base
 // calls what the fields hold, and the derived bindings fill them.
 class TCustomArchiverDll {

@@ -1,5 +1,6 @@
 // The module bindings: lazy loading, entries resolved once, the extended record's fall-backs, the
 // messages of missing modules and entries, the three-module ZIP binding and the YZ1 binding.
+#include <ctime>
 #include <map>
 #include <string>
 
@@ -11,7 +12,6 @@
 #include "platform/AnsiCodec.h"
 #include "tests/archivers/TestModules.h"
 #include "tests/support/TempDir.h"
-#include "util/Times.h"
 
 namespace norvex {
 namespace {
@@ -114,8 +114,15 @@ TEST_F(BindingTest, ExtendedRecordFallsBackToDosStampAndThirtyTwoBitSizes) {
     ASSERT_TRUE(h);
     TArchiveEntryInfo info{};
     ASSERT_EQ(dll.FindFirst(h, "*.*", &info), 0);
-    FILETIME expected = 0;
-    ASSERT_TRUE(DosStampToFileTime(info.entry.dosDate, info.entry.dosTime, expected));
+    // The module's stamp is 2003-01-15 12:34:56, local time.
+    std::tm local{};
+    local.tm_year = 103;
+    local.tm_mday = 15;
+    local.tm_hour = 12;
+    local.tm_min = 34;
+    local.tm_sec = 56;
+    local.tm_isdst = -1;
+    const uint64_t expected = (static_cast<uint64_t>(std::mktime(&local)) + 11644473600ULL) * 10000000ULL;
     EXPECT_EQ(info.lastWriteTime, expected);
     EXPECT_EQ(info.lastAccessTime, expected);
     EXPECT_EQ(info.creationTime, expected);

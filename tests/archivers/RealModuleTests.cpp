@@ -1,5 +1,6 @@
 // The layer over the real archiver modules of the build, when they are there: lists archives that the
 // system's own tools made.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -51,13 +52,36 @@ TEST_F(RealModuleTest, ListsAZipArchive) {
     EXPECT_EQ(names, (std::vector<std::string>{"one.txt", "two.txt"}));
 }
 
-TEST_F(RealModuleTest, ListsAnLzhArchiveAndFindsItByContent) {
-    if (!Have("unlha32.so") || !test::HaveTool("lha")) GTEST_SKIP() << "no unlha32 module or lha tool";
+TEST_F(RealModuleTest, PacksListsAndExtractsAnLzhArchive) {
+    if (!Have("unlha32.so")) GTEST_SKIP() << "no unlha32 module";
     test::WriteFile(dir / "src/one.txt", "one");
-    ASSERT_EQ(test::RunTool({"lha", "-aq", dir / "t.lzh", "one.txt"}, dir / "src").exitCode, 0);
-    EXPECT_EQ(List(ToAnsi(dir / "t.lzh")), (std::vector<std::string>{"one.txt"}));
+    test::WriteFile(dir / "src/two.txt", "two two");
+    {
+        TArchiveFile arc;
+        arc.SetFileName(ToAnsi(dir / "t.lzh"));
+        arc.Options().jso = 1;
+        arc.SetOutputSize(4096);
+        // Absolute names, as the engine passes them; the module stores them relative to the base folder.
+        ASSERT_LT(arc.PackFiles(nullptr, nullptr, ToAnsi(dir / "src"), {ToAnsi(dir / "src/*.txt")}), ARC_ERROR_FIRST)
+            << arc.Output();
+    }
+    std::vector<std::string> names = List(ToAnsi(dir / "t.lzh"));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"one.txt", "two.txt"}));
+
     ASSERT_TRUE(CopyFile(ToAnsi(dir / "t.lzh"), ToAnsi(dir / "t.dat"), false));
-    EXPECT_EQ(List(ToAnsi(dir / "t.dat")), (std::vector<std::string>{"one.txt"})) << "detected when opened";
+    EXPECT_EQ(List(ToAnsi(dir / "t.dat")).size(), 2u) << "detected by content when opened";
+
+    TArchiveFile arc;
+    arc.SetFileName(ToAnsi(dir / "t.lzh"));
+    TArchiverOptions& o = arc.Options();
+    o.n = o.jse = o.jso = o.a = 1;
+    o.jyc = 1;
+    int progress = 0;
+    arc.OnProgress = [&](TArchiveFile*, int state, const EXTRACTINGINFOEX*, bool&) { progress += state == 1; };
+    EXPECT_LT(arc.Extract(nullptr, nullptr, ToAnsi(dir / "out"), "", {}), ARC_ERROR_FIRST);
+    EXPECT_EQ(test::ReadFile(dir / "out/two.txt"), "two two");
+    EXPECT_GT(progress, 0) << "progress came through the progress window";
 }
 
 }  // namespace
