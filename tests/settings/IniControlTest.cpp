@@ -266,6 +266,7 @@ TEST_F(IniControlTest, Cp932FileFromWindowsLoadsAndIsRewrittenAsUtf8) {
     EXPECT_EQ(s.MRU_SpecialFolder[0], special);
     EXPECT_EQ(s.Favorite1, fav);
 
+    s.FileSpec = " C:\\new\\*.txt ";  // needs our quoting with escapes, in a file that had none
     ASSERT_TRUE(Store().Save(s));
     const std::string rewritten = ReadFile(Path());
     EXPECT_TRUE(IsValidUtf8(rewritten));
