@@ -124,10 +124,7 @@ TfrmMain::TfrmMain(const TMainWindowOptions& options, QWidget* parent)
     CheckDlls();
     // 6. Drops are taken anywhere on the window (see eventFilter).
     setAcceptDrops(true);
-    for (QWidget* child : findChildren<QWidget*>()) {
-        child->installEventFilter(this);
-        if (child->acceptDrops()) child->setAcceptDrops(true);
-    }
+    for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
     // 7.-17. The controls from the settings.
     InitFromSettings();
     ConnectReactions();
@@ -805,9 +802,10 @@ void TfrmMain::WorkerEnded() {
 
 void TfrmMain::WaitForWorker() {
     // Keeps serving the worker's calls into the main thread until it has ended and FinishRun ran.
-    while (worker_) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    }
+    if (!worker_) return;
+    QEventLoop loop;
+    connect(this, &TfrmMain::RunFinished, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 bool TfrmMain::Suspended() const { return worker_ && worker_->Suspended(); }

@@ -1,0 +1,595 @@
+// The main window driven as a user would: drops, runs with the real engine and modules, the questions
+// answered both ways, breaks, pauses, command-line starts and the log pane.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <memory>
+
+#include "platform/AnsiCodec.h"
+#include "platform/InstanceLock.h"
+#include "platform/ModuleLoader.h"
+#include "settings/SettingsBlock.h"
+#include "settings/uIniControl.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/TempDir.h"
+#include "ui/DialogHooks.h"
+#include "ui/FileCtrl.h"
+#include "ui/QtAnsi.h"
+#include "ui/UForm.h"
+#include "ui/vclIconCache.h"
+
+using namespace norvex;
+using namespace norvex::ui;
+using norvex::test::TempDir;
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+bool HaveModule(const char* dll) {
+    return QFileInfo::exists(ToQ(ModuleFolder() + PathDelim + ModuleFileName(dll)));
+}
+
+// A ZIP archive made by Info-ZIP zip from files written in a scratch folder.
+QString MakeZip(const TempDir& dir, const QString& name, const QStringList& files) {
+    const QString src = Q(dir.path()) + "/src-" + name;
+    QDir().mkpath(src);
+    QStringList args{"zip", "-q", "-r", Q(dir.path()) + "/" + name};
+    for (const QString& f : files) {
+        norvex::test::WriteFile((src + "/" + f).toStdString(), "content of " + f.toStdString() + "\n");
+        args << f;
+    }
+    std::vector<std::string> argv;
+    for (const QString& a : args) argv.push_back(a.toStdString());
+    auto r = norvex::test::RunTool(argv, src.toStdString());
+    if (r.exitCode != 0) qWarning() << "zip failed:" << Q(r.output);
+    return Q(dir.path()) + "/" + name;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempDir> tmp;
+    QString ini;
+    QList<TMessageRequest> asked;            // every box, in order
+    std::function<int(const TMessageRequest&)> answer;  // the test's answers (default: Yes / OK)
+    QStringList opened;                      // what went to the desktop
+
+    std::unique_ptr<TfrmMain> makeWindow(const QStringList& args = {}) {
+        TMainWindowOptions o;
+        o.arguments = args;
+        o.iniPath = ini;
+        return std::make_unique<TfrmMain>(o);
+    }
+
+    QStringList rows(TfrmMain& w) {
+        QStringList out;
+        for (int i = 0; i < w.lvFiles->topLevelItemCount(); ++i) out << w.lvFiles->topLevelItem(i)->text(0);
+        return out;
+    }
+
+    // Runs the start button and waits for the end of the run.
+    bool runToEnd(TfrmMain& w, const std::function<void()>& start) {
+        QSignalSpy finished(&w, &TfrmMain::RunFinished);
+        start();
+        if (!w.WorkerAlive()) return finished.count() > 0 || true;
+        return finished.wait(60000);
+    }
+
+    void writeIni(const std::string& body) { norvex::test::WriteFile(ini.toStdString(), body); }
+
+    SettingsBlock readIni() {
+        SettingsBlock s;
+        TIniControl(FromQ(ini)).Load(s);
+        return s;
+    }
+
+private slots:
+    void init() {
+        Settings = SettingsBlock{};
+        SetModuleFolder("");
+        tmp = std::make_unique<TempDir>();
+        ini = Q(tmp->path()) + "/Norvex.ini";
+        asked.clear();
+        opened.clear();
+        answer = nullptr;
+        SetMessageAnswerer([this](const TMessageRequest& r) {
+            asked << r;
+            if (answer) return answer(r);
+            return r.buttons == TMsgButtons::Ok ? int(mrOk) : int(mrYes);
+        });
+        SetOpenRecorder([this](const QString& what) {
+            opened << what;
+            return true;
+        });
+        SetBrowseAnswerer([](const TBrowseRequest&) { return std::optional<QString>(); });
+        SetSaveAnswerer([](const TSaveRequest&) { return std::optional<QString>(); });
+    }
+
+    void cleanup() {
+        SetMessageAnswerer(nullptr);
+        SetOpenRecorder(nullptr);
+        SetBrowseAnswerer(nullptr);
+        SetSaveAnswerer(nullptr);
+        SetModuleFolder("");
+        tmp.reset();
+    }
+
+    // ---- The log pane -----------------------------------------------------------------------------
+
+    void logNumberingAcrossClearStarsAndSource() {
+        auto w = makeWindow();
+        w->mmClearLogClick();
+        Settings.CurrentArchiveName = FromQ(Q(tmp->path()) + "/表ソ.zip");
+        w->AppendLog("first");
+        w->AppendLog("***");
+        w->AppendLog("after %SRC and %src");
+        w->AppendLog("---");
+        const QStringList lines = w->LogLines();
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], QString(" 1| first"));
+        QCOMPARE(lines[1], QString(" ") + QString(44, '*'));
+        // The stars took number 2; the upper-case placeholder is replaced, the second one stays.
+        QCOMPARE(lines[2], QString(" 3| after \"%1/表ソ.zip\" and %src").arg(Q(tmp->path())));
+        QCOMPARE(lines[3], QString(" 4|  ") + QString(22, QChar(0x2500)));
+    }
+
+    void dllCheckBlockWithoutModules() {
+        TempDir empty;
+        SetModuleFolder(empty.path());
+        auto w = makeWindow();
+        const QStringList lines = w->LogLines();
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines[0], QString(" 1| ─── Checking DLL ... ──"));
+        const QString missing = "\t「なし　『ファイル』メニュー→『DLL最新版補完』からインストールできます」";
+        QCOMPARE(lines[1], " 2| [ DLL ] \"LHA\"" + missing);
+        QCOMPARE(lines[2], " 3| [ DLL ] \"ZIP\"" + missing);
+        QCOMPARE(lines[3], " 4| [ DLL ] \"CAB\"" + missing);
+        QCOMPARE(lines[4], " 5| [ DLL ] \"RAR\"" + missing);
+        QVERIFY(lines[5].startsWith(" 6|  ─"));
+        for (int i = 0; i < 4; ++i) QVERIFY(!Settings.DllPresent[i]);
+        // Checking again continues the numbering.
+        w->mmDllCheck->trigger();
+        QCOMPARE(w->LogLines().size(), 12);
+        QVERIFY(w->LogLines()[6].startsWith(" 7| ─── Checking DLL"));
+    }
+
+    void saveLogAsUtf8WithTxtExtension() {
+        auto w = makeWindow();
+        w->mmClearLogClick();
+        w->AppendLog(FromQ("解凍ログ ソ表"));
+        const QString dir = Q(tmp->path());
+        QCOMPARE(w->SaveLogTo(dir + "/a.log"), dir + "/a.log.txt");
+        QCOMPARE(w->SaveLogTo(dir + "/b.TXT"), dir + "/b.TXT.txt");
+        QCOMPARE(w->SaveLogTo(dir + "/c.txt"), dir + "/c.txt");
+        QFile f(dir + "/c.txt");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(f.readAll()), QString(" 1| 解凍ログ ソ表\n"));
+        // A folder that does not exist: nothing written, the pane unchanged, an error box.
+        SetSaveAnswerer([&](const TSaveRequest& r) {
+            [&] { QCOMPARE(r.title, QString("ログを保存")); }();
+            return std::optional<QString>(dir + "/missing/x");
+        });
+        w->mmSaveLog->trigger();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].caption, QString("ログを保存"));
+        QCOMPARE(w->LogLines().size(), 1);
+    }
+
+    // ---- Drops and the list -------------------------------------------------------------------------
+
+    void dropTwoArchivesAndAFolderAnywhere() {
+        auto w = makeWindow();
+        const QString d = Q(tmp->path());
+        norvex::test::WriteFile((d + "/one.zip").toStdString(), std::string(1536, 'x'));
+        norvex::test::WriteFile((d + "/two.LZH").toStdString(), std::string(1023, 'y'));
+        QDir().mkpath(d + "/folder");
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(d + "/one.zip"), QUrl::fromLocalFile(d + "/two.LZH"),
+                      QUrl::fromLocalFile(d + "/folder"), QUrl::fromLocalFile(d + "/one.zip")});
+        // Dropped on the log pane, which would take text drops of its own.
+        QWidget* target = w->memoLog->viewport();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        QCOMPARE(rows(*w), QStringList({d + "/one.zip", d + "/two.LZH", d + "/folder", d + "/one.zip"}));
+        auto size = [&](int i) { return w->lvFiles->topLevelItem(i)->text(1); };
+        QCOMPARE(size(0), QString("1 KB"));
+        QCOMPARE(size(1), QString("0 KB"));
+        QCOMPARE(size(2), QString("0 KB"));
+        QVERIFY(w->FileAt(1) == FromQ(d + "/two.LZH"));
+
+        // While extracting a drop adds nothing; while testing it does.
+        Settings.RunState = TRunState::Extracting;
+        w->DropFiles({d + "/one.zip"});
+        QCOMPARE(w->lvFiles->topLevelItemCount(), 4);
+        Settings.RunState = TRunState::Testing;
+        w->DropFiles({d + "/gone.zip"});
+        QCOMPARE(w->lvFiles->topLevelItemCount(), 5);
+        QCOMPARE(size(4), QString());  // not found: no size
+        Settings.RunState = TRunState::Idle;
+
+        // Delete removes the selected row only; the clear button empties the list.
+        w->lvFiles->setCurrentItem(w->lvFiles->topLevelItem(1));
+        w->pmRemoveItem->trigger();
+        QCOMPARE(w->lvFiles->topLevelItemCount(), 4);
+        QCOMPARE(w->lvFiles->topLevelItem(1)->text(0), d + "/folder");
+        w->lvFiles->clearSelection();
+        w->pmRemoveItem->trigger();
+        QCOMPARE(w->lvFiles->topLevelItemCount(), 4);
+        w->btnClearList->click();
+        QCOMPARE(w->lvFiles->topLevelItemCount(), 0);
+    }
+
+    void iconCacheSharesIconsByExtension() {
+        TFilerIconCache cache;
+        const QString d = Q(tmp->path());
+        QDir().mkpath(d + "/dir");
+        const int zip = cache.IconIndex(d + "/a.zip");
+        QVERIFY(zip >= 0);
+        QCOMPARE(cache.IconIndex(d + "/B.ZIP"), zip);
+        const int exe1 = cache.IconIndex(d + "/one.exe");
+        const int exe2 = cache.IconIndex(d + "/two.exe");
+        QVERIFY(exe1 != exe2);
+        QCOMPARE(cache.IconIndex(d + "/one.exe"), exe1);
+        QCOMPARE(cache.IconIndex(d + "/README"), cache.IconIndex(d + "/dir"));
+        QCOMPARE(cache.LargeIcons().size(), cache.Count());
+        QCOMPARE(cache.SmallIcons().size(), cache.Count());
+    }
+
+    void folderDialogPlacement() {
+        // Far beyond the right edge: flush with it; a 0 centres; negative space never goes off-screen.
+        TDialogPlace p = PlaceDialog(5000, 100, 400, 300, 1280, 900);
+        QCOMPARE(p.x, 880);
+        QCOMPARE(p.y, 100);
+        p = PlaceDialog(0, 100, 400, 300, 1280, 900);
+        QCOMPARE(p.x, 440);
+        QCOMPARE(p.y, 300);
+        p = PlaceDialog(-50, 2000, 400, 300, 1280, 900);
+        QCOMPARE(p.x, 0);
+        QCOMPARE(p.y, 600);
+    }
+
+    // ---- Settings shown in the controls --------------------------------------------------------------
+
+    void controlsFollowTheSettings() {
+        writeIni("[App]\nWindowX=-5\nWindowY=40\n[Main]\nPutLocation=5\nAfterMethod=3\nPreTestMode=2\n"
+                 "MoveFolder=/tmp/moved\nPreTestArc=0\n[Sub_Other]\nIndicatePerFile=0\n");
+        auto w = makeWindow();
+        QCOMPARE(w->cmbPreTestMode->currentIndex(), 1);
+        QCOMPARE(int(Settings.PreTestMode), 1);
+        QVERIFY(!w->cmbPreTestMode->isEnabled());
+        QCOMPARE(w->cmbSpecialFolder->currentText(), SpecialFolderPath("mydocument"));
+        QVERIFY(!w->cmbSpecialFolder->isEnabled());
+        QVERIFY(w->cmbMoveFolder->isEnabled());
+        QCOMPARE(w->cmbMoveFolder->currentText(), QString("/tmp/moved"));
+        QCOMPARE(w->cmbSpecialFolder->count(), 6);  // six remembered lines, empty ones included
+        QCOMPARE(w->txtFileName->text(), QString("-"));
+        QCOMPARE(w->lblIndicate->text(), QString("-"));
+        QVERIFY(w->TopMost() && w->mmTopMost->isChecked());
+        QVERIFY(!w->btnBreak->isEnabled() && !w->btnSuspendAndResume->isEnabled());
+        QVERIFY(!w->mmSaveList->isEnabled() && !w->mmLoadList->isEnabled() && !w->pmAddItem->isEnabled());
+
+        // Choosing kinds: the documents folder shows its name now, a favourite its folder.
+        w->cmbOpenDirectory->setCurrentIndex(5);
+        emit w->cmbOpenDirectory->activated(5);
+        QCOMPARE(w->cmbSpecialFolder->currentText(), QString("マイドキュメント"));
+        Settings.Favorite1 = "/fav/1";
+        emit w->cmbOpenDirectory->activated(3);
+        QCOMPARE(w->cmbSpecialFolder->currentText(), QString("/fav/1"));
+        QVERIFY(w->cmbSpecialFolder->isEnabled());
+        w->cmbSpecialFolder->setEditText("/fav/typed");
+        QCOMPARE(Settings.Favorite1, AnsiString("/fav/typed"));
+        emit w->cmbAfterMethod->activated(2);
+        QCOMPARE(w->cmbMoveFolder->currentText(), QString("ごみ箱"));
+        QVERIFY(!w->cmbMoveFolder->isEnabled());
+        QCOMPARE(Settings.MoveFolder, AnsiString("/tmp/moved"));
+
+        // The mode panel and the per-file switch.
+        w->btnIgnoreDirectory->click();
+        QVERIFY(Settings.IgnoreDirectory && w->mmIgnoreDirectory->isChecked());
+        w->mmDelFolderNum->trigger();
+        QCOMPARE(w->stbPanel1->text(), QString("ディレクトリ構成無視 , 末尾数字等除去"));
+        w->chkIndicatePerFile->setChecked(true);
+        QCOMPARE(w->lblIndicate->text(), QString("0%"));
+        QCOMPARE(w->txtFileName->text(), QString());
+
+        // The choices are written on close (no run ended, so nothing is restored).
+        QVERIFY(w->close());
+        const SettingsBlock s = readIni();
+        QCOMPARE(int(s.PutLocation), 3);
+        QCOMPARE(int(s.AfterMethod), 2);
+        QVERIFY(s.IgnoreDirectory && s.DelFolderNum && s.IndicatePerFile);
+        QCOMPARE(s.Favorite1, AnsiString("/fav/typed"));
+    }
+
+    void openingFoldersAndTheTrash() {
+        auto w = makeWindow();
+        w->OpenSpecialFolder();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].text, QString("開くフォルダがありません。"));
+        QCOMPARE(asked[0].caption, QString("フォルダを開く"));
+        Settings.MoveFolder = "/tmp";
+        w->mmOpenMoveFolder->trigger();
+        w->mmOpenTrash->trigger();
+        QCOMPARE(opened, QStringList({"/tmp", "trash:///"}));
+        QVERIFY(!w->TopMost());
+        SetOpenRecorder([](const QString&) { return false; });
+        w->OpenMoveFolder();
+        QCOMPARE(asked.last().text, QString("フォルダを開けませんでした。"));
+    }
+
+    void browseRemembersChosenFolders() {
+        auto w = makeWindow();
+        emit w->cmbOpenDirectory->activated(1);
+        QList<TBrowseRequest> requests;
+        QString next = "/chosen/a";
+        SetBrowseAnswerer([&](const TBrowseRequest& r) {
+            requests << r;
+            return std::optional<QString>(next);
+        });
+        w->btnSelectFolder->click();
+        w->btnSelectFolder->click();  // the same folder again: the list stays
+        next = "/chosen/b";
+        w->btnSelectFolder->click();
+        QCOMPARE(requests.size(), 3);
+        QCOMPARE(requests[0].prompt, QString("解凍先フォルダを選択してください"));
+        QCOMPARE(requests[0].left, w->x() - 10);
+        QCOMPARE(w->cmbSpecialFolder->itemText(0), QString("/chosen/b"));
+        QCOMPARE(w->cmbSpecialFolder->itemText(1), QString("/chosen/a"));
+        QCOMPARE(w->cmbSpecialFolder->count(), 6);
+        QCOMPARE(Settings.SpecialFolder, AnsiString("/chosen/b"));
+        QVERIFY(w->close());
+        QCOMPARE(readIni().MRU_SpecialFolder[0], AnsiString("/chosen/b"));
+    }
+
+    // ---- Runs ---------------------------------------------------------------------------------------
+
+    void startWithAnEmptyList() {
+        auto w = makeWindow();
+        w->mmClearLogClick();
+        w->btnUnPack->click();
+        QCOMPARE(w->LogLines(), QStringList({" 1| > 処理ファイルがありません。"}));
+        QVERIFY(!w->WorkerAlive());
+        // Break and pause while idle: a notice line, nothing else.
+        w->btnBreakClick();
+        w->btnSuspendAndResumeClick();
+        QCOMPARE(w->LogLines().last(), QString(" 2| [ お知らせ ]　解凍処理が開始されていません。"));
+        QCOMPARE(w->btnSuspendAndResume->text(), QString("一時停止"));
+    }
+
+    void confirmationsAnsweredBothWays() {
+        auto w = makeWindow();
+        const QString d = Q(tmp->path());
+        w->DropFiles({d + "/missing.zip"});
+        Settings.AfterMethod = TAfterMethod::Delete;
+        Settings.IgnoreDirectory = true;
+        Settings.FileSpec = "*.jpg *.png";
+        w->mmClearLogClick();
+
+        // No to the first question: nothing starts, nothing is logged, the controls stay enabled.
+        answer = [](const TMessageRequest&) { return int(mrNo); };
+        w->btnUnPack->click();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].text, QString("ディレクトリ構成を無視して展開します。\nよろしいですか？"));
+        QCOMPARE(asked[0].caption, QString("確認"));
+        QVERIFY(!w->WorkerAlive());
+        QVERIFY(w->btnUnPack->isEnabled());
+        QVERIFY(w->LogLines().isEmpty());
+
+        // Yes, then No to the delete question.
+        answer = [](const TMessageRequest& r) { return r.text.contains("削除") ? int(mrNo) : int(mrYes); };
+        w->btnUnPack->click();
+        QCOMPARE(asked.size(), 3);
+        QCOMPARE(asked[2].text, QString("後始末が\"削除\"になっています。\n続行しますか？"));
+        QVERIFY(!w->WorkerAlive() && w->btnUnPack->isEnabled() && w->LogLines().isEmpty());
+
+        // Yes to both: the run starts with its header, and the missing file is a logged failure.
+        answer = nullptr;
+        QVERIFY(runToEnd(*w, [&] { w->btnUnPack->click(); }));
+        const QStringList log = w->LogLines();
+        QCOMPARE(log[0], QString(" 1|  "));
+        QVERIFY(log[1].startsWith(" 2| -- \"処理開始\" -- [ ") && log[1].endsWith("] --------------"));
+        QCOMPARE(log[2], QString(" 3| > -- 設定確認 --"));
+        QCOMPARE(log[3], QString(" 4| >  ファイル抽出パターン：\"*.jpg *.png\" "));
+        QCOMPARE(log[4], QString(" 5| >  ディレクトリ構成：無視 "));
+        QVERIFY(log.join('\n').contains("> [ 前段階エラー]： ファイルが存在しません"));
+        QCOMPARE(rows(*w), QStringList({d + "/missing.zip"}));  // failures stay listed
+        QCOMPARE(w->windowTitle(), QString("Norvex (処理終了)"));
+        QCOMPARE(w->stbPanel0->text(), QString("処理終了"));
+        QVERIFY(w->btnUnPack->isEnabled() && !w->btnBreak->isEnabled());
+        QCOMPARE(int(Settings.RunState.load()), int(TRunState::Idle));
+    }
+
+    void fullRunExtractsAndLogs() {
+        if (!HaveModule("UNZIP32.DLL")) QSKIP("the ZIP module is not built");
+        auto w = makeWindow();
+        const QString d = Q(tmp->path());
+        const QString a = MakeZip(*tmp, "alpha.zip", {"one.txt"});
+        const QString b = MakeZip(*tmp, "beta.zip", {"x.txt", "y.txt"});
+        QDir().mkpath(d + "/nested/deeper");
+        QVERIFY(QFile::copy(a, d + "/nested/deeper/gamma.zip"));
+        w->DropFiles({a, d + "/nested", b});
+        w->mmClearLogClick();
+        Settings.ShowEndDlg = true;
+        QVERIFY(runToEnd(*w, [&] { w->btnUnPack->click(); }));
+
+        QVERIFY(QFile::exists(d + "/one.txt"));            // one top-level file: beside the archive
+        QVERIFY(QFile::exists(d + "/beta/x.txt"));         // two: a bind folder named after the archive
+        QVERIFY(QFile::exists(d + "/nested/deeper/one.txt"));  // the folder was expanded into its files
+        QCOMPARE(w->lvFiles->topLevelItemCount(), 0);
+        const QString log = w->LogLines().join('\n');
+        QVERIFY(log.contains(QString(">>>> [ \"%1\" ]  --").arg(a)));
+        QVERIFY(log.contains("> [ 書庫テスト ]\t テスト通過"));
+        QVERIFY(log.contains(QString("> [ 解凍 ]\t\"%1/beta\" へ解凍しました。").arg(d)) ||
+                log.contains(QString("> [ 解凍 ]\t\"%1/beta/\" へ解凍しました。").arg(d)));
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].caption, QString("Norvex お知らせ"));
+        QCOMPARE(asked[0].text, QString("解凍処理が終了しました。"));
+        QCOMPARE(w->lblIndicateGlobal->text(), QString("0%"));
+        QVERIFY(w->TopMost());
+    }
+
+    void breakAndSuspendInEachState() {
+        if (!HaveModule("UNZIP32.DLL")) QSKIP("the ZIP module is not built");
+        const QString d = Q(tmp->path());
+        // One top-level folder, so the entries land in d/pics beside the archive.
+        const QString a = MakeZip(*tmp, "alpha.zip", {"pics/one.txt", "pics/two.txt"});
+        const QString b = MakeZip(*tmp, "beta.zip", {"three.txt"});
+        auto w = makeWindow();
+
+        // Starting: the worker has not reached any archive when the button is pressed.
+        w->DropFiles({a, b});
+        QVERIFY(runToEnd(*w, [&] {
+            w->btnUnPack->click();
+            QCOMPARE(int(Settings.RunState.load()), int(TRunState::Starting));
+            w->btnBreakClick();
+        }));
+        QVERIFY(!w->WorkerAlive());
+        QCOMPARE(rows(*w), QStringList({a, b}));
+        QVERIFY(!QFileInfo::exists(d + "/pics"));
+        QVERIFY(QFile::exists(a));
+
+        // Extracting: the overwrite question arrives in the middle of the extraction. There the
+        // pause is tried, then the break; the run ends after that archive, which is kept.
+        norvex::test::WriteFile((d + "/pics/one.txt").toStdString(), "old");
+        QStringList seen;
+        answer = [&](const TMessageRequest& r) {
+            seen << r.caption;
+            if (r.caption == "上書き確認") {
+                [&] {
+                    QCOMPARE(int(Settings.RunState.load()), int(TRunState::Extracting));
+                    QVERIFY(w->btnBreak->isEnabled());
+                    w->btnSuspendAndResume->click();
+                    QCOMPARE(w->btnSuspendAndResume->text(), QString("再開"));
+                    QCOMPARE(w->stbPanel0->text(), QString("一時停止中"));
+                    w->btnSuspendAndResume->click();
+                    QCOMPARE(w->btnSuspendAndResume->text(), QString("一時停止"));
+                    QCOMPARE(w->stbPanel0->text(), QString("再開"));
+                    // The close query refuses a close while extracting (answer No here).
+                    QVERIFY(!w->close());
+                    w->btnBreak->click();
+                    QCOMPARE(int(Settings.RunState.load()), int(TRunState::Breaking));
+                    QVERIFY(!w->btnBreak->isEnabled() && !w->btnSuspendAndResume->isEnabled());
+                    w->btnBreakClick();
+                }();
+                return int(mrYes);
+            }
+            return int(mrNo);
+        };
+        w->mmClearLogClick();
+        QVERIFY(runToEnd(*w, [&] { w->btnUnPack->click(); }));
+        QCOMPARE(seen, QStringList({"上書き確認", "確認"}));
+        QCOMPARE(asked[asked.size() - 1].text, QString("解凍中です。中止に移りますか？"));
+        const QString log = w->LogLines().join('\n');
+        QVERIFY(log.contains("[ お知らせ ]　中断中です。"));
+        QVERIFY(log.contains("> 後始末キャンセル"));
+        QVERIFY(log.contains("> [ 強制中断 ] 中断されました。"));
+        if (log.contains(QString(">>>> [ \"%1\" ]").arg(b))) qWarning().noquote() << log;
+        QVERIFY(!log.contains(QString(">>>> [ \"%1\" ]").arg(b)));  // the run ended before beta
+        QCOMPARE(rows(*w), QStringList({a, b}));
+        QVERIFY(!Settings.BreakRequested && !Settings.CancelAll);
+        QVERIFY(w->btnUnPack->isEnabled());
+        QVERIFY(QFileInfo::exists(d + "/pics"));  // it existed before: never removed as residue
+        QVERIFY(!QFile::exists(d + "/three.txt"));
+    }
+
+    void closeDuringStartBreaksFirst() {
+        if (!HaveModule("UNZIP32.DLL")) QSKIP("the ZIP module is not built");
+        const QString a = MakeZip(*tmp, "alpha.zip", {"one.txt", "two.txt"});
+        auto w = makeWindow();
+        w->DropFiles({a});
+        w->btnUnPack->click();
+        QVERIFY(w->WorkerAlive());
+        QVERIFY(w->close());  // the run is broken off in order, then the window closes
+        QVERIFY(!w->WorkerAlive());
+        QVERIFY(QFile::exists(a));
+        QVERIFY(!QFileInfo::exists(Q(tmp->path()) + "/alpha"));
+        QVERIFY(QFile::exists(ini));
+    }
+
+    // ---- Command lines ------------------------------------------------------------------------------
+
+    void commandLineRunClosesAndKeepsTheIni() {
+        if (!HaveModule("UNZIP32.DLL")) QSKIP("the ZIP module is not built");
+        writeIni("[Main]\nAfterMethod=3\nPutLocation=0\nMoveFolder=/nowhere\n[Sub_Confirm]\nConfirmDelete=0\n");
+        const QString a = MakeZip(*tmp, "alpha.zip", {"one.txt"});
+        const QString b = MakeZip(*tmp, "beta.zip", {"two.txt"});
+        auto w = makeWindow({"-d", a, b});
+        QVERIFY(w->CommandLineRun());
+        QCOMPARE(rows(*w), QStringList({a, b}));
+        QCOMPARE(w->lvFiles->topLevelItem(0)->text(1), QString());  // no size for these rows
+        QCOMPARE(w->cmbAfterMethod->currentIndex(), 1);
+        QSignalSpy closed(w.get(), &TfrmMain::Closed);
+        w->FormShowStart();
+        QVERIFY(closed.count() == 1 || closed.wait(60000));
+        QVERIFY(!QFile::exists(a) && !QFile::exists(b));  // "-d": extracted, then deleted
+        QVERIFY(QFile::exists(Q(tmp->path()) + "/one.txt"));
+        const SettingsBlock s = readIni();
+        QCOMPARE(int(s.AfterMethod), 3);
+        QCOMPARE(int(s.PutLocation), 0);
+        QCOMPARE(s.MoveFolder, AnsiString("/nowhere"));
+    }
+
+    void commandLineSwitchAloneAndUpperCase() {
+        {
+            auto w = makeWindow({"-d"});
+            w->mmClearLogClick();
+            w->FormShowStart();
+            QCOMPARE(w->LogLines(), QStringList({" 1| > 処理ファイルがありません。"}));
+            QVERIFY(w->lvFiles->topLevelItemCount() == 0);
+            QCOMPARE(w->cmbAfterMethod->currentIndex(), 1);
+            QVERIFY(w->close());  // no run ended: the switch's choice is what gets saved
+            QCOMPARE(int(readIni().AfterMethod), 1);
+        }
+        Settings = SettingsBlock{};
+        QFile::remove(ini);
+        auto w = makeWindow({"-D", "/nowhere/x.zip"});
+        QCOMPARE(rows(*w), QStringList({"-D", "/nowhere/x.zip"}));
+        QCOMPARE(int(Settings.AfterMethod), 0);
+    }
+
+    void secondInstanceEndsSilently() {
+        // The lock lives in the runtime folder; a private one keeps a user's Norvex out of the test.
+        TempDir runtime;
+        QVERIFY(qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path())));
+        {
+            TInstanceLock held("Norvex");
+            QVERIFY(held.Acquired());
+            QProcess second;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            second.setProcessEnvironment(env);
+            second.setWorkingDirectory(Q(tmp->path()));
+            second.start(NORVEX_PROGRAM, {"-k", Q(tmp->path()) + "/a.zip"});
+            QVERIFY(second.waitForFinished(30000));
+            QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(second.exitCode(), 0);
+            QVERIFY(second.readAll().isEmpty());
+        }
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
