@@ -4,6 +4,7 @@
 // implements this with queued calls, norvex-cli with its own loop, the tests with a scripted host.
 #pragma once
 #include <functional>
+#include <vector>
 
 #include "platform/AnsiString.h"
 
@@ -54,6 +55,14 @@ public:
     // answer and answerText follow the window ABI of archivers/ArchiverAbi.h (ARC_ASK_*, ARC_ANSWER_*).
     virtual int AskArchiver(int kind, const AnsiString& caption, const AnsiString& text,
                             AnsiString& answerText) = 0;
+
+    // An archive has been extracted successfully (before it is disposed of); volumes holds every
+    // volume of its split set, or is empty. norvex-cli counts the later volumes of such a set, which
+    // the run skips, as extracted.
+    virtual void ArchiveExtracted(const AnsiString& archivePath, const std::vector<AnsiString>& volumes) {
+        (void)archivePath;
+        (void)volumes;
+    }
 
     // Lets the main thread handle pending input (a short pause in long steps).
     virtual void ProcessMessages() {}

@@ -202,7 +202,7 @@ TUnPackThread::TUnPackThread(TUnPack& job, SettingsBlock& settings, TEngineHost&
     : FJob(job), FSettings(settings), FHost(host) {
     FOwnerWindow.structSize = sizeof(NvxWindow);
     FOwnerWindow.context = this;
-    FOwnerWindow.sendArcExtract = &TUnPackThread::IgnoreArcExtract;
+    FOwnerWindow.sendArcExtract = &TUnPackThread::SendFromModule;
     FOwnerWindow.ask = &TUnPackThread::AskFromModule;
 }
 
@@ -263,6 +263,9 @@ void TUnPackThread::Execute() {
             Main([&] { count = FHost.FileCount(); });
             if (FIndex >= count) break;
 
+            // Checked before the reset below: the window's end of run still needs the top element
+            // path of the broken archive to delete its residue.
+            if (FSettings.CancelAll || FTerminated) break;
             FVolumes.clear();
             FSettings.SkipArchive = false;
             FSettings.SameNameBindFolder = false;
@@ -275,8 +278,6 @@ void TUnPackThread::Execute() {
             FLastTotalPercent = 999;
             FLastShownName = "xxxxxx";
             FDoneSize = 0;
-
-            if (FSettings.CancelAll || FTerminated) break;
             PausePoint();
 
             bool haveEntry = true;
@@ -771,6 +772,20 @@ void TUnPackThread::ShowProgress(const EXTRACTINGINFOEX* eis) {
     }
 }
 
+// A module may report progress to the window of the call rather than to the archive object's own
+// progress window; both reach the same handler, and nothing is handled while testing.
+int32_t TUnPackThread::SendFromModule(NvxWindow* self, uint32_t state, const ArcProgressRecord* record) {
+    auto* thread = static_cast<TUnPackThread*>(self->context);
+    if (thread->FSettings.RunState == TRunState::Testing) return 0;
+    bool abort = false;
+    try {
+        thread->OnArchiverProgress(static_cast<int>(state), record ? &record->info : nullptr, abort);
+    } catch (...) {
+        return 1;  // never unwind through the module: stop instead
+    }
+    return abort ? 1 : 0;
+}
+
 int32_t TUnPackThread::AskFromModule(NvxWindow* self, int32_t kind, const char* caption, const char* text,
                                      char* answerText, uint32_t answerSize) {
     auto* thread = static_cast<TUnPackThread*>(self->context);
@@ -801,6 +816,7 @@ void TUnPackThread::FinishArchive() {
         FHost.AppendLog("> [ 解凍 ]\t"_ansi + Quoted(FSettings.DestFolder) + " へ解凍しました。"_ansi);
         FHost.DeleteFileAt(FIndex);
         --FIndex;
+        FHost.ArchiveExtracted(FArchivePath, FSettings.SplitArchive ? FVolumes : std::vector<AnsiString>{});
         if (FSettings.SplitArchive) {
             for (const AnsiString& volume : FVolumes) Dispose(volume);
         } else {

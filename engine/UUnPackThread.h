@@ -129,7 +129,7 @@ private:
 
     static int32_t AskFromModule(NvxWindow* self, int32_t kind, const char* caption, const char* text,
                                  char* answerText, uint32_t answerSize);
-    static int32_t IgnoreArcExtract(NvxWindow*, uint32_t, const ArcProgressRecord*) { return 0; }
+    static int32_t SendFromModule(NvxWindow* self, uint32_t state, const ArcProgressRecord* record);
 
     TUnPack& FJob;
     SettingsBlock& FSettings;

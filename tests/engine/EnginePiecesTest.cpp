@@ -1,0 +1,134 @@
+// The engine's pieces that need no archive: log-line shapes, progress arithmetic, the tail cut, the
+// path checks, extensions, error names and the DLL table.
+#include <gtest/gtest.h>
+
+#include "engine/EngineLog.h"
+#include "engine/UUnPack.h"
+#include "engine/UUnPackThread.h"
+#include "platform/AnsiCodec.h"
+#include "tests/engine/EngineTestSupport.h"
+
+using namespace norvex;
+using namespace norvex::literals;
+
+TEST(EngineLog, LineShapesAndPlaceholder) {
+    EXPECT_EQ(FormatLogLine(7, "***", ""), " " + std::string(44, '*'));
+    EXPECT_EQ(FromAnsi(FormatLogLine(3, "---", "")), " 3|  ──────────────────────");
+    EXPECT_EQ(FormatLogLine(12, "x", "a"), " 12| x");
+    // Any letter case; only the first placeholder is replaced.
+    EXPECT_EQ(FormatLogLine(1, ">>>> [ %SRC ] %src", "/a/b.zip"), " 1| >>>> [ \"/a/b.zip\" ] %src");
+    // Placeholders are found at character starts only: after a lead byte, "%" is its second byte.
+    const AnsiString tricky = std::string("\x83") + "%src";
+    EXPECT_EQ(FormatLogLine(1, tricky, "n"), " 1| " + tricky);
+}
+
+TEST(EngineProgress, PercentagesAre64BitSafe) {
+    const uint64_t big = 6ull << 30;  // 6 GiB, beyond 32 bits
+    TProgressFigures f = ComputeProgress(big, big / 2, 0, static_cast<double>(big) * 2);
+    EXPECT_EQ(f.filePercent, 50);
+    EXPECT_EQ(f.totalPercent, 25);
+    EXPECT_FALSE(f.entryComplete);
+    // Written beyond the size is cut to the size; the entry is then complete.
+    f = ComputeProgress(100, 250, 900, 1000);
+    EXPECT_EQ(f.filePercent, 100);
+    EXPECT_EQ(f.totalPercent, 100);
+    EXPECT_TRUE(f.entryComplete);
+    // Nothing written, no total known, an empty entry.
+    f = ComputeProgress(100, 0, 0, 0);
+    EXPECT_EQ(f.filePercent, 0);
+    EXPECT_EQ(f.totalPercent, 0);
+    f = ComputeProgress(0, 0, 0, 10);
+    EXPECT_EQ(f.filePercent, 0);
+    EXPECT_TRUE(f.entryComplete);
+    // A total smaller than what was written (a stale total) never shows more than 100.
+    EXPECT_EQ(ComputeProgress(50, 50, 80, 100).totalPercent, 100);
+}
+
+TEST(EngineNaming, TailCut) {
+    EXPECT_EQ(CutNameTail("photos_2005", true), "photos");
+    EXPECT_EQ(CutNameTail("report 3b", true), "report");
+    EXPECT_EQ(CutNameTail("data1", true), "data");
+    EXPECT_EQ(CutNameTail("2005", true), "2005");  // the whole name is tail: kept
+    EXPECT_EQ(CutNameTail("photos_2005", false), "photos_2005");
+    EXPECT_EQ(CutNameTail("v1.2.3", true), "v");
+    // Japanese names are cut by whole characters.
+    EXPECT_EQ(FromAnsi(CutNameTail("写真集_01"_ansi, true)), "写真集");
+    EXPECT_EQ(FromAnsi(CutNameTail("ソ"_ansi, true)), "ソ");
+}
+
+TEST(EnginePathChecks, DangerWordsAndAbsolutePaths) {
+    EXPECT_EQ(TUnPack::CheckPathDanger("Windows/System32/"), "DANGER");
+    EXPECT_EQ(TUnPack::CheckPathDanger("tools/system/"), "DANGER");
+    EXPECT_EQ(TUnPack::CheckPathDanger("スタートアップ/"_ansi), "DANGER");
+    EXPECT_EQ(TUnPack::CheckPathDanger("ｽﾀｰﾄｱｯﾌﾟ/"_ansi), "DANGER");
+    EXPECT_EQ(TUnPack::CheckPathDanger("Startup/"), "");
+    EXPECT_EQ(TUnPack::CheckPathDanger("System/"), "");
+    EXPECT_EQ(TUnPack::CheckPathDanger(""), "");
+    // "system" spread over a trail byte is not the word: 0x83 0x73 is one character.
+    EXPECT_EQ(TUnPack::CheckPathDanger(std::string("\x83") + "ystem/"), "");
+
+    EXPECT_TRUE(IsAbsoluteEntryPath("C:/temp/x.txt"));
+    EXPECT_TRUE(IsAbsoluteEntryPath("/etc/passwd"));
+    EXPECT_TRUE(IsAbsoluteEntryPath("\\server\\x"));
+    EXPECT_TRUE(IsAbsoluteEntryPath("a/../../x"));
+    EXPECT_FALSE(IsAbsoluteEntryPath("a/..b/x"));
+    EXPECT_FALSE(IsAbsoluteEntryPath("ソ/x"_ansi));  // the trail byte 0x5C is no separator
+
+    EXPECT_TRUE(IsPlainName("data"));
+    EXPECT_FALSE(IsPlainName(".."));
+    EXPECT_FALSE(IsPlainName(""));
+    EXPECT_FALSE(IsPlainName("C:"));
+    EXPECT_TRUE(IsPlainName("ソ"_ansi));
+}
+
+TEST(EngineExtract, ExtensionsAndErrorNames) {
+    EXPECT_EQ(LowerExtension("/a/B.LZH"), ".lzh");
+    EXPECT_EQ(LowerExtension("/a.b/noext"), "");
+    EXPECT_EQ(LowerExtension("x.part1.RAR"), ".rar");
+    // Only ASCII letters are lowered: a trail byte in the range of capitals stays.
+    EXPECT_EQ(LowerExtension("x.\x83\x41"), ".\x83\x41");
+
+    EXPECT_EQ(ArchiverErrorName(0x8019), "ERROR_NOT_ARC_FILE");
+    EXPECT_EQ(ArchiverErrorName(0x8005), "DISK_SPACE");
+    EXPECT_EQ(ArchiverErrorName(0x802D), "ERROR_EOF");
+    EXPECT_EQ(ArchiverErrorName(0x8004), "");
+    EXPECT_EQ(ArchiverErrorName(0x802E), "");
+    EXPECT_TRUE(ArchiverSucceeded(0));
+    EXPECT_TRUE(ArchiverSucceeded(1));  // a warning
+    EXPECT_TRUE(ArchiverSucceeded(0x7FFF));
+    EXPECT_FALSE(ArchiverSucceeded(0x8000));
+    EXPECT_FALSE(ArchiverSucceeded(-1));
+}
+
+TEST(EngineDllTable, LoadRules) {
+    SettingsBlock s;
+    test::TScriptedHost host(s);
+    TUnPack job(s, host);
+    EXPECT_FALSE(job.LoadArchiverDll("ARJ"));
+    EXPECT_FALSE(job.LoadArchiverDll("lha"));  // type names are case-sensitive
+    EXPECT_FALSE(job.LoadArchiverDll("ZIP32"));
+    EXPECT_EQ(job.DllTable()[DllCAB].DllName, "cab32.DLL");
+    EXPECT_TRUE(job.DllTable()[DllARJ].DllName.empty());
+    if (test::HaveModule("UNZIP32.DLL")) {
+        EXPECT_TRUE(job.LoadArchiverDll("ZIP"));
+        EXPECT_TRUE(job.LoadArchiverDll("ZIP"));  // a second load is balanced by one release
+        EXPECT_NE(job.DllTable()[DllZIP].Command, nullptr);
+    }
+    job.UnloadArchiverDlls();
+    job.UnloadArchiverDlls();  // harmless
+    EXPECT_EQ(job.DllTable()[DllZIP].Handle, nullptr);
+}
+
+TEST(EngineDllTable, CheckBlockWithoutModules) {
+    SettingsBlock s;
+    test::TScriptedHost host(s);
+    TUnPack job(s, host);
+    SetModuleFolder("/nonexistent-norvex-modules");
+    CheckDlls(job, s, host);
+    SetModuleFolder("");
+    ASSERT_EQ(host.lines.size(), 6u);
+    EXPECT_EQ(host.lines[0], " 1| ─── Checking DLL ... ──");
+    EXPECT_EQ(host.lines[1], " 2| [ DLL ] \"LHA\"\t「なし　『ファイル』メニュー→『DLL最新版補完』からインストールできます」");
+    EXPECT_EQ(host.lines[5], " 6|  ──────────────────────");
+    for (bool present : s.DllPresent) EXPECT_FALSE(present);
+}

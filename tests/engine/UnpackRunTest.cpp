@@ -1,0 +1,466 @@
+// End-to-end runs of the engine with a scripted host, on archives made here with the real tools and
+// extracted by the real modules on the real file system.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/AnsiCodec.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/engine/RarFixture.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/TempDir.h"
+
+using namespace norvex;
+using namespace norvex::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Exists(const std::string& p) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+// Three top-level files a.txt, b.txt, c.txt in a ZIP.
+std::string MakeThreeFileZip(const TempDir& td, const std::string& name) {
+    WriteFile(td / "src3/a.txt", "a");
+    WriteFile(td / "src3/b.txt", "bb");
+    WriteFile(td / "src3/c.txt", "ccc");
+    EXPECT_TRUE(MakeZip(td / name, td / "src3", {"a.txt", "b.txt", "c.txt"}));
+    return td / name;
+}
+
+// A ZIP whose one top-level folder is folder, holding x.txt.
+std::string MakeFolderZip(const TempDir& td, const std::string& name, const std::string& folder) {
+    WriteFile(td / ("srcf/" + folder + "/x.txt"), "x in " + folder);
+    fs::create_directories(fs::path(td / name).parent_path());
+    EXPECT_TRUE(MakeZip(td / name, td / "srcf", {folder}));
+    fs::remove_all(td / "srcf");
+    return td / name;
+}
+
+// A stored ZIP with a.txt and b.txt under top (or at the top level when top is empty) whose data of
+// b.txt is damaged: the listing is fine, the extraction reports a CRC error.
+std::string MakeDamagedZip(const TempDir& td, const std::string& name, const std::string& top) {
+    const std::string base = top.empty() ? "" : top + "/";
+    WriteFile(td / ("srcd/" + base + "a.txt"), std::string(1000, 'a'));
+    WriteFile(td / ("srcd/" + base + "b.txt"), std::string(5000, 'b'));
+    EXPECT_TRUE(MakeZip(td / name, td / "srcd", top.empty() ? std::vector<std::string>{"a.txt", "b.txt"}
+                                                            : std::vector<std::string>{top},
+                        /*stored=*/true));
+    fs::remove_all(td / "srcd");
+    std::string bytes = ReadFile(td / name);
+    const std::size_t at = bytes.find(std::string(5000, 'b'));
+    EXPECT_NE(at, std::string::npos);
+    bytes[at + 2500] = 'X';
+    WriteFile(td / name, bytes);
+    return td / name;
+}
+
+// A ZIP with the files of src named in the archive through bsdtar's substitution (entry paths a
+// ZIP tool would never write, such as "C:/temp/x.txt").
+std::string MakeZipWithEntryNames(const TempDir& td, const std::string& name,
+                                  const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::vector<std::string> argv{"bsdtar", "-P", "-c", "--format", "zip", "-f", td / name};
+    int i = 0;
+    for (const auto& [entry, content] : entries) {
+        const std::string file = "f" + std::to_string(i++);
+        WriteFile(td / ("srcn/" + file), content);
+        argv.push_back("-s");
+        argv.push_back(",^" + file + "$," + entry + ",");
+    }
+    for (int k = 0; k < i; ++k) argv.push_back("f" + std::to_string(k));
+    const ToolResult r = RunTool(argv, td / "srcn");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    fs::remove_all(td / "srcn");
+    return td / name;
+}
+
+std::vector<RarEntry> TwoRarEntries() {
+    std::string a, b;
+    for (int i = 0; i < 600; ++i) a += "line " + std::to_string(i) + "\n";
+    for (int i = 0; i < 300; ++i) b += "row " + std::to_string(i) + "\n";
+    return {{"a.txt", a}, {"b.txt", b}};
+}
+
+class UnpackRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        NORVEX_REQUIRE_MODULE("UNZIP32.DLL");
+        if (!HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
+    }
+    TempDir td;
+};
+
+}  // namespace
+
+TEST_F(UnpackRun, BindFolderIsNamedAfterTheArchive) {
+    const std::string zip = MakeThreeFileZip(td, "pics.2005.zip");
+    TEngineRun run;
+    run.Run({zip});
+    EXPECT_TRUE(run.host.files.empty());
+    EXPECT_EQ(ReadFile(td / "pics/c.txt"), "ccc");
+    const std::vector<std::string> expected{
+        " ",
+        ">>>> [ " + Quoted(zip) + " ]  --",
+        "> [ 最上位要素カウント ]\t3コ",
+        "> [ バインド起動 ] まとめフォルダ新規作成 \"pics\"",
+        "> [ 書庫テスト開始 ]",
+        "> [ 書庫テスト ]\t テスト通過",
+        "> [ 解凍 ]\t" + Quoted(td / "pics") + " へ解凍しました。",
+    };
+    EXPECT_EQ(run.host.texts, expected);
+    EXPECT_EQ(run.host.lines.front(), " 1|  ");
+}
+
+TEST_F(UnpackRun, SameNameBindFolderIsMovedAsideOrReused) {
+    const std::string zip = MakeThreeFileZip(td, "pics.2005.zip");
+    WriteFile(td / "pics/old.txt", "old");
+    fs::create_directory(td / "pics_old1");  // taken: the next number is used
+    {
+        TEngineRun run;
+        run.Run({zip});
+        EXPECT_TRUE(run.host.HasLine("> [ 同名のまとめフォルダが存在 ]"));
+        EXPECT_TRUE(run.host.HasLine("> [ リネーム成功 ] " + Quoted(td / "pics") + "->" + Quoted(td / "pics_old2")));
+        EXPECT_TRUE(run.host.HasLine("> [ バインド起動 ]\tまとめフォルダ新規作成 \"pics\""));
+        EXPECT_EQ(ReadFile(td / "pics_old2/old.txt"), "old");
+        EXPECT_EQ(ReadFile(td / "pics/a.txt"), "a");
+        EXPECT_FALSE(Exists(td / "pics/old.txt"));
+    }
+    {
+        // SameFolderProc 1: the archive goes into the existing folder, nothing is moved.
+        WriteFile(td / "pics/mine.txt", "mine");
+        fs::remove(td / "pics/a.txt");
+        TEngineRun run;
+        run.settings.SameFolderProc = TSameFolderProc::Replace;
+        run.Run({zip});
+        EXPECT_TRUE(run.host.HasLine("> [ 同名のまとめフォルダが存在 ]"));
+        EXPECT_EQ(ReadFile(td / "pics/mine.txt"), "mine");
+        EXPECT_EQ(ReadFile(td / "pics/a.txt"), "a");
+        EXPECT_FALSE(Exists(td / "pics_old3"));
+        EXPECT_TRUE(run.host.HasLine("> [ 解凍 ]\t" + Quoted(td / "pics") + " へ解凍しました。"));
+    }
+}
+
+TEST_F(UnpackRun, SingleFolderIsRenamedByTheTailCut) {
+    const std::string zip = MakeFolderZip(td, "data1.zip", "data1");
+    {
+        TEngineRun run;
+        run.settings.DelFolderNum = true;
+        run.Run({zip});
+        EXPECT_TRUE(run.host.HasLine("> [ 最上位要素カウント ]\t1コ"));
+        EXPECT_TRUE(run.host.HasLine("> [ リネーム成功 ] " + Quoted(td / "data1") + "->" + Quoted(td / "data")));
+        EXPECT_EQ(ReadFile(td / "data/x.txt"), "x in data1");
+        EXPECT_FALSE(Exists(td / "data1"));
+    }
+    {
+        // An existing data is kept as data_old1.
+        WriteFile(td / "data/x.txt", "earlier");
+        fs::remove_all(td / "data_old1");
+        TEngineRun run;
+        run.settings.DelFolderNum = true;
+        run.settings.OverWrite = TOverWrite::Overwrite;
+        run.Run({zip});
+        EXPECT_EQ(ReadFile(td / "data_old1/x.txt"), "earlier");
+        EXPECT_EQ(ReadFile(td / "data/x.txt"), "x in data1");
+    }
+    {
+        // SameFolderProc 1: the old one is deleted afterwards.
+        fs::remove_all(td / "data_old1");
+        TEngineRun run;
+        run.settings.DelFolderNum = true;
+        run.settings.SameFolderProc = TSameFolderProc::Replace;
+        run.Run({zip});
+        EXPECT_TRUE(run.host.HasLine("> [ 削除成功 ] " + Quoted(td / "data_old1")));
+        EXPECT_FALSE(Exists(td / "data_old1"));
+        EXPECT_EQ(ReadFile(td / "data/x.txt"), "x in data1");
+    }
+    {
+        // Without the tail cut the folder keeps its name.
+        TEngineRun run;
+        run.Run({zip});
+        EXPECT_TRUE(Exists(td / "data1/x.txt"));
+    }
+}
+
+TEST_F(UnpackRun, SplitRarSetsAndAfterProcessing) {
+    NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
+    setenv("XDG_DATA_HOME", (td / "xdg").c_str(), 1);
+    for (const TAfterMethod method :
+         {TAfterMethod::Nothing, TAfterMethod::Delete, TAfterMethod::Trash, TAfterMethod::Move}) {
+        SCOPED_TRACE(static_cast<int>(method));
+        TempDir work;
+        const auto volumes = WriteRar(work.path(), "x", TwoRarEntries(), 2);
+        // A neighbouring set whose name starts the same way is never taken for part of this one.
+        const auto other = WriteRar(work.path(), "xx", TwoRarEntries(), 2);
+        TEngineRun run;
+        run.settings.AfterMethod = method;
+        run.settings.MoveFolder = ToAnsi(work / "keep");
+        run.Run({volumes[0], volumes[1]});
+
+        EXPECT_TRUE(run.host.HasLine("> [ 分割圧縮ファイル検出 ]： "));
+        EXPECT_TRUE(run.host.HasLine("> " + volumes[0]));
+        EXPECT_TRUE(run.host.HasLine("> " + volumes[1]));
+        EXPECT_FALSE(run.host.HasLine("> " + other[0]));
+        EXPECT_TRUE(run.host.HasLine("> [ 分割書庫 テスト ]\t テスト通過 - " + volumes[1]));
+        EXPECT_EQ(ReadFile(work / "x/b.txt"), TwoRarEntries()[1].content);
+        for (const auto& v : other) EXPECT_TRUE(Exists(v));
+
+        switch (method) {
+            case TAfterMethod::Nothing:
+                // The later volume stays in the list, skipped with its line.
+                EXPECT_TRUE(run.host.HasLine("> [非先頭分割ファイル]：先頭以外の分割ファイルは無視されます。"));
+                EXPECT_EQ(run.host.FilesUtf8(), std::vector<std::string>{volumes[1]});
+                for (const auto& v : volumes) EXPECT_TRUE(Exists(v));
+                break;
+            case TAfterMethod::Delete:
+                for (const auto& v : volumes) {
+                    EXPECT_TRUE(run.host.HasLine("> [ 削除 ] 書庫を削除しました。" + v));
+                    EXPECT_FALSE(Exists(v));
+                }
+                EXPECT_TRUE(run.host.HasLine("> [ 前段階エラー]： ファイルが存在しません"));
+                break;
+            case TAfterMethod::Trash:
+                for (const auto& v : volumes) EXPECT_FALSE(Exists(v));
+                EXPECT_TRUE(Exists(td / "xdg/Trash/files/x.part1.rar"));
+                EXPECT_TRUE(Exists(td / "xdg/Trash/files/x.part2.rar"));
+                EXPECT_TRUE(run.host.HasLine("> [ ごみ箱 ] 書庫をごみ箱へ移しました。"));
+                break;
+            case TAfterMethod::Move:
+                EXPECT_TRUE(Exists(work / "keep/x.part1.rar"));
+                EXPECT_TRUE(Exists(work / "keep/x.part2.rar"));
+                EXPECT_TRUE(run.host.HasLine("> [ 移動 ] 書庫を移動しました。=>移動先:" + Quoted(work / "keep")));
+                ASSERT_EQ(run.host.remembered.size(), 1u);  // the new move folder enters its drop-down
+                break;
+        }
+    }
+    unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(UnpackRun, OldStyleSplitSetIsDisposedOfWhole) {
+    NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
+    const auto volumes = WriteRar(td.path(), "o", TwoRarEntries(), 3, RarNaming::OldStyle);
+    ASSERT_EQ(volumes.size(), 3u);  // o.rar, o.r00, o.r01
+    TEngineRun run;
+    run.settings.AfterMethod = TAfterMethod::Delete;
+    run.Run({volumes[0]});
+    EXPECT_EQ(ReadFile(td / "o/a.txt"), TwoRarEntries()[0].content);
+    EXPECT_TRUE(run.host.HasLine("> " + volumes[1]));
+    EXPECT_TRUE(run.host.HasLine("> " + volumes[2]));
+    for (const auto& v : volumes) EXPECT_FALSE(Exists(v)) << v;
+}
+
+TEST_F(UnpackRun, SplitDetectionCanBeSwitchedOff) {
+    NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
+    const auto volumes = WriteRar(td.path(), "x", TwoRarEntries(), 2);
+    TEngineRun run;
+    run.settings.CheckDiv = false;
+    run.settings.PreTestArc = false;
+    run.Run({volumes[1]});
+    EXPECT_FALSE(run.host.HasLine("> [非先頭分割ファイル]：先頭以外の分割ファイルは無視されます。"));
+    EXPECT_FALSE(run.host.HasLine("> [ 分割圧縮ファイル検出 ]： "));
+}
+
+TEST_F(UnpackRun, FailedExtractionLeavesNoResidueButKeepsWhatExisted) {
+    {
+        // A bind folder made for a failing archive is removed again; the archive stays listed.
+        const std::string zip = MakeDamagedZip(td, "bad.zip", "");
+        TEngineRun run;
+        run.settings.PreTestArc = false;
+        run.settings.AfterMethod = TAfterMethod::Delete;
+        run.Run({zip});
+        bool failureLine = false;
+        for (const auto& t : run.host.texts) failureLine |= t.rfind("> [ 解凍失敗 ]\t情報=「", 0) == 0;
+        EXPECT_TRUE(failureLine);
+        EXPECT_TRUE(run.host.HasLine("> [ 残骸の削除 ] " + Quoted(td / "bad")));
+        EXPECT_FALSE(Exists(td / "bad"));
+        EXPECT_TRUE(Exists(zip));
+        EXPECT_EQ(run.host.FilesUtf8(), std::vector<std::string>{zip});
+    }
+    {
+        // A single top folder that existed before is never deleted.
+        const std::string zip = MakeDamagedZip(td, "keep.zip", "keep");
+        WriteFile(td / "keep/mine.txt", "mine");
+        TEngineRun run;
+        run.settings.PreTestArc = false;
+        run.settings.OverWrite = TOverWrite::Overwrite;
+        run.Run({zip});
+        EXPECT_EQ(ReadFile(td / "keep/mine.txt"), "mine");
+        for (const auto& t : run.host.texts) EXPECT_EQ(t.rfind("> [ 残骸の削除 ]", 0), std::string::npos) << t;
+    }
+    {
+        // A failed test after the bind folder was made: the cancel line, then the residue line.
+        std::string bytes(200, '\0');
+        WriteFile(td / "junk.zip", "PK\x03\x04" + bytes);
+        const std::string zip = MakeThreeFileZip(td, "tested.zip");
+        std::string data = ReadFile(zip);
+        data[0] = 'X';  // the first local header is broken; the central directory still lists three
+        WriteFile(zip, data);
+        TEngineRun run;
+        run.Run({zip, td / "junk.zip"});
+        if (run.host.HasLine("> [ 書庫テスト ]\t 不正な書庫です。")) {
+            EXPECT_TRUE(run.host.HasLine("> 後始末キャンセル"));
+            EXPECT_TRUE(run.host.HasLine("> [ 残骸の削除 ] " + Quoted(td / "tested")));
+            EXPECT_FALSE(Exists(td / "tested"));
+        }
+        // Not an archive at all: the count fails and the entry stays.
+        EXPECT_TRUE(run.host.HasLine("> [ エラー ] ファイル数の取得に失敗しました。書庫でない可能性があります。"));
+        EXPECT_EQ(run.host.files.size(), 2u);
+    }
+}
+
+TEST_F(UnpackRun, PathQuestionsAnsweredYesAndNo) {
+    if (!HaveTool("bsdtar")) GTEST_SKIP() << "bsdtar is not installed";
+    const std::string danger = MakeZipWithEntryNames(td, "danger.zip", {{"Windows/System32/x.dll", "dll"}});
+    const std::string absolute = MakeZipWithEntryNames(td, "abs.zip", {{"C:/temp/x.txt", "abs"}});
+    {
+        TEngineRun run;
+        run.host.answer = false;
+        run.Run({danger, absolute});
+        EXPECT_TRUE(run.host.HasLine("> [ 中断 ] 危険パスによる中断"));
+        EXPECT_TRUE(run.host.HasLine("> [ 中断 ] 絶対パス展開抑制による中断"));
+        ASSERT_EQ(run.host.questions.size(), 2u);
+        EXPECT_EQ(run.host.questions[0], "確認: \"" + danger +
+                                             "\r内のファイルに(StartUp,System,スタートアップなど) のパス情報が含まれています。\r"
+                                             "\"Windows/System32/x.dll\"\r 続行しますか？");
+        EXPECT_EQ(run.host.questions[1],
+                  "確認: \"" + absolute + "\r\"には絶対パスによる展開が含まれています。\r\"C:/temp/x.txt\"\r続行しますか？");
+        EXPECT_EQ(run.host.files.size(), 2u);  // both stay, untouched
+        EXPECT_FALSE(Exists(td / "Windows"));
+        EXPECT_FALSE(Exists(td / "temp"));
+    }
+    {
+        TEngineRun run;
+        run.host.answer = true;
+        run.Run({danger, absolute});
+        EXPECT_EQ(ReadFile(td / "Windows/System32/x.dll"), "dll");
+        // The drive letter is dropped: nothing is written outside the destination.
+        EXPECT_EQ(ReadFile(td / "temp/x.txt"), "abs");
+        EXPECT_TRUE(run.host.files.empty());
+    }
+    {
+        // Each qualifying entry asks again; with both checks off nothing is asked.
+        const std::string three = MakeZipWithEntryNames(
+            td, "three.zip", {{"system/a", "1"}, {"system/b", "2"}, {"startup/c", "3"}});
+        TEngineRun run;
+        run.host.answer = true;
+        run.Run({three});
+        EXPECT_EQ(run.host.questions.size(), 3u);
+        TEngineRun quiet;
+        quiet.settings.CheckDangerPath = false;
+        quiet.settings.AlertAbsExpand = false;
+        quiet.settings.OverWrite = TOverWrite::Overwrite;
+        quiet.Run({three, danger});
+        EXPECT_TRUE(quiet.host.questions.empty());
+    }
+}
+
+TEST_F(UnpackRun, BreakBetweenArchives) {
+    const std::string first = MakeFolderZip(td, "first.zip", "one");
+    const std::string second = MakeFolderZip(td, "second.zip", "two");
+    TEngineRun run;
+    run.settings.AfterMethod = TAfterMethod::Delete;
+    run.host.onLog = [&](const std::string& text) {
+        if (text.rfind("> [ 解凍 ]", 0) == 0) run.Break();
+    };
+    run.Run({first, second});
+    EXPECT_FALSE(Exists(first));            // extracted and disposed of before the break
+    EXPECT_TRUE(Exists(td / "one/x.txt"));  // what it made is no residue
+    EXPECT_TRUE(Exists(second));            // neither extracted nor disposed of
+    EXPECT_FALSE(Exists(td / "two"));
+    EXPECT_EQ(run.host.FilesUtf8(), std::vector<std::string>{second});
+    EXPECT_TRUE(run.host.HasLine("> 後始末キャンセル"));
+    EXPECT_TRUE(run.host.HasLine("> [ 強制中断 ] 中断されました。"));
+}
+
+TEST_F(UnpackRun, BreakDuringExtraction) {
+    std::string big;
+    for (int i = 0; big.size() < (4u << 20); ++i) big += std::to_string(i * 7919) + "\n";
+    WriteFile(td / "srcb/big/data.bin", big);
+    WriteFile(td / "srcb/big/small.txt", "s");
+    ASSERT_TRUE(MakeZip(td / "big.zip", td / "srcb", {"big"}, /*stored=*/true));
+    const std::string next = MakeFolderZip(td, "next.zip", "next");
+    TEngineRun run;
+    run.settings.AfterMethod = TAfterMethod::Delete;
+    run.host.onProgress = [&](int) {
+        if (!run.worker->BreakFlag()) run.Break();
+    };
+    run.Run({td / "big.zip", next});
+    EXPECT_TRUE(run.host.HasLine("> 後始末キャンセル"));
+    EXPECT_TRUE(run.host.HasLine("> [ 強制中断 ] 中断されました。"));
+    EXPECT_TRUE(run.host.HasLine("> [ 残骸の削除 ] " + Quoted(td / "big")));
+    EXPECT_FALSE(Exists(td / "big"));
+    EXPECT_TRUE(Exists(td / "big.zip"));
+    EXPECT_TRUE(Exists(next));
+    EXPECT_FALSE(Exists(td / "next"));
+    EXPECT_EQ(run.host.files.size(), 2u);
+}
+
+TEST_F(UnpackRun, FolderEntriesAreExpandedIntoTheirFiles) {
+    const std::string a = MakeFolderZip(td, "in/a.zip", "fa");
+    MakeFolderZip(td, "in/sub/b.zip", "fb");
+    MakeFolderZip(td, "in/sub/deeper/c.zip", "fc");
+    WriteFile(td / "in/notes.txt", "not an archive");
+    fs::create_directories(td / "empty");
+    const std::string last = MakeFolderZip(td, "last.zip", "fl");
+    TEngineRun run;
+    run.Run({td / "in", td / "empty", last});
+    EXPECT_TRUE(Exists(td / "in/fa/x.txt"));
+    EXPECT_TRUE(Exists(td / "in/sub/fb/x.txt"));
+    EXPECT_TRUE(Exists(td / "in/sub/deeper/fc/x.txt"));
+    EXPECT_TRUE(Exists(td / "fl/x.txt"));
+    EXPECT_TRUE(run.host.HasLine("> [ 前段階エラー ]： 扱えない形式の拡張子"));
+    EXPECT_EQ(run.host.FilesUtf8(), std::vector<std::string>{td / "in/notes.txt"});
+}
+
+TEST_F(UnpackRun, EmptyListAndUnusableDestination) {
+    {
+        TEngineRun run;
+        run.Run({});
+        EXPECT_TRUE(run.host.lines.empty());
+    }
+    const std::string zip = MakeFolderZip(td, "a.zip", "fa");
+    {
+        TEngineRun run;
+        run.settings.PutLocation = TPutLocation::SpecialFolder;
+        run.Run({zip});
+        EXPECT_EQ(run.host.notices, std::vector<std::string>{"フォルダ: フォルダ(解凍先)が指定されていません"});
+        EXPECT_EQ(run.host.texts, std::vector<std::string>{"[ 全体キャンセル ] 解凍先フォルダ "});
+        EXPECT_EQ(run.host.files.size(), 1u);
+    }
+    {
+        // A missing chosen folder is made (one level) and enters the destination drop-down.
+        TEngineRun run;
+        run.settings.PutLocation = TPutLocation::SpecialFolder;
+        run.settings.SpecialFolder = ToAnsi(td / "out");
+        run.Run({zip});
+        EXPECT_TRUE(Exists(td / "out/fa/x.txt"));
+        EXPECT_EQ(run.host.remembered.size(), 1u);
+        EXPECT_TRUE(run.host.HasLine("> [ 解凍 ]\t" + Quoted(td / "out/") + " へ解凍しました。"));
+    }
+}
+
+TEST_F(UnpackRun, OnlyTheFailedArchiveStaysListed) {
+    const std::string a = MakeFolderZip(td, "a.zip", "fa");
+    WriteFile(td / "b.zip", "this is no archive");
+    const std::string c = MakeFolderZip(td, "c.zip", "fc");
+    TEngineRun run;
+    run.Run({a, td / "b.zip", c});
+    EXPECT_EQ(run.host.FilesUtf8(), std::vector<std::string>{td / "b.zip"});
+    EXPECT_TRUE(Exists(td / "fc/x.txt"));
+}
+
+TEST_F(UnpackRun, JapaneseNamesFromCp932Archives) {
+    // Info-ZIP stores names as the bytes it is given: cp932 bytes make a cp932 archive.
+    const std::string folder = FromAnsi(ToAnsi("名簿"));
+    const std::string cpFolder = ToAnsi("名簿"), cpFile = ToAnsi("ソフト一覧.txt");
+    WriteFile(td / ("srcj/" + cpFolder + "/" + cpFile), "list");
+    ASSERT_TRUE(MakeZip(td / "meibo.zip", td / "srcj", {cpFolder}));
+    TEngineRun run;
+    run.Run({td / "meibo.zip"});
+    EXPECT_EQ(ReadFile(td / "名簿/ソフト一覧.txt"), "list");
+    EXPECT_TRUE(run.host.files.empty());
+}
