@@ -17,13 +17,17 @@ using namespace norvex::literals;
 
 namespace {
 
+// One locale object per module, freed when the module is unloaded.
+struct LocaleHolder {
+    locale_t value = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    ~LocaleHolder() {
+        if (value) freelocale(value);
+    }
+};
+
 locale_t Utf8Locale() {
-    static locale_t loc = [] {
-        locale_t l = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        if (!l) l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
-        return l;
-    }();
-    return loc;
+    static LocaleHolder holder;
+    return holder.value;
 }
 
 bool Contains(const std::string& hay, const char* needle) {

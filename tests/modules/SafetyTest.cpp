@@ -223,3 +223,15 @@ TEST(ModuleSafety, UnwritableDestinationIsAFailure) {
     ::chmod((dir / "ro").c_str(), 0555);
     EXPECT_GE(rar.run(nullptr, "-x " + Q(dir / "p.rar") + " " + Q(dir / "ro/")), ARC_ERROR_FIRST);
 }
+
+TEST(ModuleSafety, AFileInTheWayOfAFolderIsAFailure) {
+    LoadedModule rar("UNRAR32.DLL", "Unrar");
+    if (!rar.ok()) GTEST_SKIP();
+    TempDir dir;
+    WriteFile(dir / "p.rar", BuildRar4({{"sub\\a.txt", "a"}, {"b.txt", "b"}})[0]);
+    WriteFile(dir / "d/sub", "a file, not a folder");
+    std::string log;
+    EXPECT_EQ(rar.run(nullptr, "-x -o " + Q(dir / "p.rar") + " " + Q(dir / "d/"), &log), ARC_ERROR_MAKEDIRECTORY);
+    EXPECT_NE(log.find("sub"), std::string::npos);
+    EXPECT_EQ(SnapshotTree(dir / "d"), (std::map<std::string, std::string>{{"sub", "f:a file, not a folder"}, {"b.txt", "f:b"}}));
+}

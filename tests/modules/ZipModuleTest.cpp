@@ -144,8 +144,10 @@ TEST_F(ZipFixture, ChecksAndBrokenData) {
     EXPECT_TRUE(module.checkArchive(path.c_str(), 0));
     EXPECT_TRUE(module.checkArchive(path.c_str(), 1));
     EXPECT_FALSE(module.checkArchive(path.c_str(), 3));
-    EXPECT_EQ(module.run(&window, "-x " + Q(dir / "s.zip") + " " + Q(dir / "out/")), ARC_FILE_CRC);
-    EXPECT_TRUE(SnapshotTree(dir / "out").empty());  // nothing half-written, no temporary left
+    WriteFile(dir / "out/data.txt", "old");  // the file the broken entry would replace
+    EXPECT_EQ(module.run(&window, "-x -o " + Q(dir / "s.zip") + " " + Q(dir / "out/")), ARC_FILE_CRC);
+    // Nothing half-written, no temporary left, the old file intact.
+    EXPECT_EQ(SnapshotTree(dir / "out"), (std::map<std::string, std::string>{{"data.txt", "f:old"}}));
 
     WriteFile(dir / "text.zip", "this is not an archive at all, just text\n");
     std::string text = ToAnsi(dir / "text.zip");
