@@ -29,6 +29,8 @@ protected:
     bool MatchAnchored(Pos subject, Pos& start, Pos& end) const;
 
 private:
+    unsigned char SeparatorByte() const;
+
     TMatchCORE_LineSeparator FLineSeparator = mcls_CRLF;
 };
 

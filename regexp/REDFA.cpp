@@ -17,18 +17,26 @@ namespace norvex {
 
 TRE_DFA::TRE_DFA(const TRE_NFA& nfa) : FNFA(&nfa) {}
 
-void TRE_DFA::CloseSet(TRE_NFAStateSet& set) const {
+void TRE_DFA::Spend(std::size_t steps) {
+    FWork += steps;
+    if (FWork > MaxWork) throw ERegExpParser(remsg::TooComplex, 0);
+}
+
+void TRE_DFA::CloseSet(TRE_NFAStateSet& set) {
     std::vector<int> stack;
     set.ForEach([&](int s) { stack.push_back(s); });
+    std::size_t steps = set.ByteSize() / 8;
     while (!stack.empty()) {
         const int s = stack.back();
         stack.pop_back();
+        steps += FNFA->StateList[static_cast<std::size_t>(s)].size();
         for (const TRE_NFATransition& t : FNFA->StateList[static_cast<std::size_t>(s)])
             if (t.IsEmpty() && !set.Has(t.TransitTo)) {
                 set.Include(t.TransitTo);
                 stack.push_back(t.TransitTo);
             }
     }
+    Spend(steps);
 }
 
 int TRE_DFA::Register(std::unique_ptr<TRE_NFAStateSet> set) {
@@ -61,6 +69,7 @@ void TRE_DFA::ExpandState(int index) {
             if (!t.IsEmpty()) edges.push_back({t.CharBegin, t.CharEnd, t.TransitTo});
     });
     if (edges.empty()) return;
+    Spend(edges.size());
 
     std::vector<std::uint32_t> bounds;
     bounds.reserve(edges.size() * 2);
@@ -77,9 +86,13 @@ void TRE_DFA::ExpandState(int index) {
     for (const Edge& e : edges) {
         auto k = static_cast<std::size_t>(std::lower_bound(bounds.begin(), bounds.end(), e.lo) - bounds.begin());
         for (; bounds[k] <= e.hi; ++k) {
-            if (!targets[k]) targets[k] = std::make_unique<TRE_NFAStateSet>(nfaSize);
+            if (!targets[k]) {
+                targets[k] = std::make_unique<TRE_NFAStateSet>(nfaSize);
+                Spend(targets[k]->ByteSize() / 8);
+            }
             targets[k]->Include(e.to);
         }
+        Spend(1);
     }
 
     std::vector<TRE_DFATransition> next;
@@ -102,6 +115,7 @@ void TRE_DFA::Run() {
     FHashIndex.clear();
     FBucketHead.assign(1024, -1);
     FSetBytes = 0;
+    FWork = 0;
     LHeadFound = FNFA->LHeadFound;
     LTailFound = FNFA->LTailFound;
 
@@ -173,6 +187,24 @@ void TRE_DFA::BuildTables() {
             FWide.push_back({std::max<REChar>(t.CharBegin, 0x100), t.CharEnd, t.TransitTo});
         }
         FWideBegin.push_back(FWide.size());
+    }
+
+    const TRE_DFAState& initial = StateList[static_cast<std::size_t>(InitialState)];
+    const bool hasWide = FWideBegin[static_cast<std::size_t>(InitialState) + 1] > FWideBegin[static_cast<std::size_t>(InitialState)];
+    for (int b = 0; b < 256; ++b) {
+        const auto byte = static_cast<unsigned char>(b);
+        FStartByte[byte] = initial.Accepted || b == 0 || ByteNext(InitialState, byte) >= 0 ||
+                           (IsLeadByte(byte) && hasWide) ||
+                           ((b == 10 || b == 13) && (initial.LineTailNext >= 0 || LHeadFound));
+    }
+    FSingleStartByte = -1;
+    for (int b = 1; b < 256; ++b) {
+        if (!FStartByte[static_cast<std::size_t>(b)]) continue;
+        if (FSingleStartByte >= 0 || IsLeadByte(static_cast<unsigned char>(b))) {
+            FSingleStartByte = -1;
+            break;
+        }
+        FSingleStartByte = b;
     }
 }
 

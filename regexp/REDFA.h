@@ -31,8 +31,9 @@ class TRE_DFA {
 public:
     explicit TRE_DFA(const TRE_NFA& nfa);
 
-    // Builds every state. Raises ERegExpParser (pattern too complex) past MaxStates states or
-    // MaxSetBytes bytes of NFA state sets, which bounds the time and memory a pattern may take.
+    // Builds every state. Raises ERegExpParser (pattern too complex) past MaxStates states,
+    // MaxSetBytes bytes of NFA state sets or MaxWork steps of construction, which bounds the
+    // memory and the time a pattern may take.
     void Run();
 
     // The state reached from s on c, or -1 (sorted walk that stops at the first higher range).
@@ -49,6 +50,12 @@ public:
         return -1;
     }
 
+    // Whether a match can start at a character beginning with byte b (an over-estimate: the end,
+    // line breaks and every lead byte that could begin a transition from the initial state).
+    bool CanStartWith(unsigned char b) const { return FStartByte[b]; }
+    // The one byte other than the terminator that can start a match, or -1 when there are more.
+    int SingleStartByte() const { return FSingleStartByte; }
+
     std::vector<TRE_DFAState> StateList;
     int InitialState = 0;
     bool LHeadFound = false;
@@ -56,9 +63,11 @@ public:
 
     static constexpr std::size_t MaxStates = 10000;
     static constexpr std::size_t MaxSetBytes = std::size_t(32) << 20;
+    static constexpr std::size_t MaxWork = 8000000;
 
 private:
-    void CloseSet(TRE_NFAStateSet& set) const;
+    void CloseSet(TRE_NFAStateSet& set);
+    void Spend(std::size_t steps);
     int Register(std::unique_ptr<TRE_NFAStateSet> set);
     void ExpandState(int index);
     void BuildTables();
@@ -67,7 +76,10 @@ private:
     std::vector<std::pair<std::size_t, int>> FHashIndex;  // construction only: hash buckets
     std::vector<int> FBucketHead;
     std::size_t FSetBytes = 0;
+    std::size_t FWork = 0;
 
+    std::array<bool, 256> FStartByte{};
+    int FSingleStartByte = -1;
     std::array<std::uint8_t, 256> FByteClass{};
     std::size_t FClassCount = 1;
     std::vector<int> FByteTable;

@@ -65,10 +65,9 @@ Ends Run(const Subject& s, const TRENode* n, int i, bool atEntry, bool atExit) {
 
 }  // namespace
 
-RefMatch BacktrackMatch(const std::string& pattern, const std::string& subject,
-                        TMatchCORE_LineSeparator separator) {
-    TREParser parser(pattern);
-    parser.Parse();
+Backtracker::Backtracker(const std::string& pattern) : FParser(pattern) { FParser.Parse(); }
+
+RefMatch Backtracker::Match(const std::string& subject, TMatchCORE_LineSeparator separator) const {
     Subject s;
     s.separator = separator == mcls_LF ? 10 : 13;
     const std::string text = subject.substr(0, subject.find('\0'));
@@ -89,7 +88,7 @@ RefMatch BacktrackMatch(const std::string& pattern, const std::string& subject,
 
     const int count = static_cast<int>(s.codes.size());
     for (int i = 0; i <= count; ++i) {
-        const Ends ends = Run(s, parser.ParseTree().HeadNode, i, true, true);
+        const Ends ends = Run(s, FParser.ParseTree().HeadNode, i, true, true);
         if (ends == 0) continue;
         int last = count;
         while (!(ends >> last & 1)) --last;

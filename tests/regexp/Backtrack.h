@@ -12,8 +12,14 @@ struct RefMatch {
     int length;  // in bytes
 };
 
-// Parses pattern (without the disjoint-leaf step) and searches subject. Raises ERegExpParser.
-RefMatch BacktrackMatch(const std::string& pattern, const std::string& subject,
-                        TMatchCORE_LineSeparator separator);
+class Backtracker {
+public:
+    // Parses pattern without the disjoint-leaf step. Raises ERegExpParser.
+    explicit Backtracker(const std::string& pattern);
+    RefMatch Match(const std::string& subject, TMatchCORE_LineSeparator separator) const;
+
+private:
+    TREParser FParser;
+};
 
 }  // namespace norvex::test

@@ -10,17 +10,19 @@
 namespace norvex::test {
 namespace {
 
-// Every string of at most maxLength pieces.
-std::vector<std::string> Strings(const std::vector<std::string>& pieces, int maxLength) {
+// Every string of minLength to maxLength pieces.
+std::vector<std::string> Strings(const std::vector<std::string>& pieces, int maxLength, int minLength = 0) {
     std::vector<std::string> all = {""};
     std::size_t from = 0;
+    std::size_t keepFrom = 0;
     for (int length = 1; length <= maxLength; ++length) {
         const std::size_t to = all.size();
         for (std::size_t k = from; k < to; ++k)
             for (const std::string& piece : pieces) all.push_back(all[k] + piece);
         from = to;
+        if (length == minLength) keepFrom = from;
     }
-    return all;
+    return {all.begin() + static_cast<std::ptrdiff_t>(keepFrom), all.end()};
 }
 
 // Compares on every subject; returns the number of patterns compared (the valid ones).
@@ -32,13 +34,15 @@ int Compare(const std::vector<std::string>& patterns, const std::vector<std::str
         try {
             re.SetRegExp(pattern);
         } catch (const ERegExpParser&) {
+            EXPECT_THROW(Backtracker{pattern}, ERegExpParser) << pattern;
             continue;
         }
+        const Backtracker reference(pattern);
         ++valid;
         for (const auto separator : {mcls_CRLF, mcls_LF}) {
             re.SetLineSeparator(separator);
             for (const std::string& subject : subjects) {
-                const RefMatch want = BacktrackMatch(pattern, subject, separator);
+                const RefMatch want = reference.Match(subject, separator);
                 const Found got = MatchOf(re, subject);
                 if (got == Found{want.start, want.length}) continue;
                 ADD_FAILURE() << "/" << pattern << "/ on \"" << subject << "\" separator " << separator << ": got "
@@ -53,10 +57,10 @@ int Compare(const std::vector<std::string>& patterns, const std::vector<std::str
 const std::string kA = Sj("あ");
 
 TEST(DifferentialTest, AllShortPatternsOnAllShortSubjects) {
-    const auto patterns =
-        Strings({"a", kA, ".", "[^a]", "^", "$", "|", "(", ")", "*", "+", "?"}, 4);
+    auto patterns = Strings({"a", kA, ".", "[^a]", "^", "$", "|", "(", ")", "*", "+", "?"}, 3);
+    for (const std::string& p : Strings({"a", kA, "^", "$", "|", "(", ")", "*"}, 4, 4)) patterns.push_back(p);
     const auto subjects = Strings({"a", "b", kA, "\n", "\r"}, 3);
-    EXPECT_GT(Compare(patterns, subjects), 3000);
+    EXPECT_GT(Compare(patterns, subjects), 1000);
 }
 
 TEST(DifferentialTest, LineBreaksAndClassesInPatterns) {
