@@ -109,7 +109,7 @@ void WriteSfxFile(const AnsiString& target, const AnsiString& stub, const AnsiSt
     if (!out) throw EFCreateError(target);
     bool ok = std::fwrite(stubData.data(), 1, stubData.size(), out) == stubData.size();
     ok = ok && std::fwrite(archiveData.data(), 1, archiveData.size(), out) == archiveData.size();
-    ok = ok && std::fwrite(tail.data(), 1, tail.size(), out) == tail.size();
+    ok = ok && (tail.empty() || std::fwrite(tail.data(), 1, tail.size(), out) == tail.size());
     ok = (std::fclose(out) == 0) && ok;
     if (!ok) {
         DeleteFile(target);

@@ -123,30 +123,30 @@ TEST_F(BindingTest, ExtendedRecordFallsBackToDosStampAndThirtyTwoBitSizes) {
     local.tm_sec = 56;
     local.tm_isdst = -1;
     const uint64_t expected = (static_cast<uint64_t>(std::mktime(&local)) + 11644473600ULL) * 10000000ULL;
-    EXPECT_EQ(info.lastWriteTime, expected);
-    EXPECT_EQ(info.lastAccessTime, expected);
-    EXPECT_EQ(info.creationTime, expected);
-    EXPECT_EQ(info.originalSize, 100u);
-    EXPECT_EQ(info.compressedSize, 50u);
+    EXPECT_EQ(uint64_t{info.lastWriteTime}, expected);
+    EXPECT_EQ(uint64_t{info.lastAccessTime}, expected);
+    EXPECT_EQ(uint64_t{info.creationTime}, expected);
+    EXPECT_EQ(uint64_t{info.originalSize}, 100u);
+    EXPECT_EQ(uint64_t{info.compressedSize}, 50u);
 
     // Both DOS halves zero: time 0. An impossible stamp (month 13): the fields keep what they held.
     module.set("dosdate", 0);
     module.set("dostime", 0);
     ASSERT_EQ(dll.FindNext(h, &info), 0);
-    EXPECT_EQ(info.lastWriteTime, 0u);
+    EXPECT_EQ(uint64_t{info.lastWriteTime}, 0u);
     ASSERT_EQ(dll.FindFirst(h, "*.*", &info), 0);
     module.set("dosdate", (23 << 9) | (13 << 5) | 1);
     module.set("dostime", 1);
     info.lastWriteTime = info.lastAccessTime = info.creationTime = 777;
     ASSERT_EQ(dll.FindNext(h, &info), 0);
-    EXPECT_EQ(info.lastWriteTime, 777u);
-    EXPECT_EQ(info.creationTime, 777u);
+    EXPECT_EQ(uint64_t{info.lastWriteTime}, 777u);
+    EXPECT_EQ(uint64_t{info.creationTime}, 777u);
 
     // A find that fails leaves the tail alone.
     module.set("entries", 0);
     info.originalSize = 4242;
     EXPECT_NE(dll.FindFirst(h, "*.*", &info), 0);
-    EXPECT_EQ(info.originalSize, 4242u);
+    EXPECT_EQ(uint64_t{info.originalSize}, 4242u);
     dll.CloseArchive(h);
 }
 
@@ -158,12 +158,12 @@ TEST_F(BindingTest, ExtendedRecordTakesTheModulesTimesAndSixtyFourBitSizes) {
     ASSERT_TRUE(h);
     TArchiveEntryInfo info{};
     ASSERT_EQ(dll.FindFirst(h, "*.*", &info), 0);
-    EXPECT_EQ(info.lastWriteTime, 132354720000000000ULL);
-    EXPECT_EQ(info.lastAccessTime, 132354720010000000ULL);
-    EXPECT_EQ(info.creationTime, 132354720020000000ULL);
-    EXPECT_EQ(info.originalSize, 5000000000ULL);
-    EXPECT_EQ(info.compressedSize, 4000000000ULL);
-    EXPECT_EQ(info.entry.originalSize, 100u) << "the module's own record is kept as it came";
+    EXPECT_EQ(uint64_t{info.lastWriteTime}, 132354720000000000ULL);
+    EXPECT_EQ(uint64_t{info.lastAccessTime}, 132354720010000000ULL);
+    EXPECT_EQ(uint64_t{info.creationTime}, 132354720020000000ULL);
+    EXPECT_EQ(uint64_t{info.originalSize}, 5000000000ULL);
+    EXPECT_EQ(uint64_t{info.compressedSize}, 4000000000ULL);
+    EXPECT_EQ(uint64_t{info.entry.originalSize}, 100u) << "the module's own record is kept as it came";
     dll.CloseArchive(h);
 }
 

@@ -35,7 +35,7 @@ protected:
         TArchiveEntryInfo info{};
         for (int r = arc.FindFirst("*.*", &info); r == 0; r = arc.FindNext(&info)) {
             names.push_back(FromAnsi(info.entry.fileName));
-            EXPECT_NE(info.lastWriteTime, 0u);
+            EXPECT_NE(uint64_t{info.lastWriteTime}, 0u);
         }
         arc.CloseArchive();
         return names;
