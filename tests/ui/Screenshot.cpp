@@ -51,12 +51,12 @@ int main(int argc, char* argv[]) {
     const QString dl = d + "/ダウンロード";
 
     QStringList photos;
-    for (int i = 1; i <= 10; ++i) photos << QString("写真_%1.jpg").arg(i, 2, 10, QChar('0'));
+    for (int i = 1; i <= 10; ++i) photos << QString("旅行写真2005/写真_%1.jpg").arg(i, 2, 10, QChar('0'));
     const QString first = MakeZip(dl, "旅行写真2005.zip", photos, 300000);
     const QString second = MakeZip(dl, "議事録_第3回.zip", {"議事録.txt", "資料.txt"}, 1000);
     const QString third = MakeZip(dl, "ソフト表示テスト.zip", {"説明書.txt"}, 1000);
-    // One photo exists already: the run stops at its overwrite question, in the middle of the archive.
-    QDir().mkpath(dl + "/旅行写真2005");
+    // The archive holds one folder, which exists already with one of the photos: the run stops at
+    // that photo's overwrite question, in the middle of the archive.
     norvex::test::WriteFile((dl + "/旅行写真2005/写真_07.jpg").toStdString(), "old");
 
     TMainWindowOptions options;
