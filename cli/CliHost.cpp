@@ -8,6 +8,7 @@
 #include "archivers/ArchiverAbi.h"
 #include "engine/EngineLog.h"
 #include "platform/AnsiCodec.h"
+#include "platform/FileSystem.h"
 
 namespace norvex {
 
@@ -149,6 +150,18 @@ int TCliHost::AskArchiver(int kind, const AnsiString& caption, const AnsiString&
         return ARC_ANSWER_CANCEL;
     }
     return Ask(caption.empty() ? ToAnsi("上書き確認") : caption, text) ? ARC_ANSWER_YES : ARC_ANSWER_NO;
+}
+
+void TCliHost::ArchiveExtracted(const AnsiString& archivePath, const std::vector<AnsiString>& volumes) {
+    FExtracted.push_back(ExpandFileName(archivePath));
+    for (const AnsiString& volume : volumes) FExtracted.push_back(ExpandFileName(volume));
+}
+
+bool TCliHost::WasExtracted(const AnsiString& path) const {
+    const AnsiString full = ExpandFileName(path);
+    for (const AnsiString& done : FExtracted)
+        if (done == full) return true;
+    return false;
 }
 
 void TCliHost::EndApplication() {

@@ -39,6 +39,10 @@ public:
     void Notice(const AnsiString& caption, const AnsiString& text) override;
     int AskArchiver(int kind, const AnsiString& caption, const AnsiString& text, AnsiString& answerText) override;
     void EndApplication() override;
+    void ArchiveExtracted(const AnsiString& archivePath, const std::vector<AnsiString>& volumes) override;
+
+    // True when path (as listed) was extracted, itself or as a volume of an extracted split set.
+    bool WasExtracted(const AnsiString& path) const;
 
     // Serves the worker's steps until done() is true after a step or a wake-up. idle runs on the
     // main thread about ten times a second (the CLI checks for Ctrl+C there).
@@ -68,6 +72,7 @@ private:
     bool FShowProgress;
     std::thread::id FMainThread;
     std::vector<AnsiString> FFiles;
+    std::vector<AnsiString> FExtracted;  // absolute paths
 
     std::mutex FMutex;
     std::condition_variable FChanged;

@@ -190,5 +190,8 @@ int main(int argc, char** argv) {
                     });
     worker.WaitFor();
     finishRun();
-    return host.FileCount() == 0 ? 0 : 1;
+    // What stays in the list failed or was skipped, except the later volumes of an extracted set.
+    for (const AnsiString& left : host.Files())
+        if (!host.WasExtracted(left)) return 1;
+    return 0;
 }
