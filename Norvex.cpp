@@ -4,6 +4,7 @@
 
 #include "platform/InstanceLock.h"
 #include "ui/UForm.h"
+#include "ui/UfrmOption.h"
 
 int main(int argc, char* argv[]) {
     // A second start ends at once, silently; its arguments are dropped.
@@ -22,6 +23,10 @@ int main(int argc, char* argv[]) {
     options.arguments = app.arguments().mid(1);
     norvex::ui::TfrmMain main(options);
     QObject::connect(&main, &norvex::ui::TfrmMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // The other windows, in their creation order after the main window (the version dialog is made
+    // when it is asked for).
+    norvex::ui::TfrmOption option(&main);
+    main.ShowOptionsDialog = [&option](norvex::ui::TfrmMain&) { option.exec(); };
 
     if (!(main.CommandLineRun() && norvex::Settings.CmdHideWnd)) main.show();
     main.FormShowStart();

@@ -376,6 +376,19 @@ private slots:
         w->btnSuspendAndResumeClick();
         QCOMPARE(w->LogLines().last(), QString(" 2| [ お知らせ ]　解凍処理が開始されていません。"));
         QCOMPARE(w->btnSuspendAndResume->text(), QString("一時停止"));
+
+        // Search and preview need listed archives; the preview only the five formats.
+        w->btnSearch->click();
+        w->mmSearch->trigger();
+        w->pmPreviewArc->trigger();
+        w->AddFileToList("/x/a.7z");
+        w->lvFiles->setCurrentItem(w->lvFiles->topLevelItem(0));
+        w->pmPreviewArc->trigger();
+        QCOMPARE(asked.size(), 4);
+        QCOMPARE(asked[0].text + "|" + asked[0].caption, QString("検索対象の書庫がありません。|書庫群内検索"));
+        QCOMPARE(asked[1].text + "|" + asked[1].caption, QString("検索対象の書庫がありません|書庫内検索"));
+        QCOMPARE(asked[2].text + "|" + asked[2].caption, QString("プレビューする書庫がありません|プレビュー"));
+        QCOMPARE(asked[3].text + "|" + asked[3].caption, QString("プレビューできない形式です|プレビュー"));
     }
 
     void confirmationsAnsweredBothWays() {
