@@ -382,7 +382,7 @@ TEST_F(UnpackRun, BreakBetweenArchives) {
 
 TEST_F(UnpackRun, BreakDuringExtraction) {
     std::string big;
-    for (int i = 0; big.size() < (4u << 20); ++i) big += std::to_string(i * 7919) + "\n";
+    for (long long i = 0; big.size() < (4u << 20); ++i) big += std::to_string(i * 7919) + "\n";
     WriteFile(td / "srcb/big/data.bin", big);
     WriteFile(td / "srcb/big/small.txt", "s");
     ASSERT_TRUE(MakeZip(td / "big.zip", td / "srcb", {"big"}, /*stored=*/true));
