@@ -26,7 +26,10 @@ int main(int argc, char* argv[]) {
     // The other windows, in their creation order after the main window (the version dialog is made
     // when it is asked for).
     norvex::ui::TfrmOption option(&main);
-    main.ShowOptionsDialog = [&option](norvex::ui::TfrmMain&) { option.exec(); };
+    main.ShowOptionsDialog = [&option](norvex::ui::TfrmMain& w) {
+        option.exec();
+        w.RefreshModePanel();
+    };
 
     if (!(main.CommandLineRun() && norvex::Settings.CmdHideWnd)) main.show();
     main.FormShowStart();

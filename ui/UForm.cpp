@@ -1119,7 +1119,9 @@ QString TfrmMain::HelpPagePath() {
 
 void TfrmMain::mmHelpClick() {
     SetTopMost(false);
-    OpenInBrowser(QUrl::fromLocalFile(HelpPagePath()).toString());
+    const QString page = HelpPagePath();
+    if (!QFileInfo::exists(page) || !OpenInBrowser(QUrl::fromLocalFile(page).toString()))
+        ShowMessageBox(this, "ヘルプを開けませんでした。\n" + page, "ヘルプ", TMsgButtons::Ok, TMsgIcon::Warning);
 }
 
 void TfrmMain::mmVersionClick() {
