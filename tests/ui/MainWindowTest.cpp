@@ -31,6 +31,7 @@
 #include "ui/DialogHooks.h"
 #include "ui/FileCtrl.h"
 #include "ui/QtAnsi.h"
+#include "ui/UModuleCheck.h"
 #include "ui/UForm.h"
 #include "ui/vclIconCache.h"
 
@@ -255,6 +256,20 @@ private slots:
         QCOMPARE(cache.IconIndex(d + "/README"), cache.IconIndex(d + "/dir"));
         QCOMPARE(cache.LargeIcons().size(), cache.Count());
         QCOMPARE(cache.SmallIcons().size(), cache.Count());
+    }
+
+    void moduleCheckTellsWhereAndWhy() {
+        TempDir folder;
+        SetModuleFolder(folder.path());
+        norvex::test::WriteFile(folder / "unzip32.so", "not a shared object");
+        const auto statuses = CheckModules();
+        QCOMPARE(statuses.size(), size_t(11));
+        QCOMPARE(statuses[0].dllName, QString("UNLHA32.DLL"));
+        QCOMPARE(statuses[0].path, Q(folder / "unlha32.so"));
+        QCOMPARE(statuses[0].StatusText(), QString("見つかりません"));
+        QCOMPARE(statuses[1].StatusText(), QString("読み込めません"));
+        SetModuleFolder("");
+        if (HaveModule("UNZIP32.DLL")) QCOMPARE(CheckModules()[1].StatusText(), QString("OK"));
     }
 
     void folderDialogPlacement() {
