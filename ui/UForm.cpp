@@ -843,7 +843,12 @@ void TfrmMain::btnBreakClick() {
         return;
     case TRunState::Starting:
     case TRunState::Testing:
-        if (worker_) worker_->SetBreak();
+        // The worker is asked to end and is waited for; it leaves at its next check, never in the
+        // middle of a file.
+        if (worker_) {
+            worker_->SetBreak();
+            worker_->Terminate();
+        }
         Settings.RunState = TRunState::Breaking;
         Settings.BreakRequested = true;
         WaitForWorker();
