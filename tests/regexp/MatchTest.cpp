@@ -93,6 +93,9 @@ TEST(MatchTest, DoubleByteCharactersAreWhole) {
         {"x", a + "x", {3, 1}},
         {"A", Sj("ア"), {0, 0}},  // "A" is the trail byte of ア
         {"A", Sj("アA"), {3, 1}},
+        {"x", Sj("亜x"), {3, 1}},               // the trail byte of 亜 has a lead-byte value
+        {"x", "\x81\x81\x81x", {0, 0}},     // x is the trail byte of the second character
+        {"x", "\x81\x81\x81xx", {5, 1}},
         {"\\\\", Sj("ソ"), {0, 0}},  // a trail byte 0x5C is not a backslash
         {"\\]", Sj("ゾ"), {0, 0}},
         {Sj("[ソ]+"), Sj("ソソ\\"), {1, 4}},
