@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace norvex {
@@ -23,8 +24,9 @@ std::string TInstanceLock::LockFilePath(const std::string& name) {
 TInstanceLock::TInstanceLock(const std::string& name) {
     const std::string path = LockFilePath(name);
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return;
+    if (fd < 0) return;  // no lock can be had here: run unguarded rather than never
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        heldElsewhere_ = errno == EWOULDBLOCK;
         close(fd);
         return;
     }

@@ -106,3 +106,13 @@ TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstEnds) {
     TInstanceLock again("Norvex");
     EXPECT_TRUE(again.Acquired());
 }
+
+TEST(InstanceLock, UnopenableLockFileDoesNotKeepNorvexFromStarting) {
+    TempDir runtime;
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    // A folder where the lock file should be: open fails, yet nobody else holds the lock.
+    ASSERT_EQ(mkdir(TInstanceLock::LockFilePath("Norvex").c_str(), 0700), 0);
+    TInstanceLock lock("Norvex");
+    EXPECT_TRUE(lock.Acquired());
+    EXPECT_FALSE(lock.HeldElsewhere());
+}
