@@ -24,9 +24,10 @@ inline Pos Run(const TRE_DFA& dfa, int s, Pos p, unsigned char separator) {
     if (s < 0) return nullptr;
     Pos result = nullptr;
     for (;;) {
-        const TRE_DFAState& state = dfa.StateList[static_cast<std::size_t>(s)];
         const unsigned char b = *p;
-        if (state.Accepted || (state.LineTailNext >= 0 && (b == 0 || b == separator))) result = p;
+        const std::uint8_t flags = dfa.Flags(s);
+        if ((flags & TRE_DFA::FlagAccepted) || ((flags & TRE_DFA::FlagLineTail) && (b == 0 || b == separator)))
+            result = p;
         if (b == 0) break;
         int next;
         if (IsLeadByte(b) && p[1] != 0) {

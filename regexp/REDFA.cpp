@@ -176,6 +176,10 @@ void TRE_DFA::BuildTables() {
         FByteClass[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(FClassCount - 1);
     }
 
+    FFlags.assign(StateList.size(), 0);
+    for (std::size_t s = 0; s < StateList.size(); ++s)
+        FFlags[s] = static_cast<std::uint8_t>((StateList[s].Accepted ? FlagAccepted : 0) |
+                                              (StateList[s].LineTailNext >= 0 ? FlagLineTail : 0));
     FByteTable.assign(StateList.size() * FClassCount, -1);
     FWide.clear();
     FWideBegin.assign(1, 0);

@@ -39,6 +39,11 @@ public:
     // The state reached from s on c, or -1 (sorted walk that stops at the first higher range).
     int NextState(int s, REChar c) const;
     // Fast lookups for the matcher: a single-byte code, and a double-byte code (>= 0x100).
+    // Per state: bit 0 accepting, bit 1 has a line-tail transition (a compact copy for the matcher).
+    std::uint8_t Flags(int s) const { return FFlags[static_cast<std::size_t>(s)]; }
+    static constexpr std::uint8_t FlagAccepted = 1;
+    static constexpr std::uint8_t FlagLineTail = 2;
+
     int ByteNext(int s, unsigned char b) const {
         return FByteTable[static_cast<std::size_t>(s) * FClassCount + FByteClass[b]];
     }
@@ -83,6 +88,7 @@ private:
     std::array<std::uint8_t, 256> FByteClass{};
     std::size_t FClassCount = 1;
     std::vector<int> FByteTable;
+    std::vector<std::uint8_t> FFlags;
     std::vector<TRE_DFATransition> FWide;
     std::vector<std::size_t> FWideBegin;
 };
