@@ -4,7 +4,7 @@
 # norvex-cli runs with default settings (header test on, complete check); each tool extracts into a
 # fresh folder. Reports the mean times (hyperfine) and norvex-cli's peak memory.
 # Usage: bench/engine/engine_bench.sh PATH_OF_NORVEX_CLI [SIZE_MB]
-set -euo pipefail
+set -eu
 cli="$(realpath "${1:?usage: engine_bench.sh PATH_OF_NORVEX_CLI [SIZE_MB]}")"
 size_mb=${2:-300}
 work="$(mktemp -d "${TMPDIR:-/tmp}/norvex-bench-XXXXXX")"
