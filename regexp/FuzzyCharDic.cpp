@@ -39,14 +39,14 @@ std::vector<AnsiString> SplitCommaText(const AnsiString& text) {
                     ++p;
                     break;
                 }
-                const bool dbcs = IsLeadByte(static_cast<unsigned char>(text[p])) && p + 1 < n;
+                const bool dbcs = IsReLeadByte(static_cast<unsigned char>(text[p])) && p + 1 < n;
                 item.append(text, p, dbcs ? 2 : 1);
                 p += dbcs ? 2 : 1;
             }
         } else {
             const std::size_t start = p;
             while (p < n && !IsBlank(text[p]) && text[p] != ',') {
-                const bool dbcs = IsLeadByte(static_cast<unsigned char>(text[p])) && p + 1 < n;
+                const bool dbcs = IsReLeadByte(static_cast<unsigned char>(text[p])) && p + 1 < n;
                 p += dbcs ? 2 : 1;
             }
             item.assign(text, start, p - start);

@@ -15,7 +15,7 @@ using Pos = const unsigned char*;
 
 // One subject character: a lead byte with a trail is two bytes; a lead byte just before the
 // terminator stands alone, so nothing is read past the end.
-inline int CharLength(Pos p) { return IsLeadByte(p[0]) && p[1] != 0 ? 2 : 1; }
+inline int CharLength(Pos p) { return IsReLeadByte(p[0]) && p[1] != 0 ? 2 : 1; }
 
 // A state with a line-tail transition also ends a run where the next byte ends a line or the
 // subject: the line-tail transition always leads to the final state. This is checked at every
@@ -30,7 +30,7 @@ inline Pos Run(const TRE_DFA& dfa, int s, Pos p, unsigned char separator) {
             result = p;
         if (b == 0) break;
         int next;
-        if (IsLeadByte(b) && p[1] != 0) {
+        if (IsReLeadByte(b) && p[1] != 0) {
             next = dfa.WideNext(s, static_cast<REChar>(b << 8 | p[1]));
             p += 2;
         } else {
@@ -52,7 +52,7 @@ inline Pos SkipTo(Pos p, unsigned char c) {
         const auto* hit = reinterpret_cast<Pos>(std::strchr(reinterpret_cast<const char*>(p), c));
         if (hit == nullptr) return p + std::strlen(reinterpret_cast<const char*>(p));
         std::size_t run = 0;
-        for (Pos q = hit; q > p && IsLeadByte(q[-1]); --q) ++run;
+        for (Pos q = hit; q > p && IsReLeadByte(q[-1]); --q) ++run;
         if (run % 2 == 0) return hit;
         p = hit + 1;
     }

@@ -15,8 +15,8 @@ using AnsiString = std::string;
 // Code 0 is the end of the text.
 using REChar = std::uint16_t;
 
-// Lead bytes of cp932 double-byte characters.
-inline constexpr bool IsLeadByte(unsigned char b) {
+// Lead bytes of cp932 double-byte characters (the engine keeps its own copy: it depends on nothing).
+inline constexpr bool IsReLeadByte(unsigned char b) {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 

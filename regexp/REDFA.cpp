@@ -198,13 +198,13 @@ void TRE_DFA::BuildTables() {
     for (int b = 0; b < 256; ++b) {
         const auto byte = static_cast<unsigned char>(b);
         FStartByte[byte] = initial.Accepted || b == 0 || ByteNext(InitialState, byte) >= 0 ||
-                           (IsLeadByte(byte) && hasWide) ||
+                           (IsReLeadByte(byte) && hasWide) ||
                            ((b == 10 || b == 13) && (initial.LineTailNext >= 0 || LHeadFound));
     }
     FSingleStartByte = -1;
     for (int b = 1; b < 256; ++b) {
         if (!FStartByte[static_cast<std::size_t>(b)]) continue;
-        if (FSingleStartByte >= 0 || IsLeadByte(static_cast<unsigned char>(b))) {
+        if (FSingleStartByte >= 0 || IsReLeadByte(static_cast<unsigned char>(b))) {
             FSingleStartByte = -1;
             break;
         }

@@ -76,7 +76,7 @@ bool TREPreProcessor::MemberMatches(const AnsiString& member, std::size_t i, std
     for (std::size_t p = 0; p < member.size();) {
         const auto b = static_cast<unsigned char>(member[p]);
         REChar c = b;
-        if (IsLeadByte(b) && p + 1 < member.size()) {
+        if (IsReLeadByte(b) && p + 1 < member.size()) {
             c = static_cast<REChar>(b << 8 | static_cast<unsigned char>(member[p + 1]));
             p += 2;
         } else {
@@ -114,7 +114,7 @@ AnsiString QuoteMetaCharacters(const AnsiString& str) {
     AnsiString out;
     for (std::size_t p = 0; p < str.size(); ++p) {
         const char c = str[p];
-        if (IsLeadByte(static_cast<unsigned char>(c)) && p + 1 < str.size()) {
+        if (IsReLeadByte(static_cast<unsigned char>(c)) && p + 1 < str.size()) {
             out += c;
             out += str[++p];
             continue;

@@ -17,7 +17,7 @@ void TREScanner::Error(const char* message) const { throw ERegExpParser(message,
 REChar TREScanner::GetChar() {
     if (FPosition < 1 || FPosition > FRegExpStr.size()) return 0;
     const auto b = static_cast<unsigned char>(FRegExpStr[FPosition - 1]);
-    if (IsLeadByte(b)) {
+    if (IsReLeadByte(b)) {
         if (FPosition == FRegExpStr.size()) throw ERegExpParser(remsg::BadDoubleByte, FPosition);
         const auto t = static_cast<unsigned char>(FRegExpStr[FPosition]);
         FPosition += 2;
@@ -31,7 +31,7 @@ REChar TREScanner::GetChar() {
 // cannot be read backwards, but lead-byte values pair up from the last single-byte character on.
 bool TREScanner::IsTrailByteAt(std::size_t pos) const {
     std::size_t run = 0;
-    for (std::size_t i = pos - 1; i >= 1 && IsLeadByte(static_cast<unsigned char>(FRegExpStr[i - 1])); --i)
+    for (std::size_t i = pos - 1; i >= 1 && IsReLeadByte(static_cast<unsigned char>(FRegExpStr[i - 1])); --i)
         ++run;
     return run % 2 == 1;
 }

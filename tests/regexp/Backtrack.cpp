@@ -76,7 +76,7 @@ RefMatch Backtracker::Match(const std::string& subject, TMatchCORE_LineSeparator
     for (std::size_t p = 0; p < text.size();) {
         const auto b = static_cast<unsigned char>(text[p]);
         s.offsets.push_back(static_cast<int>(p));
-        if (IsLeadByte(b) && p + 1 < text.size()) {
+        if (IsReLeadByte(b) && p + 1 < text.size()) {
             s.codes.push_back(static_cast<REChar>(b << 8 | static_cast<unsigned char>(text[p + 1])));
             p += 2;
         } else {
