@@ -1,0 +1,85 @@
+# Installation layout and the Debian package (CPack), included last from the top-level CMakeLists.
+#
+# The programs find everything from their own folder, whatever the prefix:
+#   bin/norvex, bin/norvex-cli           RPATH $ORIGIN/../lib
+#   lib/libnorvex_codec.so.0             the shared codec (one table per process)
+#   lib/norvex/modules/<name>.so         the archiver modules (RPATH $ORIGIN/../.. = lib/), looked up
+#                                        at run time as <program folder>/../lib/norvex/modules
+#   share/norvex/help/index.html         the help page (<program folder>/../share/norvex/help)
+#   share/applications/norvex.desktop, share/icons/hicolor/scalable/apps/norvex.svg
+#   share/man/man1/norvex.1, norvex-cli.1
+# The library folder is therefore always "lib", never GNUInstallDirs' multiarch folder (Debian's
+# lib/x86_64-linux-gnu for /usr), which the loader and the modules' RPATH do not know.
+set(NORVEX_INSTALL_LIBDIR lib)
+set(NORVEX_INSTALL_MODULEDIR ${NORVEX_INSTALL_LIBDIR}/norvex/modules)
+
+install(TARGETS norvex_codec LIBRARY DESTINATION ${NORVEX_INSTALL_LIBDIR} NAMELINK_SKIP)
+
+# Every archiver module of modules/<folder> (a module library target), so a new module needs no line.
+get_property(norvex_module_dirs DIRECTORY ${CMAKE_SOURCE_DIR}/modules PROPERTY SUBDIRECTORIES)
+foreach(dir ${norvex_module_dirs})
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(t ${targets})
+    get_target_property(type ${t} TYPE)
+    if(type STREQUAL "MODULE_LIBRARY")
+      install(TARGETS ${t} LIBRARY DESTINATION ${NORVEX_INSTALL_MODULEDIR})
+    endif()
+  endforeach()
+endforeach()
+
+foreach(program norvex-cli norvex)
+  if(TARGET ${program})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/../${NORVEX_INSTALL_LIBDIR}")
+  endif()
+endforeach()
+if(TARGET norvex-cli)
+  install(TARGETS norvex-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/man/norvex-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+# The program itself, its help page and icon are installed by ui/; the menu entry goes with it.
+if(TARGET norvex)
+  install(FILES ${CMAKE_SOURCE_DIR}/data/norvex.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/man/norvex.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# ---- The Debian package: cpack -G DEB in the build folder gives norvex_<version>_<arch>.deb ----
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME norvex)
+set(CPACK_PACKAGE_VENDOR "Norvex")
+set(CPACK_PACKAGE_CONTACT "Norvex developers <norvex@localhost>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch archive extractor with a Japanese user interface")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Norvex extracts ZIP, LZH, RAR and CAB archives one after another, with correct Japanese\n"
+    "(cp932) file names, and then leaves, deletes, trashes or moves each archive. It has a\n"
+    "desktop window (norvex) and a command-line front end for scripts (norvex-cli).")
+string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Libraries come from dpkg-shlibdeps when it is there (libarchive13, liblhasa0, the Qt 6 base
+# libraries, libc6, libstdc++6); without it, the same list by hand. The rest is never linked but
+# needed all the same: the Qt platform plugins, a Japanese font, and xdg-open for the help page and
+# folders.
+set(NORVEX_DEB_RUNTIME "fonts-ipafont-gothic, xdg-utils")
+if(TARGET norvex)
+  string(PREPEND NORVEX_DEB_RUNTIME "qt6-qpa-plugins, ")
+endif()
+find_program(NORVEX_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(NORVEX_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Our own codec is found beside the programs in the package tree, not in a Debian package.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+      "${CMAKE_BINARY_DIR}/lib")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${NORVEX_DEB_RUNTIME}")
+else()
+  set(NORVEX_DEB_LIBS "libc6, libstdc++6, libgcc-s1, libarchive13, liblhasa0")
+  if(TARGET norvex)
+    string(APPEND NORVEX_DEB_LIBS ", libqt6core6, libqt6gui6, libqt6widgets6")
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${NORVEX_DEB_LIBS}, ${NORVEX_DEB_RUNTIME}")
+endif()
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils")
+include(CPack)
