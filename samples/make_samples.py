@@ -3,7 +3,8 @@
 
   名簿.zip            one top folder with Japanese names stored in cp932 (as Windows tools write them)
   pics.2005.zip       three top-level files: they are gathered in a new folder "pics"
-  docs.part1.rar/2    a split RAR set (stored; one entry spans both volumes)
+  docs.volume1.rar/2  a split RAR set (stored; one entry spans both volumes); the demo copies
+                      them under the names RAR gives volumes, docs.part1.rar and docs.part2.rar
 
 Run it from any folder; the archives are written beside this script.
 """
@@ -42,7 +43,7 @@ def rar_file_header(name, part, total, crc, before, after):
 
 
 def make_split_rar(base, entries, cut):
-    """Two volumes base.part1.rar and base.part2.rar; the bytes are cut after `cut` bytes in total."""
+    """Two volumes base.volume1.rar and base.volume2.rar; the bytes are cut after `cut` bytes in total."""
     mark = b"Rar!\x1a\x07\x00"
     vols = [mark + rar_block(0x73, 0x0001 | 0x0010 | 0x0100, b"\0" * 6),
             mark + rar_block(0x73, 0x0001 | 0x0010, b"\0" * 6)]
@@ -63,7 +64,7 @@ def make_split_rar(base, entries, cut):
     vols[0] += rar_block(0x7B, 0x0001, b"")
     vols[1] += rar_block(0x7B, 0, b"")
     for i, v in enumerate(vols):
-        with open(os.path.join(HERE, "%s.part%d.rar" % (base, i + 1)), "wb") as f:
+        with open(os.path.join(HERE, "%s.volume%d.rar" % (base, i + 1)), "wb") as f:
             f.write(v)
 
 

@@ -6,7 +6,9 @@ set -euo pipefail
 cli="$(realpath "${1:?usage: demo.sh PATH_OF_NORVEX_CLI}")"
 top="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d "${TMPDIR:-/tmp}/norvex-demo-XXXXXX")"
-cp "$top"/samples/*.zip "$top"/samples/*.rar "$work"/
+cp "$top"/samples/*.zip "$work"/
+# The split set is kept as docs.volumeN.rar; a set on a user's disk carries RAR's own volume names.
+for n in 1 2; do cp "$top/samples/docs.volume$n.rar" "$work/docs.part$n.rar"; done
 : > "$work/demo.ini"   # an empty settings file: every default, and the user's own settings untouched
 cd "$work"
 echo "Norvex デモ: samples/ の書庫を $work に解凍します"
