@@ -5,9 +5,12 @@
 #include <archive_entry.h>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/AnsiCodec.h"
 
@@ -44,6 +47,12 @@ bool FileExists(const std::string& hostPath) {
 
 const char kZeros[64 * 1024] = {};
 
+// The block size of our reads. Large blocks mean fewer system calls; libarchive hands out stored
+// data straight from this block.
+constexpr std::size_t kReadBlock = 1024 * 1024;
+// The largest block readBlock() hands out.
+constexpr std::size_t kMaxSlice = 64 * 1024;
+
 }  // namespace
 
 Utf8LocaleScope::Utf8LocaleScope() {
@@ -58,7 +67,10 @@ void LibarchiveSource::ArchiveDeleter::operator()(struct archive* a) const {
     if (a) archive_read_free(a);
 }
 
-LibarchiveSource::~LibarchiveSource() = default;
+LibarchiveSource::~LibarchiveSource() {
+    archive_.reset();
+    for (auto& v : volumes_) VolumeClose(nullptr, v.get());
+}
 
 int32_t LibarchiveSource::Open(const AnsiString& path, const LibarchiveOptions& options, const SourceContext& context,
                                std::unique_ptr<LibarchiveSource>& out) {
@@ -67,15 +79,36 @@ int32_t LibarchiveSource::Open(const AnsiString& path, const LibarchiveOptions& 
     s->options_ = options;
     s->context_ = context;
     const std::vector<AnsiString>& volumes = options.volumes.empty() ? std::vector<AnsiString>{path} : options.volumes;
-    for (const AnsiString& v : volumes) s->volumeNames_.push_back(FromAnsi(v));
-    for (const std::string& v : s->volumeNames_) s->volumePointers_.push_back(v.c_str());
-    s->volumePointers_.push_back(nullptr);
-    if (!FileExists(s->volumeNames_.front())) return ARC_ERROR_NOT_FIND_ARC_FILE;
+    for (const AnsiString& v : volumes) {
+        auto volume = std::make_unique<Volume>();
+        volume->owner = s.get();
+        volume->index = s->volumes_.size();
+        volume->path = FromAnsi(v);
+        s->volumes_.push_back(std::move(volume));
+    }
+    if (!FileExists(s->volumes_.front()->path)) return ARC_ERROR_NOT_FIND_ARC_FILE;
+    s->groupStarts_.push_back(0);
+    for (std::size_t start : options.groupStarts)
+        if (start > s->groupStarts_.back() && start < s->volumes_.size()) s->groupStarts_.push_back(start);
+    s->buffer_.reset(new (std::nothrow) unsigned char[kReadBlock]);
+    if (!s->buffer_) return ARC_ERROR_ENOUGH_MEMORY;
+    int32_t code = s->openGroup(0);
+    if (code != ARC_OK) return code;
+    out = std::move(s);
+    return ARC_OK;
+}
 
+int32_t LibarchiveSource::openGroup(std::size_t group) {
+    archive_.reset();
+    for (auto& v : volumes_) VolumeClose(nullptr, v.get());
+    group_ = group;
+    std::size_t first = groupStarts_[group];
+    std::size_t end = group + 1 < groupStarts_.size() ? groupStarts_[group + 1] : volumes_.size();
+    currentVolume_ = first;
     struct archive* a = archive_read_new();
     if (!a) return ARC_ERROR_ENOUGH_MEMORY;
-    s->archive_.reset(a);
-    uint32_t f = options.formats;
+    archive_.reset(a);
+    uint32_t f = options_.formats;
     if (f & FormatZip) archive_read_support_format_zip_seekable(a);
     if (f & FormatCab) archive_read_support_format_cab(a);
     if (f & FormatRar) {
@@ -93,16 +126,90 @@ int32_t LibarchiveSource::Open(const AnsiString& path, const LibarchiveOptions& 
         archive_read_support_filter_compress(a);
         archive_read_support_filter_zstd(a);
     }
-    std::string charsetOption = "hdrcharset=" + options.headerCharset;
+    std::string charsetOption = "hdrcharset=" + options_.headerCharset;
     archive_read_set_options(a, charsetOption.c_str());
-    archive_read_set_passphrase_callback(a, s.get(), &LibarchiveSource::PassphraseCallback);
-    if (archive_read_open_filenames(a, s->volumePointers_.data(), 64 * 1024) != ARCHIVE_OK) {
+    archive_read_set_passphrase_callback(a, this, &LibarchiveSource::PassphraseCallback);
+    archive_read_set_open_callback(a, &LibarchiveSource::VolumeOpen);
+    archive_read_set_read_callback(a, &LibarchiveSource::VolumeRead);
+    archive_read_set_skip_callback(a, &LibarchiveSource::VolumeSkip);
+    archive_read_set_seek_callback(a, &LibarchiveSource::VolumeSeek);
+    archive_read_set_close_callback(a, &LibarchiveSource::VolumeClose);
+    archive_read_set_switch_callback(a, &LibarchiveSource::VolumeSwitch);
+    archive_read_set_callback_data(a, volumes_[first].get());
+    for (std::size_t i = first + 1; i < end; ++i) archive_read_append_callback_data(a, volumes_[i].get());
+    if (archive_read_open1(a) != ARCHIVE_OK) {
         const char* why = archive_error_string(a);
-        s->message_ = ToAnsi(why ? why : "");
+        message_ = ToAnsi(why ? why : "");
         return ARC_ERROR_ARC_FILE_OPEN;
     }
-    out = std::move(s);
     return ARC_OK;
+}
+
+int32_t LibarchiveSource::stop(int32_t code, AnsiString message) {
+    message_ = std::move(message);
+    fatal_ = true;
+    return code;
+}
+
+int LibarchiveSource::VolumeOpen(struct archive* a, void* data) {
+    auto* v = static_cast<Volume*>(data);
+    if (v->fd >= 0) return ARCHIVE_OK;
+    v->fd = ::open(v->path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (v->fd < 0) {
+        archive_set_error(a, errno, "cannot open %s", v->path.c_str());
+        return ARCHIVE_FATAL;
+    }
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(v->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    v->owner->currentVolume_ = v->index;
+    return ARCHIVE_OK;
+}
+
+la_ssize_t LibarchiveSource::VolumeRead(struct archive* a, void* data, const void** buffer) {
+    auto* v = static_cast<Volume*>(data);
+    *buffer = v->owner->buffer_.get();
+    for (;;) {
+        ssize_t n = ::read(v->fd, v->owner->buffer_.get(), kReadBlock);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        archive_set_error(a, errno, "cannot read %s", v->path.c_str());
+        return -1;
+    }
+}
+
+la_int64_t LibarchiveSource::VolumeSkip(struct archive*, void* data, la_int64_t request) {
+    auto* v = static_cast<Volume*>(data);
+    struct stat st {};
+    off_t here = ::lseek(v->fd, 0, SEEK_CUR);
+    if (here < 0 || ::fstat(v->fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;  // libarchive reads instead
+    off_t target = std::min<off_t>(here + request, std::max<off_t>(st.st_size, here));
+    if (::lseek(v->fd, target, SEEK_SET) < 0) return 0;
+    return target - here;
+}
+
+la_int64_t LibarchiveSource::VolumeSeek(struct archive* a, void* data, la_int64_t offset, int whence) {
+    auto* v = static_cast<Volume*>(data);
+    off_t r = ::lseek(v->fd, offset, whence);
+    if (r < 0) {
+        archive_set_error(a, errno, "cannot seek in %s", v->path.c_str());
+        return ARCHIVE_FATAL;
+    }
+    return r;
+}
+
+int LibarchiveSource::VolumeClose(struct archive*, void* data) {
+    auto* v = static_cast<Volume*>(data);
+    if (v->fd >= 0) ::close(v->fd);
+    v->fd = -1;
+    return ARCHIVE_OK;
+}
+
+int LibarchiveSource::VolumeSwitch(struct archive* a, void* from, void* to) {
+    if (from) VolumeClose(a, from);
+    if (!to) return ARCHIVE_OK;
+    // Seeking (ZIP) may switch back to a volume read before: it starts from its beginning again.
+    return VolumeOpen(a, to);
 }
 
 const char* LibarchiveSource::PassphraseCallback(struct archive*, void* self) {
@@ -152,12 +259,24 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
     struct archive* a = archive_.get();
     struct archive_entry* e = nullptr;
     int r = archive_read_next_header(a, &e);
-    if (r == ARCHIVE_EOF) {
+    while (r == ARCHIVE_EOF) {
         if (firstHeader_) {
             // An archive without entries is still an archive, but a file no reader knows is not.
             if (archive_format(a) == 0) return ARC_ERROR_NOT_ARC_FILE;
         }
-        return ARC_FIND_END;
+        // The reader must have come to the last volume of its group; stopping earlier would leave
+        // volumes unread, and unread volumes must never pass as extracted.
+        std::size_t groupEnd = group_ + 1 < groupStarts_.size() ? groupStarts_[group_ + 1] : volumes_.size();
+        if (currentVolume_ + 1 < groupEnd)
+            return stop(ARC_ERROR_EOF, "分割書庫の途中で読み取りが終わりました: "_ansi + ToAnsi(volumes_[currentVolume_ + 1]->path));
+        if (group_ + 1 >= groupStarts_.size()) {
+            if (!options_.missingVolume.empty()) return stop(ARC_ERROR_EOF, options_.missingVolume);
+            return ARC_FIND_END;
+        }
+        int32_t code = openGroup(group_ + 1);
+        if (code != ARC_OK) return stop(code, message_);
+        a = archive_.get();
+        r = archive_read_next_header(a, &e);
     }
     if (r < ARCHIVE_WARN || !e) {
         int32_t code = mapFailure(r, true);
@@ -257,10 +376,14 @@ int32_t LibarchiveSource::readBlock(const void*& data, std::size_t& size) {
                 return ARC_OK;
             }
             if (pendingEnd_) return ARC_OK;
+            // Handed out in slices of at most 64 KiB, so that progress can be told that often.
             data = pendingData_;
-            size = pendingSize_;
+            size = std::min(pendingSize_, kMaxSlice);
             position_ += static_cast<int64_t>(size);
-            pendingData_ = nullptr;
+            pendingData_ = static_cast<const char*>(pendingData_) + size;
+            pendingSize_ -= size;
+            pendingOffset_ += static_cast<int64_t>(size);
+            if (pendingSize_ == 0) pendingData_ = nullptr;
             return ARC_OK;
         }
         const void* block = nullptr;

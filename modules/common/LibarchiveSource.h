@@ -9,6 +9,8 @@
 
 #include "modules/common/ArchiveSource.h"
 
+#include <archive.h>
+
 struct archive;
 struct archive_entry;
 
@@ -55,6 +57,15 @@ struct LibarchiveOptions {
         std::string method;
     };
     std::vector<NameOverride> overrides;
+    // A split set whose volumes may end with whole entries: libarchive stops at the end block of a
+    // volume unless an entry goes on, so the set is read as groups of volumes, each by a fresh
+    // reader. The indexes (into volumes, ascending, the first 0) where a group starts. Empty = one
+    // group. Whatever the groups, a reader that stops before the last volume of its group is a
+    // failure, never the end of the archive.
+    std::vector<std::size_t> groupStarts;
+    // Set when the set is known to lack a later volume: after the last entry that can be read, the
+    // archive ends with ARC_ERROR_EOF and this message (cp932) instead of ARC_FIND_END.
+    AnsiString missingVolume;
 };
 
 class LibarchiveSource : public ArchiveSource {
@@ -79,7 +90,26 @@ public:
 private:
     LibarchiveSource() = default;
     int32_t mapFailure(int status, bool header);
+    // Opens a fresh reader over the volumes of group `group`.
+    int32_t openGroup(std::size_t group);
+    // A failure found by us rather than by libarchive: the archive cannot be read on.
+    int32_t stop(int32_t code, AnsiString message);
     static const char* PassphraseCallback(struct archive*, void* self);
+
+    // One volume as libarchive's client: read through our own descriptor and buffer, so that we know
+    // which volume the reader is in.
+    struct Volume {
+        LibarchiveSource* owner = nullptr;
+        std::size_t index = 0;
+        std::string path;      // host (UTF-8)
+        int fd = -1;
+    };
+    static int VolumeOpen(struct archive*, void* data);
+    static la_ssize_t VolumeRead(struct archive*, void* data, const void** buffer);
+    static la_int64_t VolumeSkip(struct archive*, void* data, la_int64_t request);
+    static la_int64_t VolumeSeek(struct archive*, void* data, la_int64_t offset, int whence);
+    static int VolumeClose(struct archive*, void* data);
+    static int VolumeSwitch(struct archive*, void* from, void* to);
 
     struct ArchiveDeleter {
         void operator()(struct archive* a) const;
@@ -87,8 +117,11 @@ private:
     std::unique_ptr<struct archive, ArchiveDeleter> archive_;
     LibarchiveOptions options_;
     SourceContext context_;
-    std::vector<std::string> volumeNames_;        // host (UTF-8) paths
-    std::vector<const char*> volumePointers_;
+    std::vector<std::unique_ptr<Volume>> volumes_;
+    std::vector<std::size_t> groupStarts_;         // always starts with 0
+    std::size_t group_ = 0;                        // the group being read
+    std::size_t currentVolume_ = 0;                // the volume libarchive reads from
+    std::unique_ptr<unsigned char[]> buffer_;      // the block handed to libarchive
     std::size_t entryIndex_ = 0;
     bool overridesValid_ = true;
     bool firstHeader_ = true;

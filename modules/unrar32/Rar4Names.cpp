@@ -32,9 +32,10 @@ bool SeekMarker(FILE* f) {
     return false;
 }
 
-bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::NameOverride>& out) {
+bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::NameOverride>& out, VolumeLayout& layout) {
     std::unique_ptr<FILE, FileCloser> f(std::fopen(hostPath.c_str(), "rb"));
     if (!f || !SeekMarker(f.get())) return false;
+    bool firstFile = true;
     for (;;) {
         unsigned char base[7];
         std::size_t got = std::fread(base, 1, 7, f.get());
@@ -48,8 +49,19 @@ bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::Name
         if (std::fread(header.data() + 7, 1, size - 7, f.get()) != size - 7u) return false;
         uint64_t addSize = 0;
         if (type == 0x73 && (flags & 0x0080)) return false;  // encrypted headers
-        if (type == 0x7B) return true;                       // end of this volume
+        if (type == 0x73) {
+            layout.volume = (flags & 0x0001) != 0;
+            layout.firstVolume = (flags & 0x0100) != 0;
+        }
+        if (type == 0x7B) {  // end of this volume
+            layout.endBlock = true;
+            layout.endSaysMore = (flags & 0x0001) != 0;
+            return true;
+        }
         if (type == 0x74) {
+            if (firstFile) layout.continues = (flags & 0x0001) != 0;
+            firstFile = false;
+            layout.goesOn = (flags & 0x0002) != 0;
             if (size < 32) return false;
             uint64_t packSize = Le32(&header[7]), unpSize = Le32(&header[11]);
             uint16_t nameSize = Le16(&header[26]);
@@ -83,12 +95,22 @@ bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::Name
 }  // namespace
 
 bool ReadRar4Names(const std::vector<AnsiString>& volumes, std::vector<LibarchiveOptions::NameOverride>& out) {
+    std::vector<VolumeLayout> layouts;
+    return ReadRar4Names(volumes, out, layouts);
+}
+
+bool ReadRar4Names(const std::vector<AnsiString>& volumes, std::vector<LibarchiveOptions::NameOverride>& out,
+                   std::vector<VolumeLayout>& layouts) {
     out.clear();
+    layouts.clear();
     for (const AnsiString& v : volumes) {
-        if (!WalkVolume(FromAnsi(v), out)) {
+        VolumeLayout layout;
+        if (!WalkVolume(FromAnsi(v), out, layout)) {
             out.clear();
+            layouts.clear();
             return false;
         }
+        layouts.push_back(layout);
     }
     return true;
 }

@@ -12,4 +12,18 @@ namespace norvex::modules::rar {
 // headers, damage): then libarchive's names are used throughout.
 bool ReadRar4Names(const std::vector<AnsiString>& volumes, std::vector<LibarchiveOptions::NameOverride>& out);
 
+// What the walk learns about how a volume sits in its set.
+struct VolumeLayout {
+    bool firstVolume = false;     // the main header marks it the first volume of a set
+    bool volume = false;          // the main header marks it a volume of a set
+    bool continues = false;       // its first file header goes on with an entry of the volume before
+    bool goesOn = false;          // its last file header goes on in the next volume
+    bool endBlock = false;        // it ends with an end block
+    bool endSaysMore = false;     // and that end block announces a next volume
+};
+
+// As ReadRar4Names, also giving one layout per volume (left empty when the walk fails).
+bool ReadRar4Names(const std::vector<AnsiString>& volumes, std::vector<LibarchiveOptions::NameOverride>& out,
+                   std::vector<VolumeLayout>& layouts);
+
 }  // namespace norvex::modules::rar

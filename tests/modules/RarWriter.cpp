@@ -82,6 +82,17 @@ std::string EndBlock(bool moreVolumes) {
     return Block(b);
 }
 
+// The end block of a volume set: "next volume" (0x0001) when one follows, and the volume number
+// (0x0008); 0x4000 marks a block an older reader may skip.
+std::string VolumeEndBlock(bool moreVolumes, uint16_t volumeNumber) {
+    std::string b;
+    b += static_cast<char>(0x7B);
+    Put16(b, 0x4000 | 0x0008 | (moreVolumes ? 0x0001 : 0));
+    Put16(b, 9);
+    Put16(b, volumeNumber);
+    return Block(b);
+}
+
 const char kMarker[] = "Rar!\x1a\x07\x00";
 
 }  // namespace
@@ -116,6 +127,20 @@ std::vector<std::string> BuildRar4(const std::vector<RarEntry>& entries, std::si
     }
     current += EndBlock(false);
     volumes.push_back(current);
+    return volumes;
+}
+
+std::vector<std::string> BuildRar4Set(const std::vector<std::vector<RarEntry>>& perVolume, bool newNumbering) {
+    std::vector<std::string> volumes;
+    for (std::size_t v = 0; v < perVolume.size(); ++v) {
+        std::string current = std::string(kMarker, 7) + MainHeader(true, v == 0, newNumbering);
+        for (const RarEntry& e : perVolume[v]) {
+            current += FileHeader(e, static_cast<uint32_t>(e.data.size()), Crc32(e.data), false, false);
+            current += e.data;
+        }
+        current += VolumeEndBlock(v + 1 < perVolume.size(), static_cast<uint16_t>(v));
+        volumes.push_back(std::move(current));
+    }
     return volumes;
 }
 

@@ -21,4 +21,9 @@ struct RarEntry {
 std::vector<std::string> BuildRar4(const std::vector<RarEntry>& entries, std::size_t volumeLimit = 0,
                                    bool newNumbering = true);
 
+// A split set whose volumes each hold whole entries (no entry crosses a volume boundary):
+// perVolume[i] are the entries of volume i. Every volume but the last ends with the end block that
+// announces a next volume (with the volume number), as a volume set is written.
+std::vector<std::string> BuildRar4Set(const std::vector<std::vector<RarEntry>>& perVolume, bool newNumbering = true);
+
 }  // namespace norvex::test
