@@ -24,6 +24,12 @@ namespace norvex::ui {
 
 namespace {
 
+// Grid lines between the cells. A style sheet on the items also takes over their selection colours,
+// so those are given here too (else a selected row of an inactive window loses its text).
+constexpr const char* kGridLines =
+    "QTreeWidget::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }"
+    "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }";
+
 QFont DesignFont() {
     QFont font;
     font.setFamilies({"ＭＳ Ｐゴシック", "MS PGothic", "IPAPGothic", "Noto Sans CJK JP", "VL PGothic"});
@@ -86,7 +92,7 @@ TfrmArcView::TfrmArcView(QWidget* parent) : QWidget(parent, Qt::Window) {
     lvArc->setAllColumnsShowFocus(true);
     lvArc->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvArc->setIconSize(QSize(TFilerIconCache::SmallSize, TFilerIconCache::SmallSize));
-    lvArc->setStyleSheet("QTreeWidget::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }");
+    lvArc->setStyleSheet(kGridLines);
     IconCache.SetListView(lvArc);
 
     split->addWidget(tvFolder);

@@ -31,6 +31,12 @@ namespace norvex::ui {
 
 namespace {
 
+// Grid lines between the cells. A style sheet on the items also takes over their selection colours,
+// so those are given here too (else a selected row of an inactive window loses its text).
+constexpr const char* kGridLines =
+    "QTreeWidget::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }"
+    "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }";
+
 // Hits travel to the window in batches: one queued call per archive, or per this many hits.
 constexpr std::size_t kBatchSize = 256;
 
@@ -149,7 +155,7 @@ TfrmSearch::TfrmSearch(QWidget* parent) : QDialog(parent) {
     lvFile->setAllColumnsShowFocus(true);
     lvFile->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvFile->setIconSize(QSize(TFilerIconCache::SmallSize, TFilerIconCache::SmallSize));
-    lvFile->setStyleSheet("QTreeWidget::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }");
+    lvFile->setStyleSheet(kGridLines);
     lvFile->setContextMenuPolicy(Qt::CustomContextMenu);
     IconCache.SetListView(lvFile);
     layout->addWidget(lvFile, 1);

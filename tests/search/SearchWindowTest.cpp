@@ -409,6 +409,7 @@ private slots:
                                      QList<QPair<QString, int>>{{"表紙画像.png", 45000}, {"本文.html", 23000}, {"図/図1.png", 12000}});
 
         TfrmArcView view;
+        view.resize(520, 300);  // wide enough for all three columns
         view.Preview(FromQ(photos));
         view.tvFolder->expandAll();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
