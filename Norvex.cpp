@@ -5,6 +5,7 @@
 #include "platform/InstanceLock.h"
 #include "ui/UForm.h"
 #include "ui/UfrmOption.h"
+#include "ui/ufrmSearch.h"
 
 int main(int argc, char* argv[]) {
     // A second start ends at once, silently; its arguments are dropped.
@@ -25,6 +26,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(&main, &norvex::ui::TfrmMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // The other windows, in their creation order after the main window (the version dialog is made
     // when it is asked for).
+    norvex::ui::InstallBrowsingWindows(main);  // the preview and search windows
     norvex::ui::TfrmOption option(&main);
     main.ShowOptionsDialog = [&option](norvex::ui::TfrmMain& w) {
         option.exec();
