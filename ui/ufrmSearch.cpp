@@ -269,8 +269,8 @@ void TfrmSearch::StartWalk(TArchiveSearch search) {
     chkWildCard->setChecked(true);
 
     std::vector<AnsiString> archives = ArchiveList ? ArchiveList() : std::vector<AnsiString>();
-    static const bool prepared = (PrepareArchiverBindings(), true);
-    (void)prepared;
+    // The module bindings are made here, on the main thread, not by the walk on its own thread.
+    PrepareArchiverBindings();
 
     stop_ = false;
     SetSearching(true);
