@@ -55,6 +55,8 @@ struct LibarchiveOptions {
         int64_t compressedSize;
         uint32_t crc;
         std::string method;
+        // Check the data against crc ourselves (libarchive does not check every method's data).
+        bool verifyCrc = false;
     };
     std::vector<NameOverride> overrides;
     // A split set whose volumes may end with whole entries: libarchive stops at the end block of a
@@ -135,10 +137,16 @@ private:
     std::size_t pendingSize_ = 0;
     int64_t pendingOffset_ = 0;
     bool pendingEnd_ = false;
+    bool verifyCrc_ = false;                       // the current entry's data is checked here
+    uint32_t expectedCrc_ = 0, runningCrc_ = 0;
+    int32_t readRaw(const void*& data, std::size_t& size);
     AnsiString message_;
     std::string password_;
     int passwordAsks_ = 0;
 };
+
+// CRC32 (the ZIP and RAR polynomial) of data, continuing from crc (0 to start).
+uint32_t Crc32(uint32_t crc, const void* data, std::size_t size);
 
 // The first volume's name tells the later ones: "x.part1.rar" (any number of digits, the width
 // kept) gives x.part2.rar, x.part3.rar ...; "x.rar" gives x.r00, x.r01 ... (then x.s00 ...). Only

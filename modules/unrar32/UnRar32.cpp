@@ -1,7 +1,9 @@
 // UNRAR32.DLL (prefix "Unrar"): RAR 4 and RAR 5 listing, testing and extraction over libarchive,
-// split sets read as one archive from their first volume.
+// split sets read from their first volume to their last.
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "modules/common/ArchiverModule.h"
 #include "modules/common/LibarchiveSource.h"
@@ -31,6 +33,144 @@ void PlanVolumes(const AnsiString& path, LibarchiveOptions& options, const std::
         options.missingVolume = "次の分割書庫が見つかりません: "_ansi + options.volumes.back();
 }
 
+// ---- RAR 5 headers: our own walk, for the layout of a set and the data checks libarchive skips ----
+//
+// A volume is the signature, then headers: CRC32 of what follows it, the header's size, its type
+// and flags, the sizes of its extra and data areas when flagged, the type's own fields; the data
+// area follows the header. Numbers are variable-length (7 bits a byte, high bit = more).
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+
+constexpr unsigned char kRar5Signature[8] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00};
+
+class Cursor {
+public:
+    Cursor(const unsigned char* p, std::size_t n) : p_(p), end_(p + n) {}
+    bool vint(uint64_t& v) {
+        v = 0;
+        for (int shift = 0; shift < 64 && p_ < end_; shift += 7) {
+            unsigned char b = *p_++;
+            v |= static_cast<uint64_t>(b & 0x7F) << shift;
+            if (!(b & 0x80)) return true;
+        }
+        return false;
+    }
+    bool u32(uint32_t& v) {
+        if (end_ - p_ < 4) return false;
+        v = p_[0] | p_[1] << 8 | p_[2] << 16 | static_cast<uint32_t>(p_[3]) << 24;
+        p_ += 4;
+        return true;
+    }
+    bool skip(uint64_t n) {
+        if (static_cast<uint64_t>(end_ - p_) < n) return false;
+        p_ += n;
+        return true;
+    }
+
+private:
+    const unsigned char* p_;
+    const unsigned char* end_;
+};
+
+// Finds the signature within the first MiB (a self-extracting stub may come first).
+bool SeekRar5Signature(FILE* f) {
+    std::vector<unsigned char> head(1 << 20);
+    std::size_t n = std::fread(head.data(), 1, head.size(), f);
+    for (std::size_t i = 0; i + 8 <= n; ++i)
+        if (std::memcmp(&head[i], kRar5Signature, 8) == 0) return fseeko(f, static_cast<off_t>(i + 8), SEEK_SET) == 0;
+    return false;
+}
+
+bool WalkRar5Volume(const std::string& hostPath, std::vector<LibarchiveOptions::NameOverride>& out,
+                    rar::VolumeLayout& layout) {
+    std::unique_ptr<FILE, FileCloser> f(std::fopen(hostPath.c_str(), "rb"));
+    if (!f || !SeekRar5Signature(f.get())) return false;
+    bool firstFile = true;
+    std::vector<unsigned char> header;
+    for (;;) {
+        unsigned char crcBytes[4];
+        std::size_t got = std::fread(crcBytes, 1, 4, f.get());
+        if (got == 0) return true;  // no end header: the volume simply ends
+        if (got != 4) return false;
+        // The size field: at most a few bytes; the CRC covers it and the header.
+        unsigned char sizeBytes[10];
+        std::size_t sizeLength = 0;
+        uint64_t size = 0;
+        for (;;) {
+            int c = std::fgetc(f.get());
+            if (c == EOF || sizeLength == sizeof sizeBytes) return false;
+            sizeBytes[sizeLength] = static_cast<unsigned char>(c);
+            size |= static_cast<uint64_t>(c & 0x7F) << (7 * sizeLength);
+            ++sizeLength;
+            if (!(c & 0x80)) break;
+        }
+        if (size == 0 || size > (2u << 20)) return false;
+        header.resize(size);
+        if (std::fread(header.data(), 1, size, f.get()) != size) return false;
+        uint32_t crc = Crc32(Crc32(0, sizeBytes, sizeLength), header.data(), header.size());
+        if (crc != (crcBytes[0] | crcBytes[1] << 8 | crcBytes[2] << 16 | static_cast<uint32_t>(crcBytes[3]) << 24))
+            return false;
+        Cursor c(header.data(), header.size());
+        uint64_t type = 0, flags = 0, extraSize = 0, dataSize = 0;
+        if (!c.vint(type) || !c.vint(flags)) return false;
+        if ((flags & 0x0001) && !c.vint(extraSize)) return false;
+        if ((flags & 0x0002) && !c.vint(dataSize)) return false;
+        if (type == 4) return false;  // encrypted headers
+        if (type == 1) {
+            uint64_t archiveFlags = 0;
+            if (!c.vint(archiveFlags)) return false;
+            layout.volume = (archiveFlags & 0x0001) != 0;
+            layout.firstVolume = layout.volume && !(archiveFlags & 0x0002);  // later volumes carry their number
+        } else if (type == 5) {
+            uint64_t endFlags = 0;
+            if (!c.vint(endFlags)) return false;
+            layout.endBlock = true;
+            layout.endSaysMore = (endFlags & 0x0001) != 0;
+            return true;
+        } else if (type == 2) {
+            bool continues = (flags & 0x0008) != 0, goesOn = (flags & 0x0010) != 0;
+            if (firstFile) layout.continues = continues;
+            firstFile = false;
+            layout.goesOn = goesOn;
+            uint64_t fileFlags = 0, unpacked = 0, attributes = 0, compression = 0, hostOs = 0;
+            uint32_t dataCrc = 0;
+            if (!c.vint(fileFlags) || !c.vint(unpacked) || !c.vint(attributes)) return false;
+            if ((fileFlags & 0x0002) && !c.skip(4)) return false;
+            if ((fileFlags & 0x0004) && !c.u32(dataCrc)) return false;
+            if (!c.vint(compression) || !c.vint(hostOs)) return false;
+            if (!continues) {  // the first part of a file is the entry libarchive reports
+                LibarchiveOptions::NameOverride o;  // the name stays libarchive's (UTF-8 in RAR 5)
+                o.size = (fileFlags & 0x0008) ? -1 : static_cast<int64_t>(unpacked);
+                o.compressedSize = static_cast<int64_t>(dataSize);
+                o.crc = dataCrc;
+                // libarchive leaves stored data unchecked: check a whole stored file ourselves.
+                o.verifyCrc = (fileFlags & 0x0004) && !(fileFlags & 0x0001) && !goesOn && ((compression >> 7) & 7) == 0;
+                out.push_back(std::move(o));
+            }
+        }
+        if (dataSize && fseeko(f.get(), static_cast<off_t>(dataSize), SEEK_CUR) != 0) return false;
+    }
+}
+
+// The RAR 5 counterpart of ReadRar4Names: overrides without names, and the layouts.
+bool ReadRar5Layout(const std::vector<AnsiString>& volumes, std::vector<LibarchiveOptions::NameOverride>& out,
+                    std::vector<rar::VolumeLayout>& layouts) {
+    out.clear();
+    layouts.clear();
+    for (const AnsiString& v : volumes) {
+        rar::VolumeLayout layout;
+        if (!WalkRar5Volume(FromAnsi(v), out, layout)) {
+            out.clear();
+            layouts.clear();
+            return false;
+        }
+        layouts.push_back(layout);
+    }
+    return true;
+}
+
 class RarModule : public ArchiverModule {
 public:
     SwitchDialect dialect() const override { return SwitchDialect::Rar; }
@@ -50,7 +190,9 @@ public:
         options.formats = FormatRar;
         options.volumes = FindRarVolumes(path);
         std::vector<rar::VolumeLayout> layouts;
-        if (rar::ReadRar4Names(options.volumes, options.overrides, layouts)) PlanVolumes(path, options, layouts);
+        if (rar::ReadRar4Names(options.volumes, options.overrides, layouts) ||
+            ReadRar5Layout(options.volumes, options.overrides, layouts))
+            PlanVolumes(path, options, layouts);
         std::unique_ptr<LibarchiveSource> source;
         int32_t code = LibarchiveSource::Open(path, options, context, source);
         if (code == ARC_OK) out = std::move(source);

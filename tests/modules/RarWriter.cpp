@@ -3,6 +3,7 @@
 #include "tests/modules/RarWriter.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace norvex::test {
 
@@ -95,7 +96,82 @@ std::string VolumeEndBlock(bool moreVolumes, uint16_t volumeNumber) {
 
 const char kMarker[] = "Rar!\x1a\x07\x00";
 
+// RAR 5: numbers as variable-length integers (7 bits a byte, the high bit set when more follow);
+// every header is CRC32, then its size, then type, flags and the type's fields.
+void PutVint(std::string& s, uint64_t v) {
+    do {
+        unsigned char b = v & 0x7F;
+        v >>= 7;
+        if (v) b |= 0x80;
+        s += static_cast<char>(b);
+    } while (v);
+}
+
+std::string Header5(const std::string& body) {
+    std::string sized;
+    PutVint(sized, body.size());
+    sized += body;
+    std::string out;
+    Put32(out, Crc32(sized));
+    return out + sized;
+}
+
+uint32_t UnixTime(uint16_t dosDate, uint16_t dosTime) {
+    std::tm t{};
+    t.tm_year = 80 + (dosDate >> 9);
+    t.tm_mon = ((dosDate >> 5) & 15) - 1;
+    t.tm_mday = dosDate & 31;
+    t.tm_hour = dosTime >> 11;
+    t.tm_min = (dosTime >> 5) & 63;
+    t.tm_sec = (dosTime & 31) * 2;
+    return static_cast<uint32_t>(timegm(&t));
+}
+
+std::string FileHeader5(const RarEntry& e) {
+    bool dir = e.kind == RarEntry::Directory;
+    std::string b;
+    PutVint(b, 2);                          // file header
+    PutVint(b, 0x0002);                     // a data area follows (empty for a folder)
+    PutVint(b, dir ? 0 : e.data.size());
+    PutVint(b, (dir ? 0x0001 : 0x0004) | 0x0002);  // folder or CRC; modification time
+    PutVint(b, dir ? 0 : e.data.size());    // unpacked size
+    PutVint(b, e.unixMode | (dir ? 0040000 : 0100000));
+    Put32(b, UnixTime(e.dosDate, e.dosTime));
+    if (!dir) Put32(b, Crc32(e.data));
+    PutVint(b, 0);                          // version 0, not solid, method 0 (stored)
+    PutVint(b, 1);                          // Unix
+    PutVint(b, e.name.size());
+    b += e.name;
+    return Header5(b);
+}
+
 }  // namespace
+
+std::vector<std::string> BuildRar5(const std::vector<std::vector<RarEntry>>& perVolume) {
+    bool multi = perVolume.size() > 1;
+    std::vector<std::string> volumes;
+    for (std::size_t v = 0; v < perVolume.size(); ++v) {
+        std::string out("Rar!\x1a\x07\x01\x00", 8);
+        std::string main;
+        PutVint(main, 1);  // main archive header
+        PutVint(main, 0);
+        PutVint(main, (multi ? 0x0001 : 0) | (v > 0 ? 0x0002 : 0));
+        if (v > 0) PutVint(main, v);
+        out += Header5(main);
+        for (const RarEntry& e : perVolume[v]) {
+            if (e.kind == RarEntry::Symlink) continue;
+            out += FileHeader5(e);
+            if (e.kind == RarEntry::File) out += e.data;
+        }
+        std::string end;
+        PutVint(end, 5);  // end of archive
+        PutVint(end, 0);
+        PutVint(end, v + 1 < perVolume.size() ? 0x0001 : 0);
+        out += Header5(end);
+        volumes.push_back(std::move(out));
+    }
+    return volumes;
+}
 
 std::vector<std::string> BuildRar4(const std::vector<RarEntry>& entries, std::size_t volumeLimit, bool newNumbering) {
     bool multi = volumeLimit > 0;

@@ -1,4 +1,4 @@
-// A small writer of stored (uncompressed) RAR 4 archives, for test fixtures: no RAR creator is
+// A small writer of stored (uncompressed) RAR 4 and RAR 5 archives, for test fixtures: no RAR creator is
 // packaged, and these stay small enough to read against the format description.
 #pragma once
 #include <cstdint>
@@ -25,5 +25,10 @@ std::vector<std::string> BuildRar4(const std::vector<RarEntry>& entries, std::si
 // perVolume[i] are the entries of volume i. Every volume but the last ends with the end block that
 // announces a next volume (with the volume number), as a volume set is written.
 std::vector<std::string> BuildRar4Set(const std::vector<std::vector<RarEntry>>& perVolume, bool newNumbering = true);
+
+// A stored RAR 5 archive (one element of perVolume) or a set of volumes that each hold whole
+// entries. Names are UTF-8 with "/" separators; files and folders only (kind Symlink is not
+// written); the DOS date and time are stored as a Unix time (UTC).
+std::vector<std::string> BuildRar5(const std::vector<std::vector<RarEntry>>& perVolume);
 
 }  // namespace norvex::test
