@@ -252,17 +252,22 @@ int32_t ModuleFindNext(HARC harc, ArcEntryRecord* entry) {
 int32_t ModuleGetArcOriginalSize(HARC harc) {
     ListingHandle* h = Lookup(harc);
     if (!h) return -1;
-    std::unique_ptr<ArchiveSource> source;
-    if (h->module->openSource(h->path, SourceContext{h->window}, source) != ARC_OK) return -1;
-    int64_t total = 0;
-    for (;;) {
-        EntryInfo e;
-        int32_t code = source->nextEntry(e);
-        if (code == ARC_FIND_END) break;
-        if (code != ARC_OK) return -1;
-        if (e.size > 0) total += e.size;
+    try {
+        std::unique_ptr<ArchiveSource> source;
+        if (h->module->openSource(h->path, SourceContext{h->window}, source) != ARC_OK) return -1;
+        int64_t total = 0;
+        for (;;) {
+            EntryInfo e;
+            int32_t code = source->nextEntry(e);
+            if (code == ARC_FIND_END) break;
+            if (code != ARC_OK) return -1;
+            // Saturated as it goes: hostile headers may claim sizes near 2^63 each.
+            if (e.size > 0) total = e.size > INT64_MAX - total ? INT64_MAX : total + e.size;
+        }
+        return total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
+    } catch (...) {
+        return -1;  // nothing may leave a C entry; a name the codec cannot carry, or no memory
     }
-    return total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
 }
 
 ARC_BOOL ModuleCheckArchive(ArchiverModule& m, ModuleState& s, const char* path, int32_t mode) {

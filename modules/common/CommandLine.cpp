@@ -1,8 +1,11 @@
 // The command-line reader of the modules: tokens, response files, switch dialects and file masks.
 #include "modules/common/CommandLine.h"
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "archivers/ArchiverAbi.h"
 #include "platform/AnsiCodec.h"
@@ -49,11 +52,26 @@ void SplitTokens(std::string_view text, std::vector<AnsiString>& tokens) {
     }
 }
 
+// Response files are read only when they are regular files of a sane size: a folder, a device or a
+// fifo named after "@" is unreadable, not a reason to throw, hang or read forever.
+constexpr off_t kMaxResponseFile = 16 * 1024 * 1024;
+
 bool ReadWholeFile(const AnsiString& path, std::string& content) {
-    std::ifstream in(FromAnsi(path), std::ios::binary);
-    if (!in) return false;
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    const int fd = ::open(FromAnsi(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxResponseFile;
+    content.clear();
+    char buffer[64 * 1024];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || static_cast<off_t>(content.size()) + n > kMaxResponseFile) ok = false;
+        if (n <= 0) break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ok;
 }
 
 

@@ -21,6 +21,12 @@ using namespace norvex::literals;
 namespace {
 
 constexpr int64_t kProgressStep = 64 * 1024;
+constexpr std::size_t kHoleBlock = 4096;
+
+bool AllZero(const void* data, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    return size == 0 || (p[0] == 0 && std::memcmp(p, p + 1, size - 1) == 0);
+}
 
 // The process's umask, read without changing it (umask() would race with other threads).
 mode_t CurrentUmask() {
@@ -337,7 +343,9 @@ int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
 
     // The overwrite policy, for every kind of entry that lands under a name.
     struct stat existing {};
+    bool replacing = false;
     if (::fstatat(parent.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        replacing = true;
         if (S_ISDIR(existing.st_mode)) {
             fail(ARC_ERROR_CANNOT_WRITE, "> 同名のフォルダがあるため展開できません: "_ansi + shown);
             return ARC_ERROR_CANNOT_WRITE;
@@ -421,6 +429,9 @@ int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
             fail(code, "> リンクを作成できません: "_ansi + shown);
             return code;
         }
+        // A hard link renamed onto a name that is already a link to the same file leaves both names
+        // in place (rename does nothing then): the temporary one goes.
+        if (entry.type == EntryType::Hardlink) ::unlinkat(parent.get(), temp.c_str(), 0);
         if (entry.type == EntryType::Symlink && entry.hasMtime) {
             struct timespec times[2] = {ToTimespec(entry.hasAtime, entry.atime, entry.atimeNsec),
                                         ToTimespec(true, entry.mtime, entry.mtimeNsec)};
@@ -435,11 +446,17 @@ int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
         return ARC_OK;
     }
 
-    // A regular file: written under a temporary name, renamed when complete.
+    // A regular file: written as a file without a name where the file system allows it (so that not
+    // even a killed process leaves a partial file behind), else under a temporary name; named and
+    // renamed onto its real name only when complete.
     Fd file;
+    bool named = false;
+    static const bool canNameLater = ::access("/proc/self/fd", X_OK) == 0;
+    if (canNameLater) file.reset(::openat(parent.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     for (int tries = 0; tries < 8 && !file; ++tries) {
         temp = TempName();
         file.reset(::openat(parent.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        named = static_cast<bool>(file);
         if (!file && errno != EEXIST) break;
     }
     if (!file) {
@@ -449,12 +466,17 @@ int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
     }
     auto discard = [&](int32_t code, const AnsiString& message) {
         file.reset();
-        ::unlinkat(parent.get(), temp.c_str(), 0);
+        if (named) ::unlinkat(parent.get(), temp.c_str(), 0);
         fail(code, message);
         return code;
     };
 
     int64_t written = 0, reported = 0;
+    bool endsInHole = false;
+    auto writeFailed = [&](int err) {
+        int32_t wcode = WriteErrorCode(err);
+        return discard(wcode, (wcode == ARC_DISK_SPACE ? "> ディスクの空きが足りません: "_ansi : "> 書き込めません: "_ansi) + shown);
+    };
     FillProgressRecord(entry, destPath, 0, record);
     if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
     for (;;) {
@@ -466,9 +488,13 @@ int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
             return discard(code, "> 展開できません: "_ansi + shown + (why.empty() ? AnsiString() : " (" + why + ")"));
         }
         if (size == 0) break;
-        if (!WriteAll(file.get(), data, size)) {
-            int32_t wcode = WriteErrorCode(errno);
-            return discard(wcode, (wcode == ARC_DISK_SPACE ? "> ディスクの空きが足りません: "_ansi : "> 書き込めません: "_ansi) + shown);
+        // Runs of zeros (the holes of a sparse entry, or plain zeros) are skipped, not written: the
+        // file keeps its holes and a run of zeros costs no disk space.
+        endsInHole = size >= kHoleBlock && AllZero(data, size);
+        if (endsInHole) {
+            if (::lseek(file.get(), static_cast<off_t>(size), SEEK_CUR) < 0) return writeFailed(errno);
+        } else if (!WriteAll(file.get(), data, size)) {
+            return writeFailed(errno);
         }
         written += static_cast<int64_t>(size);
         if (written - reported >= kProgressStep) {
@@ -479,6 +505,7 @@ int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
     }
     if (entry.size >= 0 && written != entry.size)
         return discard(ARC_ERROR_EOF, "> 書庫のデータが途中で終わっています: "_ansi + shown);
+    if (endsInHole && ::ftruncate(file.get(), static_cast<off_t>(written)) != 0) return writeFailed(errno);
 
     mode_t mode = entry.hasMode ? (entry.mode & 0777) : (entry.readOnly ? 0444 : 0666);
     mode &= ~CurrentUmask();
@@ -487,20 +514,28 @@ int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
                                 ToTimespec(entry.hasMtime, entry.mtime, entry.mtimeNsec)};
     if (entry.hasMtime && !entry.hasAtime) times[0] = times[1];
     ::futimens(file.get(), times);
+    EntryInfo done = entry;
+    if (done.size < 0) done.size = written;
+    FillProgressRecord(done, destPath, written, record);
+    if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
+    // The file it replaces stays whole until the new one is on the disk, even across a power cut.
+    if (replacing && ::fdatasync(file.get()) != 0) return writeFailed(errno);
+    if (!named) {
+        char self[64];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", file.get());
+        for (int tries = 0; tries < 8 && !named; ++tries) {
+            temp = TempName();
+            if (::linkat(AT_FDCWD, self, parent.get(), temp.c_str(), AT_SYMLINK_FOLLOW) == 0) named = true;
+            else if (errno != EEXIST) break;
+        }
+        if (!named) return writeFailed(errno);
+    }
     int closeFd = file.release();
     if (::close(closeFd) != 0) {
         int32_t code = WriteErrorCode(errno);
         ::unlinkat(parent.get(), temp.c_str(), 0);
         fail(code, "> 書き込めません: "_ansi + shown);
         return code;
-    }
-    EntryInfo done = entry;
-    if (done.size < 0) done.size = written;
-    FillProgressRecord(done, destPath, written, record);
-    if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
-        ::unlinkat(parent.get(), temp.c_str(), 0);
-        fail(ARC_ERROR_USER_CANCEL, {});
-        return ARC_ERROR_USER_CANCEL;
     }
     if (::renameat(parent.get(), temp.c_str(), parent.get(), name.c_str()) != 0) {
         int32_t code = WriteErrorCode(errno);

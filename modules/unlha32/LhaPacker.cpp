@@ -67,13 +67,46 @@ AnsiString WithoutTrailingSeparators(AnsiString s) {
     return s;
 }
 
+// A "\\"-separated name with its "." and ".." components resolved; empty when a ".." would climb
+// above where the name starts.
+AnsiString WithoutDotComponents(std::string_view name) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t sep = AnsiFirstDelimiter(name, "\\", start);
+        const std::string_view part = name.substr(start, sep == std::string_view::npos ? sep : sep - start);
+        if (part == "..") {
+            if (parts.empty()) return {};
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        if (sep == std::string_view::npos) break;
+        start = sep + 1;
+    }
+    AnsiString out;
+    for (std::string_view part : parts) {
+        if (!out.empty()) out.push_back('\\');
+        out.append(part);
+    }
+    return out;
+}
+
+// A path given on the command line: a relative one lies under the base folder (the current folder
+// only when no base folder was given).
+AnsiString ResolveAgainstBase(const AnsiString& path, const AnsiString& base) {
+    if (base.empty() || (!path.empty() && path[0] == '/')) return path;
+    return AnsiEndsWithSeparator(base) ? base + path : base + PathDelim + path;
+}
+
 // The entry name of a path given on the command line: relative to base when inside it, else its
 // own name.
 AnsiString EntryNameFor(const AnsiString& path, const AnsiString& base) {
     const AnsiString p = WithoutTrailingSeparators(path);
     if (!base.empty() && p.size() > base.size() && p.compare(0, base.size(), base) == 0 &&
         (p[base.size()] == '/' || p[base.size()] == '\\' || AnsiEndsWithSeparator(base))) {
-        return NormalizeName(std::string_view(p).substr(base.size()));
+        AnsiString name = WithoutDotComponents(NormalizeName(std::string_view(p).substr(base.size())));
+        if (!name.empty()) return name;
     }
     const std::size_t sep = AnsiLastDelimiter(p, "/\\");
     AnsiString name = sep == std::string::npos ? p : p.substr(sep + 1);
@@ -259,7 +292,8 @@ int32_t PackFiles(const CommandLine& line, const PackOptions& options, const Pro
         collector.skipDev = archiveStat.st_dev;
         collector.skipIno = archiveStat.st_ino;
     }
-    for (const AnsiString& file : line.masks) {
+    for (const AnsiString& given : line.masks) {
+        const AnsiString file = ResolveAgainstBase(given, base);
         const std::string host = FromAnsi(file);
         struct stat st {};
         if (stat(host.c_str(), &st) != 0) {
