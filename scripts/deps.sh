@@ -15,7 +15,7 @@ packages=(
   xvfb xauth fonts-ipafont-gothic desktop-file-utils xdg-utils
 )
 if [ "${1:-}" = bench ]; then
-  packages+=(libbenchmark-dev libre2-dev unar hyperfine time)
+  packages+=(libbenchmark-dev libre2-dev unar hyperfine time python3 librsvg2-bin)
 fi
 
 missing=()
