@@ -133,7 +133,10 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
         count = Le64(z + 32);
         cdSize = Le64(z + 40);
         cdOffset = Le64(z + 48);
-        cdEnd = eocdPos - 20;
+        // The central directory ends where the zip64 end record starts (the record and its locator
+        // lie between it and the classic end record).
+        if (z64Pos > eocdPos - 20) return false;
+        cdEnd = z64Pos;
     }
     if (cdSize > kMaxCentralDirectory || cdSize > cdEnd) return false;
     // Data in front of the archive (a self-extracting stub) shifts every offset alike.
