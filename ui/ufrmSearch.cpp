@@ -91,7 +91,7 @@ TfrmSearch::TfrmSearch(QWidget* parent) : QDialog(parent) {
     cmbRegExp = MakePatternBox(RadioGroup1, "cmbRegExp", {"[0-9]"});
     chkFuzzy = new QCheckBox("あいまい検索", RadioGroup1);
     chkFuzzy->setObjectName("chkFuzzy");
-    chkFuzzy->setToolTip("全角・半角、ひらがな・カタカナ、濁点の書き方などの違いを区別せずに検索します");
+    chkFuzzy->setToolTip("正規表現検索で、全角・半角、ひらがな・カタカナ、濁点の書き方などの違いを区別せずに検索します");
     chkFuzzy->setChecked(false);
     group->addWidget(chkWildCard, 0, 0, 1, 2);
     group->addWidget(cmbWildCard, 1, 0, 1, 2);
