@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
@@ -106,6 +107,9 @@ TfrmArcView::TfrmArcView(QWidget* parent) : QWidget(parent, Qt::Window) {
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(true);
     layout->addWidget(StatusBar1);
+
+    // A look before extracting: Escape puts the window away again.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
 }
 
 void TfrmArcView::showEvent(QShowEvent* event) {
