@@ -11,9 +11,6 @@
 
 #include <archive.h>
 
-struct archive;
-struct archive_entry;
-
 namespace norvex::modules {
 
 // Switches the calling thread to the C.UTF-8 locale for its lifetime (newlocale + uselocale) and
@@ -96,6 +93,8 @@ private:
     int32_t openGroup(std::size_t group);
     // A failure found by us rather than by libarchive: the archive cannot be read on.
     int32_t stop(int32_t code, AnsiString message);
+    // readBlock() without the CRC check of verifyCrc.
+    int32_t readRaw(const void*& data, std::size_t& size);
     static const char* PassphraseCallback(struct archive*, void* self);
 
     // One volume as libarchive's client: read through our own descriptor and buffer, so that we know
@@ -139,7 +138,6 @@ private:
     bool pendingEnd_ = false;
     bool verifyCrc_ = false;                       // the current entry's data is checked here
     uint32_t expectedCrc_ = 0, runningCrc_ = 0;
-    int32_t readRaw(const void*& data, std::size_t& size);
     AnsiString message_;
     std::string password_;
     int passwordAsks_ = 0;
