@@ -186,7 +186,11 @@ void TfrmMain::BuildControls() {
     lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvFiles->setAllColumnsShowFocus(true);
     lvFiles->setIconSize(QSize(TFilerIconCache::SmallSize, TFilerIconCache::SmallSize));
-    lvFiles->setStyleSheet("QTreeWidget::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }");
+    // A style sheet on the items takes over their selection colours too, so those are given here
+    // (else a selected row of an inactive window loses its text).
+    lvFiles->setStyleSheet(
+        "QTreeWidget::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }"
+        "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }");
     lvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
     iconCache_.SetListView(lvFiles);
     layout->addWidget(lvFiles, 3);
