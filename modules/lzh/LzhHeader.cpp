@@ -178,6 +178,8 @@ HeaderStatus ReadLevel01(int fd, uint64_t offset, uint64_t fileSize, const uint8
     std::vector<uint8_t> buf(headerSize + 2);
     if (offset + buf.size() > fileSize) return HeaderStatus::Truncated;
     if (!ReadAt(fd, offset, buf.data(), buf.size())) return HeaderStatus::Truncated;
+    // The fixed part (up to the name length at 21) must lie inside the header it claims.
+    if (buf.size() < 22) return HeaderStatus::Broken;
     const std::size_t nameLen = buf[21];
     if (22 + nameLen > buf.size()) return HeaderStatus::Broken;
     uint8_t sum = 0;

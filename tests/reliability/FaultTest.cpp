@@ -55,6 +55,7 @@ protected:
         for (int i = 0; i < 3; ++i) WriteFile(root + "/src/m/f" + std::to_string(i) + ".bin", Random(200 << 10, i + 1));
         WriteFile(root + "/src/d/data/x.bin", Random(300 << 10, 7));
         WriteFile(root + "/src/d/data/y.bin", Random(300 << 10, 8));
+        fs::create_directories(root + "/arc");
         ASSERT_TRUE(MakeZip(root + "/arc/multi.zip", root + "/src/m", {"f0.bin", "f1.bin", "f2.bin"}, true));
         ASSERT_TRUE(MakeZip(root + "/arc/data.zip", root + "/src/d", {"data"}, true));
         WriteFile(root + "/arc/data/old.txt", "old");
@@ -65,12 +66,12 @@ protected:
     }
 
     // What must hold after any run, whatever broke it.
-    void CheckScene(const std::string& context) {
+    void CheckScene(const std::string& context, bool multiRemovedByTest = false) {
         SCOPED_TRACE(context);
         const std::string arc = root + "/arc";
         EXPECT_EQ(ReadFile(arc + "/keep/mine.txt"), "mine");
         EXPECT_EQ(ReadFile(arc + "/data/old.txt"), "old") << "a folder that existed before lost its content";
-        if (fs::exists(arc + "/multi.zip")) {
+        if (fs::exists(arc + "/multi.zip") || multiRemovedByTest) {
             EXPECT_FALSE(fs::exists(arc + "/multi")) << "residue folder left";
         } else {
             for (int i = 0; i < 3; ++i)
@@ -155,26 +156,28 @@ TEST_F(FaultScene, ArchiveCutOrRemovedBetweenListingAndExtraction) {
                                 [](const std::string& t) { return t.rfind("> [ 解凍失敗 ]", 0) == 0; }))
             << ::testing::PrintToString(s.run.host.texts);
         EXPECT_EQ(fs::exists(target), !remove);
-        CheckScene(remove ? "removed" : "cut");
+        CheckScene(remove ? "removed" : "cut", remove);
     }
 }
 
 TEST_F(FaultScene, DestinationThatFillsUp) {
-    // A write limit of 512 KiB per file: every archive has a file larger than that.
+    // A write limit of 250 KiB per file: the files of multi.zip (200 KiB) fit, those of data.zip
+    // (300 KiB) do not.
     CliLimits limits;
-    limits.fileSizeLimit = 512 << 10;
-    const CliRun run = RunCli({"--ini", root + "/empty.ini", "--answer", "yes", "-d", root + "/arc/multi.zip",
-                               root + "/arc/data.zip"},
-                              root, root + "/log", limits);
+    limits.fileSizeLimit = 250 << 10;
+    const std::vector<std::string> args = {"--ini", root + "/empty.ini", "--answer", "yes", "-d",
+                                           root + "/arc/multi.zip", root + "/arc/data.zip"};
+    const CliRun run = RunCli(args, root, root + "/log", limits);
     ASSERT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(CountLogContaining(run, "\"DISK_SPACE\""), 0) << "files below the limit fit";
-    CheckScene("write limit 512 KiB");
+    EXPECT_EQ(CountLogContaining(run, "\"DISK_SPACE\""), 1) << ::testing::PrintToString(run.lines);
+    EXPECT_FALSE(fs::exists(root + "/arc/multi.zip"));
+    EXPECT_TRUE(fs::exists(root + "/arc/data.zip"));
+    CheckScene("write limit 250 KiB");
     // Below the size of every file: both archives fail with DISK_SPACE and stay.
+    Reset();
     limits.fileSizeLimit = 100 << 10;
-    const CliRun full = RunCli({"--ini", root + "/empty.ini", "--answer", "yes", "-d", root + "/arc/multi.zip",
-                                root + "/arc/data.zip"},
-                               root, root + "/log", limits);
+    const CliRun full = RunCli(args, root, root + "/log", limits);
     EXPECT_EQ(full.exitCode, 1);
     EXPECT_EQ(CountLogContaining(full, "\"DISK_SPACE\""), 2) << ::testing::PrintToString(full.lines);
     EXPECT_TRUE(fs::exists(root + "/arc/multi.zip") && fs::exists(root + "/arc/data.zip"));
@@ -193,6 +196,54 @@ TEST_F(FaultScene, ReadOnlyDestination) {
     EXPECT_TRUE(fs::exists(root + "/arc/multi.zip"));
     EXPECT_TRUE(fs::is_empty(root + "/ro"));
     CheckScene("read-only destination");
+}
+
+// A real file system of the given size or mode, mounted over dest in a mount namespace of its own
+// (nothing is left mounted, whatever happens). Runs norvex-cli there; the output also lists what dest
+// held at the end, after "== dest". Empty when mounting is not possible here.
+std::string RunOnOwnFileSystem(const std::string& options, const std::string& dest, std::vector<std::string> args,
+                               bool* mounted) {
+    const std::string script =
+        "mount -t tmpfs -o \"$1\" tmpfs \"$2\" || exit 99; dest=\"$2\"; shift 2; \"$@\"; rc=$?; "
+        "echo '== dest'; (cd \"$dest\" && find . -mindepth 1); exit $rc";
+    std::vector<std::string> argv{"unshare", "-m", "sh", "-c", script, "sh", options, dest, NORVEX_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const ToolResult r = RunTool(argv);
+    *mounted = r.exitCode != 99 && r.exitCode != -1 && r.output.find("unshare:") == std::string::npos;
+    return r.output;
+}
+
+TEST_F(FaultScene, TinyFileSystemFillsUp) {
+    if (!HaveTool("unshare")) GTEST_SKIP() << "unshare is not installed";
+    fs::create_directories(root + "/tiny");
+    bool mounted = false;
+    // 512 KiB: the first files fit, then the file system is full in the middle of one.
+    const std::string out = RunOnOwnFileSystem("size=512k", root + "/tiny",
+                                               {"--ini", root + "/empty.ini", "--to", root + "/tiny", "--answer", "yes",
+                                                "-d", root + "/arc/multi.zip", root + "/arc/data.zip"},
+                                               &mounted);
+    if (!mounted) GTEST_SKIP() << "cannot mount a file system here: " << out;
+    EXPECT_NE(out.find("\"DISK_SPACE\""), std::string::npos) << out;
+    const std::string left = out.substr(out.find("== dest"));
+    // What is left on the full file system are whole files only, never a residue folder or a part.
+    EXPECT_EQ(left.find(".nvx"), std::string::npos) << left;
+    EXPECT_TRUE(fs::exists(root + "/arc/multi.zip") || fs::exists(root + "/arc/data.zip"));
+    CheckScene("tiny file system");
+}
+
+TEST_F(FaultScene, ReadOnlyFileSystem) {
+    if (!HaveTool("unshare")) GTEST_SKIP() << "unshare is not installed";
+    fs::create_directories(root + "/ro");
+    bool mounted = false;
+    const std::string out = RunOnOwnFileSystem("ro,size=1m", root + "/ro",
+                                               {"--ini", root + "/empty.ini", "--to", root + "/ro", "--answer", "yes",
+                                                "-d", root + "/arc/multi.zip", root + "/arc/data.zip"},
+                                               &mounted);
+    if (!mounted) GTEST_SKIP() << "cannot mount a file system here: " << out;
+    EXPECT_EQ(out.substr(out.find("== dest")), "== dest\n") << out;
+    EXPECT_TRUE(fs::exists(root + "/arc/multi.zip") && fs::exists(root + "/arc/data.zip")) << out;
+    EXPECT_EQ(Snapshot(root + "/arc"), before) << out;
+    CheckScene("read-only file system");
 }
 
 TEST_F(FaultScene, KilledDuringExtraction) {

@@ -219,9 +219,10 @@ TEST_F(HostileTar, LinksOutAndWritesThroughLinksAreRefusedOneLineEach) {
     std::string output;
     const int32_t code = ExtractTar(Build("symlink-tar", ".tar"), output);
     EXPECT_GE(code, ARC_ERROR_FIRST);
-    // esc and abs point out; the three files under esc/, abs/ and dirlink/ would go through links.
+    // esc and abs point out and are not made (what is under them lands in plain folders); dirlink
+    // stays inside, and the file under it would go through it.
     EXPECT_EQ(Lines(output, "展開先の外を指すリンクは作成しません"), 2) << output;
-    EXPECT_EQ(Lines(output, "シンボリックリンクを経由するため展開しません"), 4) << output;
+    EXPECT_EQ(Lines(output, "シンボリックリンクを経由するため展開しません"), 1) << output;
     EXPECT_EQ(ReadFile(dest + "/inside.txt"), "in");
     EXPECT_EQ(fs::read_symlink(dest + "/ok"), "inside.txt");
 }
