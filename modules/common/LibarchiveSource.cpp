@@ -48,9 +48,10 @@ bool FileExists(const std::string& hostPath) {
 
 const char kZeros[64 * 1024] = {};
 
-// The block size of our reads. Large blocks mean fewer system calls; libarchive hands out stored
-// data straight from this block.
-constexpr std::size_t kReadBlock = 1024 * 1024;
+// The block size of our reads. libarchive hands out stored data straight from this block, which the
+// extractor writes out at once: a block that stays in the cache between the two costs less than
+// the system calls larger blocks would save (measured: 1 MiB blocks took about 10% more CPU).
+constexpr std::size_t kReadBlock = 64 * 1024;
 // The largest block readBlock() hands out.
 constexpr std::size_t kMaxSlice = 64 * 1024;
 
