@@ -753,7 +753,12 @@ void TUnPackThread::ShowProgress(const EXTRACTINGINFOEX* eis) {
     const bool perFile = FSettings.IndicatePerFile;
     const bool changed = f.totalPercent != FLastTotalPercent ||
                          (perFile && (name != FLastShownName || f.filePercent != FLastFilePercent));
-    if (changed) {
+    // Each display is a wait for the main thread; a busy desktop makes those waits long, so the
+    // display follows at most every 50 ms (the end of the run is always shown).
+    const auto now = std::chrono::steady_clock::now();
+    const bool due = now - FLastShownAt >= std::chrono::milliseconds(50) || f.totalPercent >= 100;
+    if (changed && due) {
+        FLastShownAt = now;
         Main([&] {
             if (FHost.IsMinimized()) return;
             if (perFile) {

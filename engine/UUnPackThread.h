@@ -10,6 +10,7 @@
 // callback (and between archives).
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -151,6 +152,8 @@ private:
     int FIndex = 0;
     int FLastFilePercent = 999;
     int FLastTotalPercent = 999;
+    // When the display was last handed to the main thread: it is redrawn at most every 50 ms.
+    std::chrono::steady_clock::time_point FLastShownAt{};
     AnsiString FLastShownName = "xxxxxx";
     AnsiString FArchivePath;
     AnsiString FExtension;
