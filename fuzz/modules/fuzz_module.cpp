@@ -55,6 +55,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // libFuzzer installs its own handler of SIGXFSZ after LLVMFuzzerInitialize: ignored again here,
+    // so that a write past the limit fails as on a full disk.
+    static const bool xfszIgnored = ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    (void)xfszIgnored;
     static const norvex::fuzz::ModuleEntries entries = Entries();
     static norvex::fuzz::ArchiveFuzzScratch scratch(&NVX_FUZZ_EXT[1]);
     const std::string problem = norvex::fuzz::RunArchiveFuzzInput(entries, scratch, data, size);

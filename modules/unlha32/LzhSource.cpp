@@ -176,6 +176,10 @@ private:
     static size_t Read(void* buf, size_t n, void* self) {
         auto* d = static_cast<LhasaDecoder*>(self);
         const ssize_t got = d->reader_.read(buf, n);
+        // Some of the old decoders go on making output from nothing once their input has ended; a
+        // decoder that keeps asking for more after the end is reading a broken entry, whatever size
+        // its header claims (a few bytes could otherwise stand for gigabytes of noise).
+        if (got == 0 && ++d->readsAtEnd_ > kReadsAtEnd) d->readFailed_ = true;
         if (got < 0) {
             d->readFailed_ = true;
             return 0;
@@ -183,9 +187,11 @@ private:
         return static_cast<size_t>(got);
     }
 
+    static constexpr int kReadsAtEnd = 16;
     CompressedReader reader_;
     LHADecoder* decoder_ = nullptr;
     bool readFailed_ = false;
+    int readsAtEnd_ = 0;
 };
 
 int32_t HeaderFailure(lzh::HeaderStatus status, bool first) {
