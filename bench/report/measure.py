@@ -182,6 +182,7 @@ def main():
     b = Bench(work, os.path.abspath(a.build), a.runs)
     small = sorted(os.path.join(work, "small", n) for n in os.listdir(os.path.join(work, "small")))
     started = time.time()
+    load_start = os.getloadavg()[0]
 
     # Extraction.
     b.group("extract", "200 small ZIPs", b.norvex_extract("zip", small) + b.peers(EXTRACT_PEERS, "zip", small),
@@ -217,7 +218,8 @@ def main():
 
     with open(a.out, "w", encoding="utf-8") as f:
         json.dump({"runs": a.runs, "corpus": corpus, "pattern": SEARCH_PATTERN,
-                   "seconds": time.time() - started, "results": b.results}, f, ensure_ascii=False, indent=1)
+                   "seconds": time.time() - started, "load": [load_start, os.getloadavg()[0]],
+                   "results": b.results}, f, ensure_ascii=False, indent=1)
     return 0
 
 

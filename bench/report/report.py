@@ -52,6 +52,14 @@ def cpu_model():
     return platform.processor() or "?"
 
 
+def cell(text):
+    return str(text).replace("|", "\\|")
+
+
+def row(cells):
+    return "| " + " | ".join(cell(c) for c in cells) + " |"
+
+
 def fmt_s(x):
     return "%.3f" % x if x < 10 else "%.2f" % x
 
@@ -98,10 +106,9 @@ def fastest_peer(tools, among=None):
     return best
 
 
-def time_table(gs, notes):
+def time_table(gs, notes, expected):
     norvex, peers = columns(gs)
-    head = "| archives | " + " | ".join(norvex + peers) + " |"
-    lines = [head, "|---" * (1 + len(norvex + peers)) + "|"]
+    lines = [row(["archives"] + norvex + peers), "|---" * (1 + len(norvex + peers)) + "|"]
     for s, tools in gs:
         cells = []
         for t in norvex + peers:
@@ -112,17 +119,20 @@ def time_table(gs, notes):
             c = fmt_s(r["median"])
             if not ok(r):
                 c += " ✗"
-                notes.append(f"{t} on {s}: " + ("exit status %d" % r["exit"] if r["exit"] else
-                                                 "wrote %d of %s bytes" % (r.get("bytes", 0), "the corpus's")))
+                what = []
+                if r["exit"]:
+                    what.append("exit status %d" % r["exit"])
+                if "bytes" in r and not r.get("complete", True):
+                    what.append("%d of the %d bytes written" % (r["bytes"], expected.get(s, 0)))
+                notes.append(f"{t} on {s}: " + ", ".join(what))
             cells.append(c)
-        lines.append(f"| {s} | " + " | ".join(cells) + " |")
+        lines.append(row([s] + cells))
     return lines
 
 
 def ratio_table(gs):
     norvex, peers = columns(gs)
-    lines = ["| archives | Norvex | " + " | ".join(peers) + " | fastest peer |",
-             "|---" * (3 + len(peers)) + "|"]
+    lines = [row(["archives", "Norvex"] + peers + ["fastest peer"]), "|---" * (3 + len(peers)) + "|"]
     for s, tools in gs:
         for n in norvex:
             r = tools.get(n)
@@ -134,7 +144,7 @@ def ratio_table(gs):
                 cells.append("%.2f" % (r["median"] / q["median"]) if q and ok(q) and ok(r) else "")
             best = fastest_peer(tools)
             fast = "%.2f (%s)" % (r["median"] / best[1]["median"], best[0]) if best and ok(r) else ""
-            lines.append(f"| {s} | {n} | " + " | ".join(cells) + f" | {fast} |")
+            lines.append(row([s, n] + cells + [fast]))
     return lines
 
 
@@ -142,10 +152,10 @@ def memory_table(results):
     ops = [("extract", "extract"), ("list", "list"), ("search", "search")]
     all_gs = [(f"{label} {s}", tools) for op, label in ops for s, tools in groups(results, op)]
     norvex, peers = columns(all_gs)
-    lines = ["| case | " + " | ".join(norvex + peers) + " |", "|---" * (1 + len(norvex + peers)) + "|"]
+    lines = [row(["case"] + norvex + peers), "|---" * (1 + len(norvex + peers)) + "|"]
     for s, tools in all_gs:
         cells = ["%.1f" % (tools[t]["peak_kib"] / 1024) if t in tools else "" for t in norvex + peers]
-        lines.append(f"| {s} | " + " | ".join(cells) + " |")
+        lines.append(row([s] + cells))
     return lines
 
 
@@ -187,7 +197,7 @@ def goals(results):
         add("Search of 200 archives: at most half the time of a bsdtar -tf | grep -E loop",
             s["norvex"]["median"] / s["bsdtar | grep"]["median"], 0.5)
     lines = ["| goal | measured | |", "|---|---|---|"]
-    lines += [f"| {g.replace('|', chr(92) + '|')} | {v} | {m} |" for g, v, m in rows]
+    lines += [row([g, v, m]) for g, v, m in rows]
     return lines, rows
 
 
@@ -207,7 +217,7 @@ def cp932_table(results):
                 o = "no (`%s`)" % c["option"]
         else:
             o = "no option needed"
-        lines.append(f"| {c['tool']} | {d} | {o} |")
+        lines.append(row([c["tool"], d, o]))
     return lines
 
 
@@ -258,6 +268,15 @@ def write_chart(rows, svg_path, png_path):
     subprocess.run(["rsvg-convert", "-o", png_path, svg_path], check=True)
 
 
+def load_text(raw):
+    load = raw.get("load")
+    if not load:
+        return ""
+    return (" The machine's load average (1 minute) was %.1f at the start and %.1f at the end of the "
+            "measuring: other work shared the cores, so single figures are noisy and the medians and "
+            "ratios are what to read." % (load[0], load[1]))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("raw")
@@ -273,8 +292,8 @@ def main():
           "Made by `bench/run` on %s: %s, %d cores, %s. Each figure is the median of %d runs "
           "(a tool whose first run took over 8 s ran %d); every tool ran once per round, in turn. "
           "Extractions write to a memory file system, so the disk does not blur the difference between "
-          "the tools." % (datetime.date.today().isoformat(), cpu_model(), os.cpu_count(),
-                           platform.platform(terse=True), raw["runs"], (raw["runs"] + 1) // 2),
+          "the tools.%s" % (datetime.date.today().isoformat(), cpu_model(), os.cpu_count(),
+                            platform.platform(terse=True), raw["runs"], (raw["runs"] + 1) // 2, load_text(raw)),
           "",
           "Norvex runs as `norvex-cli` (default settings: header test, then extraction, the archive kept) "
           "and as its modules called directly (`bench_modules --extract`, one process for all archives); "
@@ -295,7 +314,11 @@ def main():
         gs = groups(results, op)
         if not gs:
             continue
-        md += [f"## {title}: median seconds", ""] + time_table(gs, notes) + [""]
+        expected = {"200 small ZIPs": corpus["small"]["bytes"], "large ZIP": corpus["large"]["bytes"],
+                    "large LZH": corpus["large"]["bytes"], "large CAB": corpus["large"]["bytes"],
+                    "large RAR": corpus["large"]["bytes"], "10 000 files ZIP": corpus["many"]["bytes"],
+                    "10 000 files LZH": corpus["many"]["bytes"]}
+        md += [f"## {title}: median seconds", ""] + time_table(gs, notes, expected) + [""]
         md += [f"### {title}: ratios", ""] + ratio_table(gs) + [""]
         if op in ("list", "search"):
             counts = []
