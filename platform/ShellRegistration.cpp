@@ -638,7 +638,7 @@ std::string ArchiveMimeType(const AnsiString& extension) {
 }
 
 AnsiString SendToLinkPath() { return ToAnsi(ApplicationsFolder() + "/NorvexSendTo.desktop"); }
-AnsiString ProgramMenuLinkPath() { return ToAnsi(ApplicationsFolder() + "/Norvex.desktop"); }
+AnsiString ProgramMenuLinkPath() { return ToAnsi(ApplicationsFolder() + "/norvex.desktop"); }
 AnsiString AssociationEntryPath() { return ToAnsi(ApplicationsFolder() + "/" + kAssociationEntry); }
 AnsiString MimeAppsListPath() { return ToAnsi(ConfigHome() + "/mimeapps.list"); }
 AnsiString FormerDefaultsPath() { return ToAnsi(ConfigHome() + "/norvex/former-defaults"); }

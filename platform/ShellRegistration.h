@@ -4,7 +4,8 @@
 //
 // What is written, all under $XDG_DATA_HOME (D) and $XDG_CONFIG_HOME (C):
 //   D/applications/NorvexSendTo.desktop   "Norvex" for the archive types, offered under "Open With"
-//   D/applications/Norvex.desktop         the program-menu entry
+//   D/applications/norvex.desktop         the program-menu entry (the installed entry's own id, so the
+//                                         user's copy takes its place in the menu instead of doubling it)
 //   D/applications/NorvexPlus.desktop     the association: default action "-k", and the desktop actions
 //                                         NorvexDelete ("-d"), NorvexTrash ("-t"), NorvexOnly ("-k");
 //                                         its MimeType lists the types whose verbs are registered

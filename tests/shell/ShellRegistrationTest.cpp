@@ -73,7 +73,7 @@ TEST_F(ShellRegistrationTest, ExistingSendToFileIsLeftAsItIs) {
 }
 
 TEST_F(ShellRegistrationTest, ProgramMenuEntryIsReplacedAndRemoved) {
-    const std::string path = home.data("applications/Norvex.desktop");
+    const std::string path = home.data("applications/norvex.desktop");
     WriteFile(path, "old\n");
     EXPECT_TRUE(ProgramMenuLinkExists());
     EXPECT_TRUE(CreateProgramMenuLink());
