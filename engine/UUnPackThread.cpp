@@ -668,7 +668,9 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         return arc.PackFiles(&FOwnerWindow, nullptr, destination, TFileList{archivePath});
     }
     const AnsiString wildcard = FSettings.SpecialExt ? FSettings.FileSpec : AnsiString();
-    return arc.Extract(&FOwnerWindow, nullptr, destination, wildcard, TFileList{});
+    const int result = arc.Extract(&FOwnerWindow, nullptr, destination, wildcard, TFileList{});
+    FModuleReport = arc.Output();
+    return result;
 }
 
 void TUnPackThread::SetExtractOptions(TArchiveFile& arc) {
@@ -809,11 +811,36 @@ int32_t TUnPackThread::AskFromModule(NvxWindow* self, int32_t kind, const char* 
 
 // ---- FinishArchive ----------------------------------------------------------------------------------
 
+// The module's own lines about the entries it left out ("> 危険なパスのため展開しません: ..."), so that
+// the user sees which entries are missing and why. Bounded, so a hostile archive cannot flood the log.
+void TUnPackThread::LogModuleReport() {
+    constexpr int kMaxLines = 200;
+    int shown = 0, more = 0;
+    std::size_t start = 0;
+    while (start < FModuleReport.size()) {
+        std::size_t end = FModuleReport.find('\n', start);
+        if (end == AnsiString::npos) end = FModuleReport.size();
+        AnsiString line = FModuleReport.substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        if (line.rfind("> ", 0) != 0) continue;
+        if (shown < kMaxLines) {
+            FHost.AppendLog(line);
+            ++shown;
+        } else {
+            ++more;
+        }
+    }
+    if (more > 0) FHost.AppendLog("> ... ほか "_ansi + std::to_string(more) + " 件"_ansi);
+    FModuleReport.clear();
+}
+
 void TUnPackThread::FinishArchive() {
     const bool success = !FSettings.SkipArchive && !FSettings.CancelAll && ArchiverSucceeded(FResult);
     if (FSettings.SkipArchive || FSettings.CancelAll) {
         FHost.AppendLog("> 後始末キャンセル"_ansi);
     } else if (!success) {
+        LogModuleReport();
         FHost.AppendLog("> [ 解凍失敗 ]\t情報=「"_ansi + std::to_string(FResult) + ":" + Quoted(ArchiverErrorName(FResult)) +
                         "」"_ansi);
         FSettings.ExtractionFailed = true;

@@ -112,6 +112,7 @@ private:
     bool DetectSplitSet();
     void CountAndBind();
     void FinishArchive();
+    void LogModuleReport();
     void Dispose(const AnsiString& source);
     void DeleteArchive(const AnsiString& source);
     void TrashArchive(const AnsiString& source);
@@ -149,6 +150,9 @@ private:
     int FBreakNotifications = 0;
     std::vector<AnsiString> FVolumes;
     int FResult = 0;
+    // What the module wrote to its output buffer during the last extraction; its "> " lines name
+    // the entries it refused, and go to the log when the extraction failed.
+    AnsiString FModuleReport;
     int FIndex = 0;
     int FLastFilePercent = 999;
     int FLastTotalPercent = 999;
