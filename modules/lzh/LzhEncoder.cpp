@@ -53,7 +53,7 @@ constexpr int kNT = 19;                                // the code-length code
 constexpr int kTBits = 5;
 constexpr int kCBits = 9;
 constexpr int kMaxNP = 17;
-constexpr std::size_t kBlockSymbols = 0x8000;  // symbols per block (the header field holds 16 bits)  // symbols per block (the header field holds 16 bits)  // symbols per block (the header field holds 16 bits)  // symbols per block (the header field holds 16 bits)  // symbols per block (the header field holds 16 bits)
+constexpr std::size_t kBlockSymbols = 0x8000;  // symbols per block (the header field holds 16 bits)
 constexpr std::size_t kOutChunk = 1 << 16;
 
 struct Effort {
@@ -89,6 +89,20 @@ public:
                                       static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w)};
             out_.insert(out_.end(), bytes, bytes + 4);
         }
+    }
+    // Zero bits that the next Align will add to fill the last byte.
+    int alignBits() const { return (8 - bits_ % 8) % 8; }
+    // A point to go back to, as long as nothing has been taken out of bytes() since.
+    struct Mark {
+        uint64_t acc;
+        int bits;
+        std::size_t size;
+    };
+    Mark mark() const { return {acc_, bits_, out_.size()}; }
+    void rewind(const Mark& m) {
+        acc_ = m.acc;
+        bits_ = m.bits;
+        out_.resize(m.size);
     }
     // Pads the last partial byte with zero bits.
     void Align() {
@@ -169,10 +183,11 @@ public:
         if (failed_) return false;
         if (!Process(true)) return false;
         if (matchAvailable_) {
+            if (syms_.size() >= kBlockSymbols) SendBlock();
             PutLiteral(buf_[pos_ - 1]);
             matchAvailable_ = false;
         }
-        if (!syms_.empty()) SendBlock();
+        if (!syms_.empty()) SendLastBlock();
         bits_.Align();
         return Flush(true);
     }
@@ -237,6 +252,12 @@ private:
     // Codes positions while the look-ahead is full (or, when finishing, to the end).
     bool Process(bool finishing) {
         while (fill_ - pos_ > static_cast<std::size_t>(kMaxMatch) || (finishing && pos_ < fill_)) {
+            // A full block goes out only once more input is known to follow it, so that the last
+            // block of the stream is always sent by Finish.
+            if (syms_.size() >= kBlockSymbols) {
+                SendBlock();
+                if (!Flush(false)) return false;
+            }
             const int prevLen = curLen_;
             const uint32_t prevDist = curDist_;
             curLen_ = kMinMatch - 1;
@@ -265,12 +286,47 @@ private:
                 matchAvailable_ = true;
                 ++pos_;
             }
-            if (syms_.size() >= kBlockSymbols) {
-                SendBlock();
-                if (!Flush(false)) return false;
-            }
         }
         return true;
+    }
+
+    // The last block. A table-driven decoder may look at as many bits as the longest code of its
+    // table before it knows how long the code is, and some readers fail when those bits lie past
+    // the end of the entry's data; others fail on data left after the last block, so the stream
+    // cannot simply be padded. When the look-ahead after the last code would pass the final byte,
+    // the block is sent again without its last symbol, and that symbol goes out in a block of its
+    // own, whose one-bit codes need no look-ahead (about nine bytes more).
+    void SendLastBlock() {
+        const BitWriter::Mark mark = bits_.mark();
+        const std::vector<uint16_t> syms = syms_;
+        const std::vector<uint16_t> offsets = offsets_;
+        uint32_t cFreq[kNC], pFreq[kMaxNP];
+        std::copy(std::begin(cFreq_), std::end(cFreq_), cFreq);
+        std::copy(std::begin(pFreq_), std::end(pFreq_), pFreq);
+        SendBlock();
+        if (tailLookahead_ <= bits_.alignBits() || syms.size() < 2) return;
+
+        bits_.rewind(mark);
+        syms_.assign(syms.begin(), syms.end() - 1);
+        offsets_ = offsets;
+        std::copy(std::begin(cFreq), std::end(cFreq), cFreq_);
+        std::copy(std::begin(pFreq), std::end(pFreq), pFreq_);
+        const uint16_t last = syms.back();
+        --cFreq_[last];
+        uint32_t lastOffset = 0;
+        if (last >= 256) {
+            lastOffset = offsets_.back();
+            offsets_.pop_back();
+            --pFreq_[BitLength(lastOffset)];
+        }
+        SendBlock();
+        syms_.push_back(last);
+        ++cFreq_[last];
+        if (last >= 256) {
+            offsets_.push_back(static_cast<uint16_t>(lastOffset));
+            ++pFreq_[BitLength(lastOffset)];
+        }
+        SendBlock();
     }
 
     void PutLiteral(uint8_t c) {
@@ -415,6 +471,7 @@ private:
             bits_.Put(pBits_, static_cast<uint32_t>(SingleSymbol(pFreq_, np_)));
         }
 
+        tailLookahead_ = TailLookahead(cLen, pLen);
         std::size_t o = 0;
         for (const uint16_t sym : syms_) {
             bits_.Put(cLen[sym], cCode[sym]);
@@ -429,6 +486,20 @@ private:
         offsets_.clear();
         std::fill(std::begin(cFreq_), std::end(cFreq_), 0u);
         std::fill(std::begin(pFreq_), std::end(pFreq_), 0u);
+    }
+
+    // Bits a table-driven decoder may look at past the end of this block's last symbol: for each
+    // code of the symbol, the longest code of its table less that code and what follows it.
+    int TailLookahead(const uint8_t* cLen, const uint8_t* pLen) const {
+        const uint16_t last = syms_.back();
+        const int maxC = *std::max_element(cLen, cLen + kNC);
+        if (last < 256) return maxC - cLen[last];
+        const int p = BitLength(offsets_.back());
+        const int extra = p > 1 ? p - 1 : 0;
+        int need = maxC - (cLen[last] + pLen[p] + extra);
+        // A one-symbol position table has no code to read.
+        if (pLen[p] != 0) need = std::max(need, *std::max_element(pLen, pLen + np_) - (pLen[p] + extra));
+        return std::max(need, 0);
     }
 
     bool Flush(bool all) {
@@ -467,6 +538,7 @@ private:
     uint32_t cFreq_[kNC] = {};
     uint32_t pFreq_[kMaxNP] = {};
     BitWriter bits_;
+    int tailLookahead_ = 0;  // of the last block sent
 
     uint64_t bytesIn_ = 0;
     uint64_t bytesOut_ = 0;
