@@ -92,7 +92,14 @@ public:
     }
 
     int64_t read(uint8_t* out, std::size_t capacity) override {
-        // libarchive hands out its own blocks; copy them through.
+        const uint8_t* data = nullptr;
+        const int64_t n = next(data, out, capacity);
+        if (n > 0) std::memcpy(out, data, static_cast<std::size_t>(n));
+        return n;
+    }
+
+    // libarchive's own blocks, handed through without a copy.
+    int64_t next(const uint8_t*& data, uint8_t*, std::size_t capacity) override {
         while (pendingSize_ == 0) {
             if (ended_) return 0;
             const void* data = nullptr;
@@ -108,7 +115,7 @@ public:
             pendingSize_ = size;
         }
         const std::size_t n = std::min(capacity, pendingSize_);
-        std::memcpy(out, pending_, n);
+        data = pending_;
         pending_ += n;
         pendingSize_ -= n;
         return static_cast<int64_t>(n);
@@ -317,7 +324,8 @@ int32_t LzhSource::readBlock(const void*& data, std::size_t& size) {
         block_.resize(kBlock);
     }
     const uint64_t want = std::min<uint64_t>(kBlock, header_.originalSize - produced_);
-    int64_t got = want == 0 ? 0 : decoder_->read(block_.data(), static_cast<std::size_t>(want));
+    const uint8_t* out = block_.data();
+    int64_t got = want == 0 ? 0 : decoder_->next(out, block_.data(), static_cast<std::size_t>(want));
     if (got < 0) {
         decodingDone_ = true;
         message_ = "データが壊れています: "_ansi + header_.path;
@@ -336,9 +344,9 @@ int32_t LzhSource::readBlock(const void*& data, std::size_t& size) {
         }
         return ARC_OK;
     }
-    crc_ = lzh::Crc16(crc_, block_.data(), static_cast<std::size_t>(got));
+    crc_ = lzh::Crc16(crc_, out, static_cast<std::size_t>(got));
     produced_ += static_cast<uint64_t>(got);
-    data = block_.data();
+    data = out;
     size = static_cast<std::size_t>(got);
     return ARC_OK;
 }

@@ -19,6 +19,12 @@ public:
     // Up to capacity decoded bytes into out; 0 at the end. A negative value is a failure code
     // negated (ARC_ERROR_HUFFMAN_CODE for data that does not decode, ...).
     virtual int64_t read(uint8_t* out, std::size_t capacity) = 0;
+    // The same, but may hand out the decoder's own bytes instead of filling scratch (no copy);
+    // data stays valid until the next call.
+    virtual int64_t next(const uint8_t*& data, uint8_t* scratch, std::size_t capacity) {
+        data = scratch;
+        return read(scratch, capacity);
+    }
 };
 
 class LzhSource : public ArchiveSource {

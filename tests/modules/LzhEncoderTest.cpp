@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "modules/lzh/LzhArchiveWriter.h"
+#include "modules/lzh/LzhCrc16.h"
 #include "modules/lzh/LzhHeader.h"
 #include "modules/lzh/LzhHuffman.h"
 #include "platform/AnsiCodec.h"
@@ -58,6 +59,28 @@ TEST(LzhHuffman, SkewedFrequenciesStayWithinSixteenBitsAndComplete) {
             if (a == b || len[a] > len[b]) continue;
             // No code is a prefix of another.
             EXPECT_NE(codes[b] >> (len[b] - len[a]), codes[a]) << a << " " << b;
+        }
+}
+
+// The table-driven CRC agrees with the bit-by-bit definition at every length and alignment, and
+// when continued over pieces split anywhere; "123456789" gives the standard check value.
+TEST(LzhCrc16, MatchesBitwiseDefinition) {
+    auto bitwise = [](uint16_t crc, const std::string& s) {
+        for (const unsigned char c : s) {
+            crc ^= c;
+            for (int k = 0; k < 8; ++k) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+        }
+        return crc;
+    };
+    EXPECT_EQ(lzh::Crc16(0, "123456789", 9), 0xBB3D);
+    const std::string data = RandomBytes(200, 5);
+    for (std::size_t start = 0; start < 8; ++start)
+        for (std::size_t len = 0; start + len <= data.size(); len += 3) {
+            const std::string piece = data.substr(start, len);
+            const uint16_t want = bitwise(0, piece);
+            ASSERT_EQ(lzh::Crc16(0, piece.data(), piece.size()), want) << start << " " << len;
+            const std::size_t cut = len / 3;
+            ASSERT_EQ(lzh::Crc16(lzh::Crc16(0, piece.data(), cut), piece.data() + cut, len - cut), want);
         }
 }
 
