@@ -28,7 +28,7 @@
 #include "platform/AnsiCodec.h"
 #include "regexp/AWKStr.h"
 #include "regexp/RECommon.h"
-#include "tests/modules/RarWriter.h"
+#include "tests/support/RarWriter.h"
 
 using namespace norvex;
 

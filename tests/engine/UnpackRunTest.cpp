@@ -206,7 +206,7 @@ TEST_F(UnpackRun, SplitRarSetsAndAfterProcessing) {
         EXPECT_TRUE(run.host.HasLine("> " + volumes[1]));
         EXPECT_FALSE(run.host.HasLine("> " + other[0]));
         EXPECT_TRUE(run.host.HasLine("> [ 分割書庫 テスト ]\t テスト通過 - " + volumes[1]));
-        EXPECT_EQ(ReadFile(work / "x/b.txt"), TwoRarEntries()[1].content);
+        EXPECT_EQ(ReadFile(work / "x/b.txt"), TwoRarEntries()[1].data);
         for (const auto& v : other) EXPECT_TRUE(Exists(v));
 
         switch (method) {
@@ -247,7 +247,7 @@ TEST_F(UnpackRun, OldStyleSplitSetIsDisposedOfWhole) {
     TEngineRun run;
     run.settings.AfterMethod = TAfterMethod::Delete;
     run.Run({volumes[0]});
-    EXPECT_EQ(ReadFile(td / "o/a.txt"), TwoRarEntries()[0].content);
+    EXPECT_EQ(ReadFile(td / "o/a.txt"), TwoRarEntries()[0].data);
     EXPECT_TRUE(run.host.HasLine("> " + volumes[1]));
     EXPECT_TRUE(run.host.HasLine("> " + volumes[2]));
     for (const auto& v : volumes) EXPECT_FALSE(Exists(v)) << v;

@@ -9,7 +9,7 @@
 
 #include "platform/AnsiCodec.h"
 #include "tests/modules/ModuleTestSupport.h"
-#include "tests/modules/RarWriter.h"
+#include "tests/support/RarWriter.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 

@@ -1,6 +1,6 @@
 // Stored RAR 4 blocks: the marker, the main header, file headers with their data, the end block.
 // Each header carries the low 16 bits of the CRC32 of its bytes after the CRC field.
-#include "tests/modules/RarWriter.h"
+#include "tests/support/RarWriter.h"
 
 #include <algorithm>
 #include <ctime>
