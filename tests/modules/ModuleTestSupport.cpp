@@ -119,4 +119,16 @@ void ClearZipUtf8Flags(const std::string& zipPath) {
 
 std::string Sjis(const std::string& utf8) { return ToAnsi(utf8); }
 
+std::vector<std::string> ListAll(const LoadedModule& module, const std::string& archive, int32_t* endCode) {
+    std::vector<std::string> names;
+    HARC h = module.openArchive(nullptr, ToAnsi(archive).c_str(), 0);
+    if (!h) return names;
+    ArcEntryRecord rec;
+    int32_t r = module.findFirst(h, "*", &rec);
+    for (; r == 0; r = module.findNext(h, &rec)) names.push_back(FromAnsi(rec.fileName));
+    if (endCode) *endCode = r;
+    module.closeArchive(h);
+    return names;
+}
+
 }  // namespace norvex::test

@@ -70,6 +70,10 @@ std::map<std::string, std::string> SnapshotTree(const std::string& root);
 // look like names without a charset.
 void ClearZipUtf8Flags(const std::string& zipPath);
 
+// Every entry name of an archive, as FindFirst/FindNext give them (UTF-8); endCode receives the
+// result that ended the walk (-1 when the listing ran to its end).
+std::vector<std::string> ListAll(const LoadedModule& module, const std::string& archive, int32_t* endCode = nullptr);
+
 // The UTF-8 of a cp932 text and back, for building expectations.
 std::string Sjis(const std::string& utf8);  // cp932 bytes of a UTF-8 literal
 

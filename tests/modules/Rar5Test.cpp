@@ -45,18 +45,6 @@ std::map<std::string, std::string> Expected(const std::vector<std::vector<RarEnt
     return m;
 }
 
-std::vector<std::string> ListAll(const LoadedModule& rar, const std::string& first, int32_t* endCode = nullptr) {
-    std::vector<std::string> names;
-    HARC h = rar.openArchive(nullptr, ToAnsi(first).c_str(), 0);
-    if (!h) return names;
-    ArcEntryRecord rec;
-    int32_t r = rar.findFirst(h, "*", &rec);
-    for (; r == 0; r = rar.findNext(h, &rec)) names.push_back(FromAnsi(rec.fileName));
-    if (endCode) *endCode = r;
-    rar.closeArchive(h);
-    return names;
-}
-
 }  // namespace
 
 TEST(Rar5Module, StoredArchiveWithUtf8Names) {

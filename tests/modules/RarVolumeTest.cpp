@@ -54,18 +54,6 @@ std::vector<std::string> VolumeNames(const std::string& dir, std::size_t count, 
     return names;
 }
 
-std::vector<std::string> ListAll(const LoadedModule& rar, const std::string& first, int32_t* endCode = nullptr) {
-    std::vector<std::string> names;
-    HARC h = rar.openArchive(nullptr, ToAnsi(first).c_str(), 0);
-    if (!h) return names;
-    ArcEntryRecord rec;
-    int32_t r = rar.findFirst(h, "*", &rec);
-    for (; r == 0; r = rar.findNext(h, &rec)) names.push_back(FromAnsi(rec.fileName));
-    if (endCode) *endCode = r;
-    rar.closeArchive(h);
-    return names;
-}
-
 }  // namespace
 
 TEST(RarVolumes, WholeEntryVolumesAreAllRead) {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tests/support/TimeZone.h"
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
 #include "tests/support/TempDir.h"
@@ -17,28 +18,10 @@ using norvex::test::ReadFile;
 using norvex::test::TempDir;
 using norvex::test::WriteFile;
 
+using norvex::test::TZone;
+
 namespace {
 
-// Sets TZ for one test and puts the old value back.
-class TZone {
-public:
-    explicit TZone(const char* tz) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TZone() {
-        if (had_) setenv("TZ", old_.c_str(), 1);
-        else unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
 
 std::set<AnsiString> FindAll(const AnsiString& pattern, uint32_t attr) {
     std::set<AnsiString> names;

@@ -5,31 +5,15 @@
 #include <ctime>
 #include <string>
 
+#include "tests/support/TimeZone.h"
 #include "util/Times.h"
 
 using namespace norvex;
 
+using norvex::test::TZone;
+
 namespace {
 
-class TZone {
-public:
-    explicit TZone(const char* tz) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TZone() {
-        if (had_) setenv("TZ", old_.c_str(), 1);
-        else unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
 
 TDateTime At(int y, int mo, int d, int h, int mi, int s) {
     TDateTime dt = 0;
