@@ -59,7 +59,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Libraries come from dpkg-shlibdeps when it is there (libarchive13, liblhasa0, the Qt 6 base
+# Libraries come from dpkg-shlibdeps when it is there (libarchive13, liblhasa0, libisal2, the Qt 6 base
 # libraries, libc6, libstdc++6); without it, the same list by hand. The rest is never linked but
 # needed all the same: the Qt platform plugins, a Japanese font, and xdg-open for the help page and
 # folders.
@@ -75,7 +75,7 @@ if(NORVEX_DPKG_SHLIBDEPS)
       "${CMAKE_BINARY_DIR}/lib")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "${NORVEX_DEB_RUNTIME}")
 else()
-  set(NORVEX_DEB_LIBS "libc6, libstdc++6, libgcc-s1, libarchive13, liblhasa0")
+  set(NORVEX_DEB_LIBS "libc6, libstdc++6, libgcc-s1, libarchive13, liblhasa0, libisal2")
   if(TARGET norvex)
     string(APPEND NORVEX_DEB_LIBS ", libqt6core6, libqt6gui6, libqt6widgets6")
   endif()

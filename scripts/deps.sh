@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config
-  libarchive-dev liblhasa-dev qt6-base-dev
+  libarchive-dev liblhasa-dev libisal-dev qt6-base-dev
   libgtest-dev libgmock-dev
   # fuzz targets and sanitizer runtimes
   clang libclang-rt-14-dev

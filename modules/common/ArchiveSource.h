@@ -63,6 +63,15 @@ struct SourceContext {
     NvxWindow* window = nullptr;     // nullptr: nobody to ask; encrypted entries give PASSWORD_FILE
 };
 
+// The data of one entry, read apart from the walk over the archive (another thread may read it while
+// the walk goes on). readBlock() and lastMessage() as ArchiveSource's.
+class EntryDataReader {
+public:
+    virtual ~EntryDataReader() = default;
+    virtual int32_t readBlock(const void*& data, std::size_t& size) = 0;
+    virtual AnsiString lastMessage() const { return {}; }
+};
+
 class ArchiveSource {
 public:
     virtual ~ArchiveSource() = default;
@@ -71,6 +80,10 @@ public:
     virtual bool fatal() const { return false; }
     // A Japanese line about the last failure, cp932 (for the command's output text); may be empty.
     virtual AnsiString lastMessage() const { return {}; }
+    // A reader of the current entry's data that needs nothing more of this source, or nullptr when the
+    // data can only be read through readBlock(). After a reader was taken, readBlock() is not called
+    // for this entry; the next nextEntry() skips the data.
+    virtual std::unique_ptr<EntryDataReader> takeDataReader() { return nullptr; }
 };
 
 }  // namespace norvex::modules

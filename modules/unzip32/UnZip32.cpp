@@ -6,6 +6,7 @@
 #include "modules/common/ArchiverModule.h"
 #include "modules/common/LibarchiveSource.h"
 #include "modules/unzip32/ZipCentralDirectory.h"
+#include "modules/unzip32/ZipFastInflate.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules {
@@ -32,14 +33,21 @@ public:
             return a.localHeaderOffset < b.localHeaderOffset;
         });
         options.overrides.reserve(cd.entries.size());
+        std::vector<AnsiString> names;
+        names.reserve(cd.entries.size());
         for (const zip::CentralEntry& e : cd.entries) {
-            options.overrides.push_back({zip::EntryName(e, cd.unflaggedNamesAreUtf8), static_cast<int64_t>(e.size),
+            names.push_back(zip::EntryName(e, cd.unflaggedNamesAreUtf8));
+            options.overrides.push_back({names.back(), static_cast<int64_t>(e.size),
                                          static_cast<int64_t>(e.compressedSize), e.crc, zip::MethodName(e.method)});
         }
         std::unique_ptr<LibarchiveSource> source;
         int32_t code = LibarchiveSource::Open(path, options, context, source);
-        if (code == ARC_OK) out = std::move(source);
-        return code;
+        if (code != ARC_OK) return code;
+        // Stored and deflate data is decoded by the module itself (ZipFastInflate); without a
+        // descriptor of its own libarchive decodes everything.
+        out = std::make_unique<zip::FastZipSource>(std::move(source), std::move(cd.entries), std::move(names),
+                                                   zip::ArchiveFile::Open(FromAnsi(path)));
+        return ARC_OK;
     }
 };
 
