@@ -1,16 +1,43 @@
-// Norvex: the desktop program. One instance per user; the main window takes the command line.
-#include <QApplication>
-#include <QStringList>
+// Norvex: the desktop program. One instance per user: a later start hands its files to the running
+// instance over a local socket; the main window takes the command line.
+#include <unistd.h>
 
+#include <cerrno>
+
+#include <QApplication>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/InstanceChannel.h"
 #include "platform/InstanceLock.h"
+#include "ui/HandOverServer.h"
 #include "ui/UForm.h"
 #include "ui/UfrmOption.h"
 #include "ui/ufrmSearch.h"
 
+namespace {
+// How long a start waits for an instance that holds the lock but does not answer (one that is
+// still starting or already ending) before it takes over.
+constexpr int kHandOverWaitMs = 3000;
+
+std::string WorkingFolder() {
+    std::vector<char> buffer(4096);
+    while (!getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+}  // namespace
+
 int main(int argc, char* argv[]) {
-    // A second start ends at once, silently; its arguments are dropped.
-    norvex::TInstanceLock lock("Norvex");
-    if (!lock.Acquired()) return 0;
+    // The arguments as the host's bytes: names that are not UTF-8 must reach the engine unchanged.
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::unique_ptr<norvex::TInstanceLock> lock;
+    const norvex::THandOver handOver{WorkingFolder(), arguments};
+    if (norvex::TakeInstanceOrHandOver("Norvex", handOver, kHandOverWaitMs, lock) == norvex::TStartRole::HandedOver)
+        return 0;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Norvex");
@@ -19,10 +46,14 @@ int main(int argc, char* argv[]) {
     // A window hidden for a command-line run never counts as the last one closed: the program ends
     // when the main window's close has gone through.
     QApplication::setQuitOnLastWindowClosed(false);
+    norvex::ui::THandOverServer server(QString::fromStdString(norvex::InstanceSocketPath("Norvex")));
+    server.Listen();
 
     norvex::ui::TMainWindowOptions options;
-    options.arguments = app.arguments().mid(1);
+    options.arguments = arguments;
     norvex::ui::TfrmMain main(options);
+    server.Receiver = [&main](const norvex::THandOver& m) { return main.HandOver(m); };
+    QObject::connect(&main, &norvex::ui::TfrmMain::Closed, &server, &norvex::ui::THandOverServer::Close);
     QObject::connect(&main, &norvex::ui::TfrmMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // The other windows, in their creation order after the main window (the version dialog is made
     // when it is asked for).

@@ -35,6 +35,10 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kAssociationEntry = "NorvexPlus.desktop";
+// The program's own entry, installed with it; the user's menu entry never takes this id.
+constexpr const char* kInstalledEntry = "norvex.desktop";
+constexpr const char* kMenuEntry = "NorvexMenu.desktop";
+constexpr const char* kMenuComment = "書庫をまとめて解凍します";
 constexpr const char* kDefaultGroup = "Default Applications";
 constexpr const char* kFormerGroup = "Former Defaults";
 constexpr const char* kThunarIdPrefix = "norvex-";
@@ -387,11 +391,12 @@ std::vector<std::string> Ordered(const std::set<std::string>& types) {
 
 std::string ProgramHostPath() { return FromAnsi(ProgramPath()); }
 
+// The entries offered under "Open With" carry names that tell them apart and say what they do.
 std::string SendToEntryText() {
-    std::string program = ProgramHostPath();
     return "[Desktop Entry]\n"
            "Type=Application\n"
-           "Name=Norvex\n"
+           "Name=Extract with Norvex (after-processing as set)\n"
+           "Name[ja]=" + DesktopString("Norvex で解凍（後始末は設定どおり）") + "\n"
            "GenericName=" + DesktopString("書庫の一括解凍") + "\n"
            "Comment=" + DesktopString("選んだ書庫を Norvex で解凍します") + "\n"
            "Exec=" + DesktopExecLine(ProgramPath(), "", "%F") + "\n"
@@ -407,7 +412,7 @@ std::string ProgramMenuEntryText() {
            "Type=Application\n"
            "Name=Norvex\n"
            "GenericName=" + DesktopString("書庫の一括解凍") + "\n"
-           "Comment=" + DesktopString("書庫をまとめて解凍します") + "\n"
+           "Comment=" + DesktopString(kMenuComment) + "\n"
            "Exec=" + DesktopExecLine(ProgramPath(), "", "") + "\n"
            "Path=" + DesktopString(FromAnsi(ProgramFolder())) + "\n"
            "Icon=norvex\n"
@@ -420,7 +425,8 @@ std::string ProgramMenuEntryText() {
 std::string AssociationEntryText(const std::vector<std::string>& types) {
     std::string text = "[Desktop Entry]\n"
                        "Type=Application\n"
-                       "Name=Norvex\n"
+                       "Name=Extract with Norvex and keep the archive\n"
+                       "Name[ja]=" + DesktopString("Norvex で解凍（書庫はそのまま）") + "\n"
                        "GenericName=" + DesktopString("書庫の一括解凍") + "\n"
                        "Comment=" + DesktopString("解凍 + そのまま") + "\n"
                        "Exec=" + DesktopExecLine(ProgramPath(), "-k", "%F") + "\n"
@@ -438,6 +444,32 @@ std::string AssociationEntryText(const std::vector<std::string>& types) {
         text += "Exec=" + DesktopExecLine(ProgramPath(), v.option, "%F") + "\n";
     }
     return text;
+}
+
+// The XDG data folders, the user's first: where an installed entry may live.
+std::vector<std::string> DataFolders() {
+    std::vector<std::string> folders{DataHome()};
+    const char* dirs = std::getenv("XDG_DATA_DIRS");
+    std::stringstream list(dirs && *dirs ? dirs : "/usr/local/share:/usr/share");
+    std::string dir;
+    while (std::getline(list, dir, ':'))
+        if (!dir.empty() && dir[0] == '/') folders.push_back(dir);
+    return folders;
+}
+
+// The menu entry that earlier versions wrote into the user's folder under the installed entry's id,
+// where it hid the installed entry's actions and types. Recognised by its comment and its lack of
+// actions (the installed entry has both a different comment and actions).
+bool IsLegacyMenuEntry(const std::string& path) {
+    std::string text;
+    if (ReadText(path, text) != TRead::Ok) return false;
+    return text.find("\nComment=" + DesktopString(kMenuComment) + "\n") != std::string::npos &&
+           text.find("\nActions=") == std::string::npos;
+}
+
+bool RemoveLegacyMenuEntry() {
+    const std::string path = ApplicationsFolder() + "/" + kInstalledEntry;
+    return !IsLegacyMenuEntry(path) || RemoveFileIfAny(path);
 }
 
 // ---- context menus of the file managers ---------------------------------------------------------------
@@ -638,7 +670,7 @@ std::string ArchiveMimeType(const AnsiString& extension) {
 }
 
 AnsiString SendToLinkPath() { return ToAnsi(ApplicationsFolder() + "/NorvexSendTo.desktop"); }
-AnsiString ProgramMenuLinkPath() { return ToAnsi(ApplicationsFolder() + "/norvex.desktop"); }
+AnsiString ProgramMenuLinkPath() { return ToAnsi(ApplicationsFolder() + "/" + kMenuEntry); }
 AnsiString AssociationEntryPath() { return ToAnsi(ApplicationsFolder() + "/" + kAssociationEntry); }
 AnsiString MimeAppsListPath() { return ToAnsi(ConfigHome() + "/mimeapps.list"); }
 AnsiString FormerDefaultsPath() { return ToAnsi(ConfigHome() + "/norvex/former-defaults"); }
@@ -682,9 +714,21 @@ TShellChange RemoveSendToLink() {
     }
 }
 
+bool InstalledMenuEntryExists() {
+    try {
+        for (const std::string& folder : DataFolders()) {
+            const std::string path = folder + "/applications/" + kInstalledEntry;
+            if (Exists(path) && !IsLegacyMenuEntry(path)) return true;
+        }
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool ProgramMenuLinkExists() {
     try {
-        return Exists(FromAnsi(ProgramMenuLinkPath()));
+        return Exists(FromAnsi(ProgramMenuLinkPath())) || InstalledMenuEntryExists();
     } catch (...) {
         return false;
     }
@@ -692,7 +736,11 @@ bool ProgramMenuLinkExists() {
 
 bool CreateProgramMenuLink() {
     try {
-        return WriteTextAtomic(FromAnsi(ProgramMenuLinkPath()), ProgramMenuEntryText(), 0644);
+        bool ok = RemoveLegacyMenuEntry();
+        // The installed entry is the menu's Norvex, with its actions and types: a second entry
+        // would only double it.
+        if (InstalledMenuEntryExists()) return RemoveFileIfAny(FromAnsi(ProgramMenuLinkPath())) && ok;
+        return WriteTextAtomic(FromAnsi(ProgramMenuLinkPath()), ProgramMenuEntryText(), 0644) && ok;
     } catch (...) {
         return false;
     }
@@ -700,7 +748,8 @@ bool CreateProgramMenuLink() {
 
 bool RemoveProgramMenuLink() {
     try {
-        return RemoveFileIfAny(FromAnsi(ProgramMenuLinkPath()));
+        const bool legacy = RemoveLegacyMenuEntry();
+        return RemoveFileIfAny(FromAnsi(ProgramMenuLinkPath())) && legacy;
     } catch (...) {
         return false;
     }

@@ -4,8 +4,9 @@
 //
 // What is written, all under $XDG_DATA_HOME (D) and $XDG_CONFIG_HOME (C):
 //   D/applications/NorvexSendTo.desktop   "Norvex" for the archive types, offered under "Open With"
-//   D/applications/norvex.desktop         the program-menu entry (the installed entry's own id, so the
-//                                         user's copy takes its place in the menu instead of doubling it)
+//   D/applications/NorvexMenu.desktop     the program-menu entry, under its own id so that it never hides
+//                                         the installed entry (norvex.desktop) and its actions and types;
+//                                         when an installed entry exists it is not written at all
 //   D/applications/NorvexPlus.desktop     the association: default action "-k", and the desktop actions
 //                                         NorvexDelete ("-d"), NorvexTrash ("-t"), NorvexOnly ("-k");
 //                                         its MimeType lists the types whose verbs are registered
@@ -68,7 +69,11 @@ bool SendToLinkExists();
 TShellChange CreateSendToLink();
 TShellChange RemoveSendToLink();
 
-// The program-menu entry. Create replaces any existing file.
+// The program-menu entry. Exists is true when the menu has Norvex: our entry or the installed one (in
+// $XDG_DATA_HOME or $XDG_DATA_DIRS). Create replaces our file, or writes nothing (and removes ours)
+// when the installed entry exists. Both Create and Remove take away the entry that earlier versions
+// wrote under the installed entry's id.
+bool InstalledMenuEntryExists();
 bool ProgramMenuLinkExists();
 bool CreateProgramMenuLink();
 bool RemoveProgramMenuLink();

@@ -42,10 +42,14 @@
 #include "engine/EngineLog.h"
 #include "engine/UUnPack.h"
 #include "engine/UUnPackThread.h"
+#include "platform/FileSystem.h"
 #include "platform/StandardFolders.h"
 #include "settings/uIniControl.h"
+#include "ui/CommandRuns.h"
 #include "ui/DialogHooks.h"
+#include "ui/FailedEntries.h"
 #include "ui/FileCtrl.h"
+#include "ui/HostPaths.h"
 #include "ui/QtAnsi.h"
 #include "ui/UModuleCheck.h"
 #include "ui/Uversion.h"
@@ -129,7 +133,8 @@ TfrmMain::TfrmMain(const TMainWindowOptions& options, QWidget* parent)
     InitFromSettings();
     ConnectReactions();
     // 18.-21. The command line.
-    ApplyCommandLine();
+    commandRuns_ = new TCommandRuns(*this);
+    commandRuns_->ApplyStartArguments(options_.arguments);
 }
 
 TfrmMain::~TfrmMain() {
@@ -409,8 +414,8 @@ void TfrmMain::InitFromSettings() {
     cmbAfterMethod->setCurrentIndex(std::min<int>(int(Settings.AfterMethod), 3));
     cmbOpenDirectory->setCurrentIndex(std::min<int>(int(Settings.PutLocation), 6));
     // 9. The remembered folders, empty lines included.
-    for (const AnsiString& f : Settings.MRU_SpecialFolder) cmbSpecialFolder->addItem(ToQ(f));
-    for (const AnsiString& f : Settings.MRU_MoveFolder) cmbMoveFolder->addItem(ToQ(f));
+    for (const AnsiString& f : Settings.MRU_SpecialFolder) InsertPathItem(cmbSpecialFolder, cmbSpecialFolder->count(), f);
+    for (const AnsiString& f : Settings.MRU_MoveFolder) InsertPathItem(cmbMoveFolder, cmbMoveFolder->count(), f);
     // 10. Window position.
     const QRect screen = QApplication::primaryScreen() ? QApplication::primaryScreen()->geometry()
                                                        : QRect(0, 0, 1024, 768);
@@ -420,19 +425,19 @@ void TfrmMain::InitFromSettings() {
     else
         move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
     // 11. Move folder; 12. destination text.
-    cmbMoveFolder->setEditText(ToQ(Settings.MoveFolder));
+    cmbMoveFolder->setEditText(ToDisplay(Settings.MoveFolder));
     switch (Settings.PutLocation) {
     case TPutLocation::BesideArchive: cmbSpecialFolder->setEditText("書庫と同じフォルダ"); break;
     case TPutLocation::SpecialFolder: {
         AnsiString f = Settings.SpecialFolder;
         if (!AnsiEndsWithSeparator(f)) f += PathDelim;
-        cmbSpecialFolder->setEditText(ToQ(f));
+        cmbSpecialFolder->setEditText(ToDisplay(f));
         break;
     }
     case TPutLocation::Favorite0:
     case TPutLocation::Favorite1:
     case TPutLocation::Favorite2:
-        cmbSpecialFolder->setEditText(ToQ(Settings.Favorite(int(Settings.PutLocation) - 2)));
+        cmbSpecialFolder->setEditText(ToDisplay(Settings.Favorite(int(Settings.PutLocation) - 2)));
         break;
     case TPutLocation::MyDocuments: cmbSpecialFolder->setEditText(SpecialFolderPath("mydocument")); break;
     case TPutLocation::Desktop: cmbSpecialFolder->setEditText(SpecialFolderPath("desktop")); break;
@@ -455,36 +460,27 @@ void TfrmMain::InitFromSettings() {
     updatingControls_ = false;
 }
 
-void TfrmMain::ApplyCommandLine() {
-    // 18. An argument list makes this a command-line run; a leading switch sets the after-processing.
-    const QStringList& args = options_.arguments;
-    if (!args.isEmpty()) {
-        Settings.CommandLineMode = true;
-        Settings.SavedAfterMethod = Settings.AfterMethod;
-        Settings.SavedPutLocation = Settings.PutLocation;
-        int first = 0;
-        const QString& sw = args.first();
-        int method = sw == "-d" ? 1 : sw == "-t" ? 2 : sw == "-k" ? 0 : -1;
-        if (method >= 0) {
-            Settings.AfterMethod = TAfterMethod(method);
-            updatingControls_ = true;
-            cmbAfterMethod->setCurrentIndex(method);
-            updatingControls_ = false;
-            ApplyMoveFolderGroup();
-            first = 1;
-        }
-        fileArgs_ = args.mid(first);
-    }
-    // 20. The files (no size column for these); 21. the mode panel.
-    for (const QString& f : fileArgs_) AddFileToList(FromQ(f));
-    RefreshModePanel();
+void TfrmMain::SelectAfterMethod(TAfterMethod method) {
+    Settings.AfterMethod = method;
+    ShowRunChoices();
 }
+
+void TfrmMain::ShowRunChoices() {
+    updatingControls_ = true;
+    cmbAfterMethod->setCurrentIndex(std::min<int>(int(Settings.AfterMethod), 3));
+    cmbOpenDirectory->setCurrentIndex(std::min<int>(int(Settings.PutLocation), 6));
+    updatingControls_ = false;
+    ApplyDestinationGroup();
+    ApplyMoveFolderGroup();
+}
+
+bool TfrmMain::HandOver(const THandOver& message) { return commandRuns_->Receive(message); }
 
 bool TfrmMain::CommandLineRun() const { return Settings.CommandLineMode; }
 
 void TfrmMain::FormShowStart() {
     // 22. A command-line start runs at once, with the start button's confirmations.
-    if (Settings.CommandLineMode) btnUnPackClick();
+    commandRuns_->StartFirstRun();
 }
 
 void TfrmMain::ConnectReactions() {
@@ -546,19 +542,19 @@ void TfrmMain::ConnectReactions() {
     connect(cmbSpecialFolder, &QComboBox::editTextChanged, this, [this](const QString& text) {
         if (updatingControls_) return;
         const int kind = int(Settings.PutLocation);
-        if (kind == 1) Settings.SpecialFolder = FromQ(text);
-        else if (kind >= 2 && kind <= 4) Settings.Favorite(kind - 2) = FromQ(text);
+        if (kind == 1) Settings.SpecialFolder = ComboPath(cmbSpecialFolder, text);
+        else if (kind >= 2 && kind <= 4) Settings.Favorite(kind - 2) = ComboPath(cmbSpecialFolder, text);
     });
     connect(cmbAfterMethod, qOverload<int>(&QComboBox::activated), this, [this](int index) {
         Settings.AfterMethod = TAfterMethod(index);
         ApplyMoveFolderGroup();
         static const char* const texts[] = {"そのまま", "削除", "ごみ箱"};
         updatingControls_ = true;
-        cmbMoveFolder->setEditText(index < 3 ? QString::fromUtf8(texts[index]) : ToQ(Settings.MoveFolder));
+        cmbMoveFolder->setEditText(index < 3 ? QString::fromUtf8(texts[index]) : ToDisplay(Settings.MoveFolder));
         updatingControls_ = false;
     });
     connect(cmbMoveFolder, &QComboBox::editTextChanged, this, [this](const QString& text) {
-        if (!updatingControls_) Settings.MoveFolder = FromQ(text);
+        if (!updatingControls_) Settings.MoveFolder = ComboPath(cmbMoveFolder, text);
     });
     connect(chkPretestArc, &QCheckBox::toggled, this, [this](bool on) {
         Settings.PreTestArc = on;
@@ -597,7 +593,7 @@ void TfrmMain::ShowStatus(const AnsiString& word) {
 void TfrmMain::AppendLog(const AnsiString& text) {
     const int n = ++Settings.LogLineCount;
     try {
-        memoLog->appendPlainText(ToQ(FormatLogLine(n, text, Settings.CurrentArchiveName)));
+        memoLog->appendPlainText(ToDisplay(FormatLogLine(n, text, Settings.CurrentArchiveName)));
     } catch (...) {
         // A line that cannot be shaped is lost; the counter has advanced all the same.
     }
@@ -605,7 +601,7 @@ void TfrmMain::AppendLog(const AnsiString& text) {
 
 void TfrmMain::AddFileToList(const AnsiString& path) {
     auto* item = new QTreeWidgetItem(lvFiles);
-    const QString q = ToQ(path);
+    const QString q = ToDisplay(path);
     item->setText(0, q);
     item->setData(0, kPathRole, QByteArray::fromStdString(path));
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
@@ -614,12 +610,18 @@ void TfrmMain::AddFileToList(const AnsiString& path) {
 }
 
 void TfrmMain::DropFiles(const QStringList& paths) {
+    std::vector<AnsiString> ansi;
+    for (const QString& p : paths) ansi.push_back(FromQ(p));
+    DropFiles(ansi);
+}
+
+void TfrmMain::DropFiles(const std::vector<AnsiString>& paths) {
     if (Settings.RunState == TRunState::Extracting) return;
-    for (const QString& p : paths) {
-        AddFileToList(FromQ(p));
+    for (const AnsiString& p : paths) {
+        AddFileToList(p);
         QTreeWidgetItem* row = lvFiles->topLevelItem(lvFiles->topLevelItemCount() - 1);
-        const QFileInfo info(p);
-        if (info.exists()) row->setText(1, QString("%1 KB").arg(info.isDir() ? 0 : info.size() / 1024));
+        if (DirectoryExists(p)) row->setText(1, "0 KB");
+        else if (const int64_t size = GetFileSize(p); size >= 0) row->setText(1, QString("%1 KB").arg(size / 1024));
     }
 }
 
@@ -678,11 +680,11 @@ void TfrmMain::ShowDestinationText() {
     updatingControls_ = true;
     switch (Settings.PutLocation) {
     case TPutLocation::BesideArchive: cmbSpecialFolder->setEditText("書庫と同じフォルダ"); break;
-    case TPutLocation::SpecialFolder: cmbSpecialFolder->setEditText(ToQ(Settings.SpecialFolder)); break;
+    case TPutLocation::SpecialFolder: cmbSpecialFolder->setEditText(ToDisplay(Settings.SpecialFolder)); break;
     case TPutLocation::Favorite0:
     case TPutLocation::Favorite1:
     case TPutLocation::Favorite2:
-        cmbSpecialFolder->setEditText(ToQ(Settings.Favorite(int(Settings.PutLocation) - 2)));
+        cmbSpecialFolder->setEditText(ToDisplay(Settings.Favorite(int(Settings.PutLocation) - 2)));
         break;
     case TPutLocation::MyDocuments: cmbSpecialFolder->setEditText("マイドキュメント"); break;
     case TPutLocation::Desktop: cmbSpecialFolder->setEditText("デスクトップ"); break;
@@ -785,6 +787,7 @@ void TfrmMain::btnCompressClick() {
 
 void TfrmMain::StartWorker() {
     lastFilePercent_ = lastTotalPercent_ = -1;
+    ForgetReachedRows(lvFiles);
     Settings.RunState = TRunState::Starting;
     worker_ = std::make_unique<TUnPackThread>(*unpack_, Settings, *this);
     // The end of the worker is announced on the main thread, after the worker's last step.
@@ -862,6 +865,7 @@ void TfrmMain::btnBreakClick() {
 
 void TfrmMain::FinishRun() {
     QCoreApplication::processEvents();
+    if (Settings.ClearAll) RemoveFailedRows(lvFiles, Settings.BreakRequested);
     const bool hiddenCommandRun = Settings.CommandLineMode && Settings.CmdHideWnd;
     if (!hiddenCommandRun) SetTopMost(false);
     if (Settings.BreakRequested) {
@@ -889,9 +893,7 @@ void TfrmMain::FinishRun() {
                                                 : QString("解凍処理が終了しました。"),
                        "Norvex お知らせ", TMsgButtons::Ok, TMsgIcon::Information);
     }
-    if (Settings.CommandLineMode) {
-        Settings.PutLocation = Settings.SavedPutLocation;
-        Settings.AfterMethod = Settings.SavedAfterMethod;
+    if (commandRuns_->RunEnded()) {
         closingAfterRun_ = true;
         if (!inClose_) close();
     }
@@ -933,6 +935,7 @@ void TfrmMain::AppendFile(const AnsiString& path) { AddFileToList(path); }
 
 void TfrmMain::FocusFile(int index) {
     if (QTreeWidgetItem* item = lvFiles->topLevelItem(index)) {
+        MarkReached(item);
         lvFiles->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
         lvFiles->scrollToItem(item);
     }
@@ -940,7 +943,7 @@ void TfrmMain::FocusFile(int index) {
 
 bool TfrmMain::IsMinimized() { return isMinimized(); }
 
-void TfrmMain::ShowEntryName(const AnsiString& name) { txtFileName->setText(ToQ(name)); }
+void TfrmMain::ShowEntryName(const AnsiString& name) { txtFileName->setText(ToDisplay(name)); }
 
 void TfrmMain::ShowFilePercent(int percent) {
     if (percent == lastFilePercent_) return;
@@ -959,7 +962,7 @@ void TfrmMain::ShowTotalPercent(int percent) {
 void TfrmMain::EnableBreakButton() { btnBreak->setEnabled(true); }
 
 void TfrmMain::RememberFolder(TFolderList list, const AnsiString& path) {
-    RememberIn(list == TFolderList::SpecialFolder ? cmbSpecialFolder : cmbMoveFolder, ToQ(path));
+    RememberIn(list == TFolderList::SpecialFolder ? cmbSpecialFolder : cmbMoveFolder, path);
 }
 
 bool TfrmMain::Ask(const AnsiString& caption, const AnsiString& text) {
@@ -1044,14 +1047,14 @@ void TfrmMain::pmPreviewArcClick() {
 
 void TfrmMain::ShowListPopup(QWidget* from, const QPoint& pos) { pmList_->popup(from->mapToGlobal(pos)); }
 
-void TfrmMain::RememberIn(QComboBox* combo, const QString& path) {
+void TfrmMain::RememberIn(QComboBox* combo, const AnsiString& path) {
     // Already remembered: the list stays as it is. Otherwise the path becomes line 0 and the last
     // of the six lines drops off.
     for (int i = 0; i < combo->count(); ++i)
-        if (combo->itemText(i) == path) return;
+        if (ComboItemPath(combo, i) == path) return;
     const QString text = combo->currentText();
     updatingControls_ = true;
-    combo->insertItem(0, path);
+    InsertPathItem(combo, 0, path);
     while (combo->count() > kMruCount) combo->removeItem(combo->count() - 1);
     combo->setEditText(text);
     updatingControls_ = false;
@@ -1063,11 +1066,12 @@ void TfrmMain::BrowseInto(QComboBox* combo, const QString& prompt, AnsiString& s
     QString chosen;
     TFileCtrl browse;
     if (!browse.BrowseForFolder(this, prompt, initial, x() - 10, y() - 10, chosen)) return;
-    RememberIn(combo, chosen);
+    const AnsiString path = ChosenPath(chosen);
+    RememberIn(combo, path);
     updatingControls_ = true;
-    combo->setEditText(chosen);
+    combo->setEditText(ToDisplay(path));
     updatingControls_ = false;
-    setting = FromQ(chosen);
+    setting = path;
 }
 
 void TfrmMain::btnSelectFolderClick() {
@@ -1087,8 +1091,8 @@ void TfrmMain::OpenFolder(const QString& path) {
     if (!OpenInDesktop(path)) ShowMessageBox(this, "フォルダを開けませんでした。", "フォルダを開く", TMsgButtons::Ok);
 }
 
-void TfrmMain::OpenSpecialFolder() { OpenFolder(ToQ(Settings.SpecialFolder)); }
-void TfrmMain::OpenMoveFolder() { OpenFolder(ToQ(Settings.MoveFolder)); }
+void TfrmMain::OpenSpecialFolder() { OpenFolder(DesktopTarget(Settings.SpecialFolder)); }
+void TfrmMain::OpenMoveFolder() { OpenFolder(DesktopTarget(Settings.MoveFolder)); }
 void TfrmMain::OpenTrash() { OpenFolder("trash:///"); }
 
 void TfrmMain::mmClearLogClick() {
@@ -1152,23 +1156,13 @@ void TfrmMain::mmOptionDialogClick() {
 // Drops, closing, settings
 // ================================================================================================
 
-namespace {
-QStringList LocalPaths(const QMimeData* mime) {
-    QStringList paths;
-    if (!mime || !mime->hasUrls()) return paths;
-    for (const QUrl& url : mime->urls())
-        if (url.isLocalFile()) paths << url.toLocalFile();
-    return paths;
-}
-}  // namespace
-
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
 void TfrmMain::dropEvent(QDropEvent* event) {
-    const QStringList paths = LocalPaths(event->mimeData());
-    if (paths.isEmpty()) return;
+    const std::vector<AnsiString> paths = DroppedPaths(event->mimeData());
+    if (paths.empty()) return;
     event->acceptProposedAction();
     DropFiles(paths);
 }
@@ -1187,8 +1181,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
-        const QStringList paths = LocalPaths(drop->mimeData());
-        if (!paths.isEmpty()) {
+        const std::vector<AnsiString> paths = DroppedPaths(drop->mimeData());
+        if (!paths.empty()) {
             drop->acceptProposedAction();
             DropFiles(paths);
             return true;
@@ -1229,8 +1223,8 @@ void TfrmMain::SaveSettings() {
     Settings.WindowX = x();
     Settings.WindowY = y();
     for (int i = 0; i < kMruCount; ++i) {
-        Settings.MRU_SpecialFolder[i] = i < cmbSpecialFolder->count() ? FromQ(cmbSpecialFolder->itemText(i)) : AnsiString();
-        Settings.MRU_MoveFolder[i] = i < cmbMoveFolder->count() ? FromQ(cmbMoveFolder->itemText(i)) : AnsiString();
+        Settings.MRU_SpecialFolder[i] = i < cmbSpecialFolder->count() ? ComboItemPath(cmbSpecialFolder, i) : AnsiString();
+        Settings.MRU_MoveFolder[i] = i < cmbMoveFolder->count() ? ComboItemPath(cmbMoveFolder, i) : AnsiString();
     }
     // Settings that cannot be written are lost silently, as any other ini error.
     TIniControl(FromQ(iniPath_)).Save(Settings);

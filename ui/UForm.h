@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "engine/EngineHost.h"
 #include "settings/SettingsBlock.h"
@@ -26,16 +28,19 @@ class QTreeWidget;
 namespace norvex {
 class TUnPack;
 class TUnPackThread;
+struct THandOver;
 }
 
 namespace norvex::ui {
 
 class TfrmVersion;
+class TCommandRuns;
 
 // What the window is started with.
 struct TMainWindowOptions {
-    // The command-line arguments after the program path, as typed (already unquoted).
-    QStringList arguments;
+    // The command-line arguments after the program path, as typed (already unquoted): the host's
+    // bytes, so that names which are not UTF-8 reach the engine unchanged.
+    std::vector<std::string> arguments;
     // The ini file; empty: the usual place (beside the program when writable, else the user's
     // configuration folder).
     QString iniPath;
@@ -63,6 +68,7 @@ public:
     void CheckDlls();
     // Adds dropped paths as the drop does (ignored while extracting); sizes in KB.
     void DropFiles(const QStringList& paths);
+    void DropFiles(const std::vector<AnsiString>& paths);
     // The log pane's lines, for saving.
     QStringList LogLines() const;
     // Saves the log as UTF-8 text to name, ".txt" appended unless the name ends in exactly ".txt".
@@ -74,6 +80,14 @@ public:
     bool WorkerAlive() const { return worker_ != nullptr; }
     // Whether a run was started from the command line and has to close the window when it ends.
     bool CommandLineRun() const;
+    // A later start's files (see TCommandRuns); false while the window is closing.
+    bool HandOver(const THandOver& message);
+    TCommandRuns& CommandRuns() { return *commandRuns_; }
+    // True once a close has begun (no more hand-overs are taken).
+    bool Closing() const { return inClose_ || closingAfterRun_; }
+    // Sets the after-processing and shows it; ShowRunChoices shows AfterMethod and PutLocation as set.
+    void SelectAfterMethod(TAfterMethod method);
+    void ShowRunChoices();
     QString IniPath() const { return iniPath_; }
 
     // Where the next popup of the list opens (tests read the menu instead of opening it).
@@ -214,7 +228,6 @@ private:
     void BuildMenus();
     void ConnectReactions();
     void InitFromSettings();
-    void ApplyCommandLine();
     void SaveSettings();
 
     void ApplyIndicatePerFile();
@@ -224,7 +237,7 @@ private:
     void ShowDestinationText();
     void OpenFolder(const QString& path);
     void BrowseInto(QComboBox* combo, const QString& prompt, AnsiString& setting);
-    void RememberIn(QComboBox* combo, const QString& path);
+    void RememberIn(QComboBox* combo, const AnsiString& path);
     void StartWorker();
     void WaitForWorker();
     void WorkerEnded();
@@ -237,9 +250,9 @@ private:
     QString iniPath_;
     std::unique_ptr<TUnPack> unpack_;
     std::unique_ptr<TUnPackThread> worker_;
+    TCommandRuns* commandRuns_ = nullptr;  // a child object
     TFilerIconCache iconCache_;
     QMenu* pmList_ = nullptr;
-    QStringList fileArgs_;
     bool closingAfterRun_ = false;   // a command-line run ended: the close goes through
     bool quitWhenWorkerEnds_ = false;  // EndApplication was asked for during a run
     bool inClose_ = false;

@@ -1,4 +1,4 @@
-// A temporary home for one test: HOME, XDG_DATA_HOME, XDG_CONFIG_HOME and XDG_CONFIG_DIRS point into a
+// A temporary home for one test: HOME and the XDG_DATA_* and XDG_CONFIG_* folders point into a
 // scratch folder while the object lives, and the desktop is unknown (no XDG_CURRENT_DESKTOP), so that
 // nothing a test registers reaches the real user's folders. Also snapshots of the folder's files.
 #pragma once
@@ -25,6 +25,7 @@ public:
         setenv("XDG_DATA_HOME", (dir_ / "home/.local/share").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (dir_ / "home/.config").c_str(), 1);
         setenv("XDG_CONFIG_DIRS", (dir_ / "etc/xdg").c_str(), 1);
+        setenv("XDG_DATA_DIRS", (dir_ / "usr/share").c_str(), 1);
         unsetenv("XDG_CURRENT_DESKTOP");
         unsetenv("KDE_FULL_SESSION");
         unsetenv("DESKTOP_SESSION");
@@ -44,6 +45,8 @@ public:
     std::string root() const { return dir_.path(); }
     std::string data(const std::string& rel) const { return dir_ / ("home/.local/share/" + rel); }
     std::string config(const std::string& rel) const { return dir_ / ("home/.config/" + rel); }
+    // The system's data folder ($XDG_DATA_DIRS), where an installed program's entries live.
+    std::string system(const std::string& rel) const { return dir_ / ("usr/share/" + rel); }
 
     // Every file below the scratch folder with its content and modification time.
     struct FileState {
@@ -66,7 +69,7 @@ public:
     }
 
 private:
-    static constexpr const char* kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS",
+    static constexpr const char* kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS",
                                                  "XDG_CURRENT_DESKTOP", "KDE_FULL_SESSION", "DESKTOP_SESSION",
                                                  "GNOME_DESKTOP_SESSION_ID"};
     TempDir dir_;

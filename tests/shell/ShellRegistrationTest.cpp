@@ -51,7 +51,7 @@ TEST_F(ShellRegistrationTest, SendToEntryIsCreatedOnceDetectedAndRemoved) {
     const std::string path = FromAnsi(SendToLinkPath());
     EXPECT_EQ(path, home.data("applications/NorvexSendTo.desktop"));
     const std::string entry = ReadFile(path);
-    EXPECT_TRUE(Contains(entry, "\nName=Norvex\n"));
+    EXPECT_TRUE(Contains(entry, "\nName[ja]=Norvex で解凍（後始末は設定どおり）\n"));
     EXPECT_TRUE(Contains(entry, "\nExec=" + FromAnsi(ProgramPath()) + " %F\n"));
     EXPECT_TRUE(Contains(entry,
                          "\nMimeType=application/zip;application/vnd.rar;application/vnd.ms-cab-compressed;"
@@ -73,7 +73,8 @@ TEST_F(ShellRegistrationTest, ExistingSendToFileIsLeftAsItIs) {
 }
 
 TEST_F(ShellRegistrationTest, ProgramMenuEntryIsReplacedAndRemoved) {
-    const std::string path = home.data("applications/norvex.desktop");
+    const std::string path = home.data("applications/NorvexMenu.desktop");
+    EXPECT_EQ(FromAnsi(ProgramMenuLinkPath()), path);
     WriteFile(path, "old\n");
     EXPECT_TRUE(ProgramMenuLinkExists());
     EXPECT_TRUE(CreateProgramMenuLink());
@@ -84,6 +85,38 @@ TEST_F(ShellRegistrationTest, ProgramMenuEntryIsReplacedAndRemoved) {
     EXPECT_TRUE(RemoveProgramMenuLink());
     EXPECT_FALSE(ProgramMenuLinkExists());
     EXPECT_TRUE(RemoveProgramMenuLink());  // already gone is no error
+}
+
+// The installed entry (system-wide or in the user's own prefix) keeps its id, its actions and its
+// types: the menu entry never shadows it, and the copy earlier versions wrote under its id goes.
+TEST_F(ShellRegistrationTest, ProgramMenuEntryNeverShadowsTheInstalledEntry) {
+    const std::string installed = "[Desktop Entry]\nName=Norvex\nComment=Extract\nActions=NorvexDelete;\n";
+    const std::string legacy = home.data("applications/norvex.desktop");
+    const std::string ours = FromAnsi(ProgramMenuLinkPath());
+    WriteFile(legacy, "[Desktop Entry]\nName=Norvex\nComment=書庫をまとめて解凍します\nExec=/old/norvex\n");
+    EXPECT_FALSE(InstalledMenuEntryExists());  // the legacy copy is not an installed entry
+
+    // No installed entry: ours is written under its own id and the legacy copy goes.
+    EXPECT_TRUE(CreateProgramMenuLink());
+    EXPECT_TRUE(fs::exists(ours));
+    EXPECT_FALSE(fs::exists(legacy));
+
+    // Installed system-wide: nothing of ours stays, and the menu still counts as having Norvex.
+    WriteFile(home.system("applications/norvex.desktop"), installed);
+    WriteFile(legacy, "[Desktop Entry]\nName=Norvex\nComment=書庫をまとめて解凍します\nExec=/old/norvex\n");
+    EXPECT_TRUE(CreateProgramMenuLink());
+    EXPECT_FALSE(fs::exists(ours));
+    EXPECT_FALSE(fs::exists(legacy));
+    EXPECT_TRUE(ProgramMenuLinkExists());
+    fs::remove(home.system("applications/norvex.desktop"));
+
+    // Installed in the user's prefix under the same id: it is left alone.
+    WriteFile(legacy, installed);
+    EXPECT_TRUE(InstalledMenuEntryExists());
+    EXPECT_TRUE(CreateProgramMenuLink());
+    EXPECT_TRUE(RemoveProgramMenuLink());
+    EXPECT_EQ(ReadFile(legacy), installed);
+    EXPECT_FALSE(fs::exists(ours));
 }
 
 TEST_F(ShellRegistrationTest, RegisteringTakesTheTypeOverAndRemovalRestoresTheFormerDefault) {
@@ -108,6 +141,8 @@ TEST_F(ShellRegistrationTest, RegisteringTakesTheTypeOverAndRemovalRestoresTheFo
     const std::string entry = ReadFile(plus());
     const std::string program = FromAnsi(ProgramPath());
     EXPECT_TRUE(Contains(entry, "\nActions=NorvexDelete;NorvexTrash;NorvexOnly;\n"));
+    // Under "Open With" it is not one more "Norvex": its name says that it keeps the archive.
+    EXPECT_TRUE(Contains(entry, "\nName[ja]=Norvex で解凍（書庫はそのまま）\n"));
     EXPECT_TRUE(Contains(entry, "[Desktop Action NorvexDelete]\nName=解凍 + 削除\nIcon=norvex\nExec=" + program + " -d %F\n"));
     EXPECT_TRUE(Contains(entry, "[Desktop Action NorvexTrash]\nName=解凍 + ごみ箱\nIcon=norvex\nExec=" + program + " -t %F\n"));
     EXPECT_TRUE(Contains(entry, "[Desktop Action NorvexOnly]\nName=解凍 + そのまま\nIcon=norvex\nExec=" + program + " -k %F\n"));

@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
+#include <filesystem>
 #include <memory>
 
 #include "platform/AnsiCodec.h"
@@ -29,6 +30,7 @@
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 #include "ui/DialogHooks.h"
+#include "ui/FailedEntries.h"
 #include "ui/FileCtrl.h"
 #include "ui/QtAnsi.h"
 #include "ui/UModuleCheck.h"
@@ -76,7 +78,7 @@ class MainWindowTest : public QObject {
 
     std::unique_ptr<TfrmMain> makeWindow(const QStringList& args = {}) {
         TMainWindowOptions o;
-        o.arguments = args;
+        for (const QString& a : args) o.arguments.push_back(a.toStdString());
         o.iniPath = ini;
         return std::make_unique<TfrmMain>(o);
     }
@@ -410,6 +412,7 @@ private slots:
         auto w = makeWindow();
         const QString d = Q(tmp->path());
         w->DropFiles({d + "/missing.zip"});
+        Settings.ClearAll = false;
         Settings.AfterMethod = TAfterMethod::Delete;
         Settings.IgnoreDirectory = true;
         Settings.FileSpec = "*.jpg *.png";
@@ -447,6 +450,154 @@ private slots:
         QCOMPARE(w->stbPanel0->text(), QString("処理終了"));
         QVERIFY(w->btnUnPack->isEnabled() && !w->btnBreak->isEnabled());
         QCOMPARE(int(Settings.RunState.load()), int(TRunState::Idle));
+    }
+
+    // 「解凍に失敗した要素もリストからクリアする」: what the run reached and could not extract leaves
+    // the list at its end; what it never reached, and the archive a break stopped at, stay.
+    void clearAllTakesFailedRowsOffTheList() {
+        auto w = makeWindow();
+        const QString d = Q(tmp->path());
+        norvex::test::WriteFile((d + "/notes.txt").toStdString(), "not an archive");
+        norvex::test::WriteFile((d + "/broken.zip").toStdString(), "not a zip either");
+        const QStringList failing{d + "/missing.zip", d + "/notes.txt", d + "/broken.zip"};
+        Settings.ClearAll = true;
+        w->DropFiles(failing);
+        QVERIFY(runToEnd(*w, [&] { w->btnUnPack->click(); }));
+        QCOMPARE(rows(*w), QStringList());
+        QVERIFY(QFile::exists(d + "/broken.zip"));  // off the list, never off the disk
+        Settings.ClearAll = false;
+        w->DropFiles(failing);
+        QVERIFY(runToEnd(*w, [&] { w->btnUnPack->click(); }));
+        QCOMPARE(rows(*w), failing);
+
+        // Which rows go, by the order the run reached them.
+        QTreeWidget list;
+        for (const char* name : {"a", "b", "c", "d"}) new QTreeWidgetItem(&list, QStringList{name});
+        auto names = [&] {
+            QStringList out;
+            for (int i = 0; i < list.topLevelItemCount(); ++i) out << list.topLevelItem(i)->text(0);
+            return out;
+        };
+        ForgetReachedRows(&list);
+        for (int i : {0, 1, 2}) MarkReached(list.topLevelItem(i));
+        QCOMPARE(RemoveFailedRows(&list, true), 2);  // broken at c: c and the unreached d stay
+        QCOMPARE(names(), QStringList({"c", "d"}));
+        ForgetReachedRows(&list);
+        MarkReached(list.topLevelItem(1));
+        QCOMPARE(RemoveFailedRows(&list, false), 1);
+        QCOMPARE(names(), QStringList({"c"}));
+    }
+
+    // Names from a Windows disk (cp932 bytes, not UTF-8) reach the engine byte for byte from the
+    // command line, a drop and the folder dialog, and show readably in the list, the log and the combo.
+    void namesThatAreNotUtf8ArriveByteForByte() {
+        if (!HaveModule("UNZIP32.DLL")) QSKIP("the ZIP module is not built");
+        const std::string d = tmp->path();
+        const std::string folder = d + "/\x8E\x91\x97\xBF";            // 資料
+        const std::string archive = folder + "/\x95\x5C\x83\x5C.zip";  // 表ソ.zip (trail bytes 0x5C)
+        std::filesystem::create_directories(folder);
+        std::filesystem::rename(MakeZip(*tmp, "made.zip", {"one.txt"}).toStdString(), archive);
+        const QString shownFolder = Q(d) + "/資料";
+        const QString shown = shownFolder + "/表ソ.zip";
+
+        {  // the command line
+            TMainWindowOptions o;
+            o.arguments = {"-k", archive};
+            o.iniPath = ini;
+            TfrmMain cl(o);
+            QCOMPARE(FromAnsi(cl.FileAt(0)), archive);
+            QCOMPARE(rows(cl), QStringList{shown});
+        }
+        Settings = SettingsBlock{};
+        auto w = makeWindow();
+        // A drop: the file manager sends the bytes percent-encoded in text/uri-list.
+        QMimeData mime;
+        mime.setData("text/uri-list", "file://" + QByteArray::fromStdString(archive).toPercentEncoding("/") + "\r\n");
+        QWidget* target = w->lvFiles->viewport();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        QCOMPARE(rows(*w), QStringList{shown});
+        QCOMPARE(FromAnsi(w->FileAt(0)), archive);
+        QCOMPARE(w->lvFiles->topLevelItem(0)->text(1), QString("0 KB"));
+        // The run finds the archive and extracts it beside itself.
+        w->mmClearLogClick();
+        QVERIFY(runToEnd(*w, [&] { w->btnUnPack->click(); }));
+        QVERIFY(std::filesystem::exists(folder + "/one.txt"));
+        QVERIFY(w->LogLines().join('\n').contains(">>>> [ \"" + shown + "\" ]"));
+        QCOMPARE(rows(*w), QStringList());
+
+        // The folder dialog shows the name as Qt decodes it (with U+FFFD); the real folder is taken.
+        emit w->cmbOpenDirectory->activated(1);
+        SetBrowseAnswerer([&](const TBrowseRequest&) {
+            return std::optional<QString>(QFile::decodeName(QByteArray::fromStdString(folder)));
+        });
+        w->btnSelectFolder->click();
+        QCOMPARE(FromAnsi(Settings.SpecialFolder), folder);
+        QCOMPARE(w->cmbSpecialFolder->currentText(), shownFolder);
+        QCOMPARE(w->cmbSpecialFolder->itemText(0), shownFolder);
+        QVERIFY(w->close());
+        const SettingsBlock saved = readIni();
+        QCOMPARE(FromAnsi(saved.SpecialFolder), folder);
+        QCOMPARE(FromAnsi(saved.MRU_SpecialFolder[0]), folder);
+    }
+
+    // Compress mode end to end: dropped files become LZH archives beside them that lhasa, bsdtar and
+    // 7z open, with the Japanese names and the contents that went in.
+    void compressDroppedFilesIntoArchivesOtherToolsRead() {
+        if (!HaveModule("UNLHA32.DLL")) QSKIP("the LHA module is not built");
+        for (const char* tool : {"lhasa", "bsdtar", "7z"})
+            if (!norvex::test::HaveTool(tool)) QSKIP("a reader is missing");
+        const std::string d = tmp->path() + "/in";
+        struct Input {
+            std::string name, stem, content;
+        };
+        std::string text, noise;
+        for (int i = 0; i < 4000; ++i) text += "能力ソ表 line " + std::to_string(i) + "\n";
+        for (int i = 0; i < 5000; ++i) noise += char((i * 7919 + i / 13) & 0xFF);
+        const Input inputs[] = {{"資料ソ表.txt", "資料ソ表", text}, {"画像 (1).bin", "画像 (1)", noise}, {"empty", "empty", ""}};
+        QStringList dropped;
+        for (const Input& in : inputs) {
+            norvex::test::WriteFile(d + "/" + in.name, in.content);
+            dropped << Q(d + "/" + in.name);
+        }
+        auto w = makeWindow();
+        w->DropFiles(dropped);
+        w->mmClearLogClick();
+        QVERIFY(runToEnd(*w, [&] { w->btnCompress->click(); }));
+        QCOMPARE(rows(*w), QStringList());
+        QCOMPARE(w->LogLines()[2], QString(" 3| > -- 設定確認 --"));
+
+        for (const Input& in : inputs) {
+            const std::string archive = d + "/" + in.stem + ".lzh";
+            QVERIFY2(std::filesystem::exists(archive), archive.c_str());
+            QVERIFY(norvex::test::ReadFile(d + "/" + in.name) == in.content);  // the source stays
+            const std::string out = tmp->path() + "/out-" + in.stem;
+            for (const char* sub : {"/lhasa", "/bsdtar", "/7z"}) std::filesystem::create_directories(out + sub);
+            // lhasa writes the name's bytes as stored: cp932.
+            auto r = norvex::test::RunTool({"lhasa", "xq", archive}, out + "/lhasa");
+            QVERIFY2(r.exitCode == 0, r.output.c_str());
+            QVERIFY(norvex::test::ReadFile(out + "/lhasa/" + FromQ(Q(in.name))) == in.content);
+            // bsdtar, told the names are cp932, writes them in UTF-8.
+            r = norvex::test::RunTool({"env", "LC_ALL=C.UTF-8", "bsdtar", "--options", "hdrcharset=CP932", "-xf", archive},
+                                      out + "/bsdtar");
+            QVERIFY2(r.exitCode == 0, r.output.c_str());
+            QVERIFY(norvex::test::ReadFile(out + "/bsdtar/" + in.name) == in.content);
+            // 7z finds the archive sound, lists the name's cp932 bytes and gives the content back. (It
+            // reads a trail byte 0x5C, as in "ソ" and "表", as a folder separator outside a cp932 locale,
+            // so such a name is not compared.)
+            r = norvex::test::RunTool({"7z", "t", archive}, out + "/7z");
+            QVERIFY2(r.exitCode == 0 && r.output.find("Everything is Ok") != std::string::npos, r.output.c_str());
+            const AnsiString cp932 = FromQ(Q(in.name));
+            if (cp932.find('\\') == std::string::npos) {
+                r = norvex::test::RunTool({"7z", "l", "-slt", archive});
+                QVERIFY2(r.output.find("\n----------\nPath = " + cp932 + "\n") != std::string::npos, r.output.c_str());
+            }
+            r = norvex::test::RunTool({"sh", "-c", "7z x -so \"$0\" 2>/dev/null", archive});
+            QVERIFY(r.output == in.content);
+        }
     }
 
     void fullRunExtractsAndLogs() {
