@@ -172,6 +172,7 @@ int32_t ModuleCommand(ArchiverModule& m, ModuleState& s, NvxWindow* window, cons
         CopyOutput(log, output, outputSize);
         return code;
     }
+    ApplyDialectLayout(m.dialect(), line);
     try {
         switch (line.kind) {
         case CommandKind::Extract:

@@ -216,6 +216,20 @@ int32_t ParseCommandLine(std::string_view cmdLine, CommandLine& out) {
     return result;
 }
 
+void ApplyDialectLayout(SwitchDialect dialect, CommandLine& line) {
+    if (dialect != SwitchDialect::SevenZip) return;
+    if (line.hasDestination) line.masks.insert(line.masks.begin(), line.destination);
+    line.destination.clear();
+    line.hasDestination = false;
+    for (const AnsiString& s : line.switches) {
+        if (s.size() > 2 && s[0] == '-' && (s[1] == 'o' || s[1] == 'O')) {
+            line.destination = s.substr(2);
+            line.hasDestination = true;
+        }
+    }
+    std::erase_if(line.masks, [](const AnsiString& m) { return m.empty(); });
+}
+
 ExtractOptions InterpretSwitches(SwitchDialect dialect, const CommandLine& line) {
     ExtractOptions o;
     bool askWins = false;
@@ -241,6 +255,11 @@ ExtractOptions InterpretSwitches(SwitchDialect dialect, const CommandLine& line)
             if (s == "-j") o.useFolders = false;
             else if (s == "-o") o.overwrite = OverwritePolicy::Always;
             else if (s == "-n") o.overwrite = OverwritePolicy::IfNewer;
+            break;
+        case SwitchDialect::SevenZip:
+            if (s == "-aoa" || s == "-y") o.overwrite = OverwritePolicy::Always;
+            else if (s == "-aos" || s == "-aou") o.overwrite = OverwritePolicy::Never;
+            else if (s == "-aon") o.overwrite = OverwritePolicy::IfNewer;
             break;
         case SwitchDialect::Rar:
             if (s == "-o" || s == "-o+") o.overwrite = OverwritePolicy::Always;

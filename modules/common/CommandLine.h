@@ -28,9 +28,12 @@ namespace norvex::modules {
 //   ZIP: -j no folders; no switch ask, -o always, -n never, -u if newer.
 //   CAB: -j no folders; no switch ask, -o always, -n if newer (there is no "never").
 //   RAR: command -x folders / -e no folders; no switch ask, -o always, -o- never, -u if newer.
-//   TAR: -j no folders; no switch ask, -o always, -n never, -u if newer (the host never extracts tar).
+//   TAR: -j no folders; no switch ask, -o always, -n never, -u if newer.
+//   7z: command x folders / e no folders; -o<folder> is the destination and every token after the
+//       archive a file mask; no switch ask, -aoa or -y always, -aos never, -aou never (existing
+//       files are kept: renaming is not offered), -aon if newer.
 // Any other switch is accepted and ignored.
-enum class SwitchDialect { Lha, Zip, Cab, Rar, Tar };
+enum class SwitchDialect { Lha, Zip, Cab, Rar, Tar, SevenZip };
 
 enum class OverwritePolicy { Ask, Always, Never, IfNewer };
 
@@ -66,6 +69,10 @@ int32_t TokenizeCommandLine(std::string_view cmdLine, std::vector<AnsiString>& t
 // (with or without a leading "-"): x extract, e extract flat, t test, l / v list. Returns ARC_OK, or
 // ARC_ERROR_RESPONSE_READ, or ARC_ERROR_COMMAND_NAME for an empty line.
 int32_t ParseCommandLine(std::string_view cmdLine, CommandLine& out);
+
+// Lays the parts out as the dialect writes them: the 7z dialect names its destination in a switch
+// (-o<folder>), so that every token after the archive is a file mask. Other dialects are unchanged.
+void ApplyDialectLayout(SwitchDialect dialect, CommandLine& line);
 
 // The options the switches of one dialect express; an ExtractFlat command always turns folders off.
 ExtractOptions InterpretSwitches(SwitchDialect dialect, const CommandLine& line);

@@ -492,4 +492,23 @@ std::vector<AnsiString> FindRarVolumes(const AnsiString& firstVolume) {
     return volumes;
 }
 
+std::vector<AnsiString> FindNumberedParts(const AnsiString& firstPart) {
+    std::vector<AnsiString> parts{firstPart};
+    std::string host = FromAnsi(firstPart);
+    std::size_t digitsStart = host.size();
+    while (digitsStart > 0 && std::isdigit(static_cast<unsigned char>(host[digitsStart - 1]))) --digitsStart;
+    const std::size_t width = host.size() - digitsStart;
+    if (width == 0 || width > 9 || digitsStart == 0 || host[digitsStart - 1] != '.') return parts;
+    if (std::stol(host.substr(digitsStart)) != 1) return parts;
+    const std::string head = host.substr(0, digitsStart);
+    for (long n = 2;; ++n) {
+        std::string digits = std::to_string(n);
+        if (digits.size() > width) break;
+        digits.insert(0, width - digits.size(), '0');
+        if (!FileExists(head + digits)) break;
+        parts.push_back(ToAnsi(head + digits));
+    }
+    return parts;
+}
+
 }  // namespace norvex::modules

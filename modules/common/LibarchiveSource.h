@@ -151,4 +151,8 @@ uint32_t Crc32(uint32_t crc, const void* data, std::size_t size);
 // volumes that exist are listed; the first is always the given path.
 std::vector<AnsiString> FindRarVolumes(const AnsiString& firstVolume);
 
+// The parts of a set cut into numbered pieces: "x.7z.001" (any number of digits, the width kept)
+// gives x.7z.002, x.7z.003 ... as long as they exist. Any other name is a set of its own alone.
+std::vector<AnsiString> FindNumberedParts(const AnsiString& firstPart);
+
 }  // namespace norvex::modules
