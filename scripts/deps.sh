@@ -11,7 +11,7 @@ packages=(
   # fuzz targets and sanitizer runtimes
   clang libclang-rt-14-dev
   # tests: independent tools that make and check archives, a display, a CJK font, desktop tools
-  libarchive-tools lhasa zip unzip p7zip-full gcab
+  libarchive-tools lhasa zip unzip p7zip-full gcab zstd xz-utils
   xvfb xauth fonts-ipafont-gothic desktop-file-utils xdg-utils
 )
 if [ "${1:-}" = bench ]; then
