@@ -87,10 +87,12 @@ void TCommandRuns::Drain() {
         queue_.pop_front();
         if (request.line.files.empty()) {
             ShowWindow();  // a plain second start: the user wants the window
-        } else if (request.run) {
+        } else if (request.run && main_.FileCount() == 0) {
             for (const AnsiString& f : request.line.files) main_.AddFileToList(f);
             StartRun(request.line.afterMethod);
         } else {
+            // A run covers the whole list: rows already listed (left by a failed run, or put there by
+            // the user) never get a switch they were not given. The user starts this one.
             main_.DropFiles(request.line.files);
             ShowWindow();
         }

@@ -36,7 +36,8 @@ public:
     void StartFirstRun();
 
     // A later start's hand-over. Files that came with a switch, or any files while this instance is
-    // a command-line run, are extracted after the current run; others are only listed. False when
+    // a command-line run, are extracted after the current run, provided the list is empty by then;
+    // otherwise (and for files without a switch) they are listed and the window is shown. False when
     // the window is closing (the sender tries again, and finds the next instance).
     bool Receive(const THandOver& message);
     // The end of a run (last step of FinishRun): the values a command-line switch forced are put

@@ -174,8 +174,13 @@ private slots:
         QVERIFY(w->lvFiles->topLevelItem(0)->text(1).endsWith(" KB"));
         QVERIFY(w->isVisible());
         QVERIFY(!w->WorkerAlive());
+        // A switch never reaches rows it was not given: with rows listed, the files are only added.
+        QVERIFY(w->HandOver(Message({"-d", a})));
+        QTRY_COMPARE(w->lvFiles->topLevelItemCount(), 2);
+        QVERIFY(!w->WorkerAlive());
+        QCOMPARE(int(Settings.AfterMethod), 0);
         w->lvFiles->clear();
-        // With a switch they run at once, the switch for this run only; the window stays.
+        // On an empty list they run at once, the switch for this run only; the window stays.
         QVERIFY(w->HandOver(Message({"-d", a})));
         QVERIFY(finished.wait(60000));
         QVERIFY(QFile::exists(dir + "/one.txt"));
