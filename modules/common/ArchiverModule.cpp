@@ -8,6 +8,7 @@
 #include <set>
 #include <sys/stat.h>
 
+#include "modules/common/ParallelExtraction.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules {
@@ -59,8 +60,14 @@ int32_t RunExtraction(ArchiverModule& m, const CommandLine& line, const Progress
         log += extractor.log();
         return code;
     }
+    // Extraction uses every core when the source can hand out entries' data (ParallelExtraction).
+    unsigned workers = testOnly ? 1 : ExtractionWorkers();
     bool first = true;
     for (;;) {
+        if (workers > 1) {
+            ExtractInParallel(*source, extractor, masks, line.archive, workers);
+            break;
+        }
         EntryInfo entry;
         code = source->nextEntry(entry);
         if (code == ARC_FIND_END) break;

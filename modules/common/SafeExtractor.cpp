@@ -21,6 +21,8 @@ using namespace norvex::literals;
 namespace {
 
 constexpr int64_t kProgressStep = 64 * 1024;
+// The step of progress told for data a worker wrote before the entry's turn.
+constexpr int64_t kRelayStep = 256 * 1024;
 constexpr std::size_t kHoleBlock = 4096;
 
 bool AllZero(const void* data, std::size_t size) {
@@ -276,9 +278,72 @@ bool LinkTargetInside(std::string_view target, std::size_t depth) {
     return true;
 }
 
+// Creates a file without a name in folder (or, where the file system has none, one under a new
+// temporary name). 0 or the errno.
+int OpenNewFile(int folder, Fd& file, bool& named, std::string& temp) {
+    static const bool canNameLater = ::access("/proc/self/fd", X_OK) == 0;
+    named = false;
+    if (canNameLater) file.reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    for (int tries = 0; tries < 8 && !file; ++tries) {
+        temp = TempName();
+        file.reset(::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        named = static_cast<bool>(file);
+        if (!file && errno != EEXIST) break;
+    }
+    return file ? 0 : (errno ? errno : EIO);
+}
+
+struct WriteOutcome {
+    int32_t code = ARC_OK;
+    AnsiString message;
+    int64_t written = 0;
+    bool endsInHole = false;
+};
+
+// Copies an entry's data (a source's or a reader's readBlock) into fd. progress(written) at least every
+// 64 KiB; false stops with ARC_ERROR_USER_CANCEL.
+template <class Reader>
+WriteOutcome WriteData(int fd, Reader& reader, const AnsiString& shown, const std::function<bool(int64_t)>& progress) {
+    WriteOutcome o;
+    int64_t reported = 0;
+    auto writeFailed = [&](int err) {
+        o.code = WriteErrorCode(err);
+        o.message = (o.code == ARC_DISK_SPACE ? "> ディスクの空きが足りません: "_ansi : "> 書き込めません: "_ansi) + shown;
+        return o;
+    };
+    for (;;) {
+        const void* data = nullptr;
+        std::size_t size = 0;
+        int32_t code = reader.readBlock(data, size);
+        if (code != ARC_OK) {
+            AnsiString why = reader.lastMessage();
+            o.code = code;
+            o.message = "> 展開できません: "_ansi + shown + (why.empty() ? AnsiString() : " (" + why + ")");
+            return o;
+        }
+        if (size == 0) return o;
+        // Runs of zeros (the holes of a sparse entry, or plain zeros) are skipped, not written: the
+        // file keeps its holes and a run of zeros costs no disk space.
+        o.endsInHole = size >= kHoleBlock && AllZero(data, size);
+        if (o.endsInHole) {
+            if (::lseek(fd, static_cast<off_t>(size), SEEK_CUR) < 0) return writeFailed(errno);
+        } else if (!WriteAll(fd, data, size)) {
+            return writeFailed(errno);
+        }
+        o.written += static_cast<int64_t>(size);
+        if (o.written - reported >= kProgressStep) {
+            reported = o.written;
+            if (!progress(o.written)) {
+                o.code = ARC_ERROR_USER_CANCEL;
+                return o;
+            }
+        }
+    }
+}
+
 }  // namespace
 
-int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
+int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source, AheadWrite* ahead) {
     Impl& d = *impl_;
     if (d.cancelled) return ARC_ERROR_USER_CANCEL;
     std::vector<AnsiString> parts;
@@ -449,59 +514,76 @@ int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
     // A regular file: written as a file without a name where the file system allows it (so that not
     // even a killed process leaves a partial file behind), else under a temporary name; named and
     // renamed onto its real name only when complete.
-    Fd file;
+    Fd file, aheadFolder;
     bool named = false;
-    static const bool canNameLater = ::access("/proc/self/fd", X_OK) == 0;
-    if (canNameLater) file.reset(::openat(parent.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    for (int tries = 0; tries < 8 && !file; ++tries) {
-        temp = TempName();
-        file.reset(::openat(parent.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        named = static_cast<bool>(file);
-        if (!file && errno != EEXIST) break;
-    }
-    if (!file) {
-        int32_t code = WriteErrorCode(errno);
-        fail(code, "> ファイルを作成できません: "_ansi + shown);
-        return code;
-    }
+    int tempFolder = parent.get();  // where `temp` lives
+    int64_t written = 0;
+    bool endsInHole = false;
     auto discard = [&](int32_t code, const AnsiString& message) {
         file.reset();
-        if (named) ::unlinkat(parent.get(), temp.c_str(), 0);
+        if (named) ::unlinkat(tempFolder, temp.c_str(), 0);
         fail(code, message);
         return code;
     };
-
-    int64_t written = 0, reported = 0;
-    bool endsInHole = false;
     auto writeFailed = [&](int err) {
         int32_t wcode = WriteErrorCode(err);
         return discard(wcode, (wcode == ARC_DISK_SPACE ? "> ディスクの空きが足りません: "_ansi : "> 書き込めません: "_ansi) + shown);
     };
-    FillProgressRecord(entry, destPath, 0, record);
-    if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
-    for (;;) {
-        const void* data = nullptr;
-        std::size_t size = 0;
-        int32_t code = source.readBlock(data, size);
-        if (code != ARC_OK) {
-            AnsiString why = source.lastMessage();
-            return discard(code, "> 展開できません: "_ansi + shown + (why.empty() ? AnsiString() : " (" + why + ")"));
+    if (ahead) {
+        FillProgressRecord(entry, destPath, 0, record);
+        // The data is being written by a worker: progress follows it; a stop lets go of its file.
+        if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
+            ahead->abandon();
+            fail(ARC_ERROR_USER_CANCEL, {});
+            return ARC_ERROR_USER_CANCEL;
         }
-        if (size == 0) break;
-        // Runs of zeros (the holes of a sparse entry, or plain zeros) are skipped, not written: the
-        // file keeps its holes and a run of zeros costs no disk space.
-        endsInHole = size >= kHoleBlock && AllZero(data, size);
-        if (endsInHole) {
-            if (::lseek(file.get(), static_cast<off_t>(size), SEEK_CUR) < 0) return writeFailed(errno);
-        } else if (!WriteAll(file.get(), data, size)) {
-            return writeFailed(errno);
+        // Data written before the entry's turn is told in steps as if it were being written now, so
+        // that the host sees every entry's progress alike and can stop it anywhere.
+        bool over = false;
+        int64_t seen = 0, reported = 0;
+        while (!over) {
+            seen = ahead->wait(seen, over);
+            while (seen - reported >= kProgressStep && (!over || seen - reported > kRelayStep)) {
+                reported = over ? reported + kRelayStep : seen;
+                FillProgressRecord(entry, destPath, reported, record);
+                if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
+                    ahead->abandon();
+                    fail(ARC_ERROR_USER_CANCEL, {});
+                    return ARC_ERROR_USER_CANCEL;
+                }
+            }
         }
-        written += static_cast<int64_t>(size);
-        if (written - reported >= kProgressStep) {
-            reported = written;
-            FillProgressRecord(entry, destPath, written, record);
-            if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
+        WrittenData& w = *ahead->outcome();
+        if (w.code != ARC_OK) {
+            fail(w.code, w.message);
+            return w.code;
         }
+        file.reset(w.file);
+        w.file = -1;
+        aheadFolder.reset(w.folder);
+        w.folder = -1;
+        tempFolder = aheadFolder.get();
+        temp = std::move(w.temp);
+        w.temp.clear();
+        named = !temp.empty();
+        written = w.written;
+        endsInHole = w.endsInHole;
+    } else {
+        int err = OpenNewFile(parent.get(), file, named, temp);
+        if (err) {
+            int32_t code = WriteErrorCode(err);
+            fail(code, "> ファイルを作成できません: "_ansi + shown);
+            return code;
+        }
+        FillProgressRecord(entry, destPath, 0, record);
+        if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
+        WriteOutcome o = WriteData(file.get(), *source, shown, [&](int64_t n) {
+            FillProgressRecord(entry, destPath, n, record);
+            return d.sink.send(ARCEXTRACT_INPROCESS, record);
+        });
+        if (o.code != ARC_OK) return discard(o.code, o.message);
+        written = o.written;
+        endsInHole = o.endsInHole;
     }
     if (entry.size >= 0 && written != entry.size)
         return discard(ARC_ERROR_EOF, "> 書庫のデータが途中で終わっています: "_ansi + shown);
@@ -523,6 +605,7 @@ int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
     if (!named) {
         char self[64];
         std::snprintf(self, sizeof self, "/proc/self/fd/%d", file.get());
+        tempFolder = parent.get();
         for (int tries = 0; tries < 8 && !named; ++tries) {
             temp = TempName();
             if (::linkat(AT_FDCWD, self, parent.get(), temp.c_str(), AT_SYMLINK_FOLLOW) == 0) named = true;
@@ -533,18 +616,64 @@ int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
     int closeFd = file.release();
     if (::close(closeFd) != 0) {
         int32_t code = WriteErrorCode(errno);
-        ::unlinkat(parent.get(), temp.c_str(), 0);
+        ::unlinkat(tempFolder, temp.c_str(), 0);
         fail(code, "> 書き込めません: "_ansi + shown);
         return code;
     }
-    if (::renameat(parent.get(), temp.c_str(), parent.get(), name.c_str()) != 0) {
+    if (::renameat(tempFolder, temp.c_str(), parent.get(), name.c_str()) != 0) {
         int32_t code = WriteErrorCode(errno);
-        ::unlinkat(parent.get(), temp.c_str(), 0);
+        ::unlinkat(tempFolder, temp.c_str(), 0);
         fail(code, "> ファイルを置き換えられません: "_ansi + shown);
         return code;
     }
     ++written_;
     return ARC_OK;
+}
+
+int32_t SafeExtractor::extract(const EntryInfo& entry, ArchiveSource& source) {
+    return extractImpl(entry, &source, nullptr);
+}
+
+int32_t SafeExtractor::extractWritten(const EntryInfo& entry, AheadWrite& ahead, ArchiveSource& fallback) {
+    bool over = false;
+    ahead.wait(-1, over);  // the worker has begun writing, or could not begin
+    if (over && !ahead.outcome()) return extractImpl(entry, &fallback, nullptr);
+    return extractImpl(entry, nullptr, &ahead);
+}
+
+bool SafeExtractor::writeAhead(const EntryInfo& entry, EntryDataReader& data, WrittenData& out,
+                               const std::function<bool(int64_t)>& progress) const {
+    const Impl& d = *impl_;
+    if (entry.type != EntryType::File) return false;
+    std::vector<AnsiString> parts;
+    if (!SanitizePath(entry.path, d.options.useFolders, parts)) return false;
+    Fd parent, file;
+    if (OpenFolder(d.root.get(), parts, parts.size() - 1, true, parent) != WalkResult::Ok) return false;
+    bool named = false;
+    std::string temp;
+    if (OpenNewFile(parent.get(), file, named, temp) != 0) return false;
+    WriteOutcome o;
+    if (progress(0)) o = WriteData(file.get(), data, entry.path, progress);
+    else o.code = ARC_ERROR_USER_CANCEL;
+    out.code = o.code;
+    out.message = std::move(o.message);
+    out.written = o.written;
+    out.endsInHole = o.endsInHole;
+    if (o.code != ARC_OK) {
+        file.reset();
+        if (named) ::unlinkat(parent.get(), temp.c_str(), 0);
+        return true;
+    }
+    out.file = file.release();
+    out.folder = parent.release();
+    if (named) out.temp = std::move(temp);
+    return true;
+}
+
+WrittenData::~WrittenData() {
+    if (file >= 0) ::close(file);
+    if (!temp.empty() && folder >= 0) ::unlinkat(folder, temp.c_str(), 0);
+    if (folder >= 0) ::close(folder);
 }
 
 int32_t SafeExtractor::test(const EntryInfo& entry, ArchiveSource& source) {

@@ -23,6 +23,7 @@
 //    makes result() a failure code; entries the user skipped (no, never, if newer, masks) do not.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,35 @@ struct ProgressSink {
     int32_t askOverwrite(const AnsiString& path) const;
 };
 
+// The data of one regular file written ahead of its turn, by a worker of ParallelExtraction, into a
+// file without a name (or under a temporary name) in the entry's folder.
+struct WrittenData {
+    WrittenData() = default;
+    ~WrittenData();  // closes the descriptors and removes a temporary name
+    WrittenData(const WrittenData&) = delete;
+    WrittenData& operator=(const WrittenData&) = delete;
+    int32_t code = ARC_OK;     // ARC_OK when the whole data is in the file
+    AnsiString message;        // the log line of a failure, as extract() would write it
+    int folder = -1;           // the entry's folder
+    int file = -1;
+    std::string temp;          // the temporary name, when the file system has no files without one
+    int64_t written = 0;
+    bool endsInHole = false;
+};
+
+// What extractWritten() waits on: the worker writing an entry's data.
+class AheadWrite {
+public:
+    virtual ~AheadWrite() = default;
+    // Blocks until more than `since` bytes are written or the write is over; the bytes written.
+    virtual int64_t wait(int64_t since, bool& over) = 0;
+    // Once over: the outcome, or nullptr when the worker could not start (no folder or file could be
+    // made); the entry then goes through extract() with the reader's data.
+    virtual WrittenData* outcome() = 0;
+    // The entry will not be named: the worker stops; returns once it has let go of the file.
+    virtual void abandon() = 0;
+};
+
 class SafeExtractor {
 public:
     SafeExtractor(ProgressSink sink, AnsiString destination, ExtractOptions options);
@@ -59,6 +89,17 @@ public:
     // choice; ARC_ERROR_USER_CANCEL to stop everything; another failure code when the entry was left
     // out (remembered for result(); the caller goes on with the next entry unless source.fatal()).
     int32_t extract(const EntryInfo& entry, ArchiveSource& source);
+
+    // Any thread: writes a regular file's data ahead of its turn (ParallelExtraction). progress(written)
+    // is called at least every 64 KiB; false stops the write. False when the entry's folder or a file
+    // in it cannot be made or the path is refused: nothing was read, extract() handles it in its turn.
+    bool writeAhead(const EntryInfo& entry, EntryDataReader& data, WrittenData& out,
+                    const std::function<bool(int64_t)>& progress) const;
+
+    // In the entry's turn, on the calling thread: extract() for a regular file whose data a worker
+    // writes. The same checks, question, progress records and naming; the data is waited for.
+    // `fallback` is used when the worker could not start.
+    int32_t extractWritten(const EntryInfo& entry, AheadWrite& ahead, ArchiveSource& fallback);
 
     // Reads an entry's data to its end without writing (testing); progress and cancel as extract().
     int32_t test(const EntryInfo& entry, ArchiveSource& source);
@@ -81,6 +122,7 @@ public:
     static bool SanitizePath(std::string_view entryPath, bool useFolders, std::vector<AnsiString>& parts);
 
 private:
+    int32_t extractImpl(const EntryInfo& entry, ArchiveSource* source, AheadWrite* ahead);
     struct Impl;
     Impl* impl_;
     AnsiString log_;
