@@ -122,7 +122,7 @@ int32_t EntryInflater::readBlock(const void*& data, std::size_t& size) {
         output_.resize(static_cast<std::size_t>(std::clamp<uint64_t>(outputNeed, 1, kOutputBlock)));
         if (entry_.method == kDeflate) {
             input_.resize(static_cast<std::size_t>(std::clamp<uint64_t>(entry_.compressedSize, 1, kInputBlock)));
-            if (!state_) state_ = std::make_unique<State>();
+            if (!state_) state_.reset(new State);  // not value-initialised: isal_inflate_init sets it up
             isal_inflate_init(&state_->inflate);
             state_->inflate.avail_in = 0;
         }
