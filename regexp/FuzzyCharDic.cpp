@@ -2,9 +2,47 @@
 // Tested by tests/regexp/FuzzyTest.cpp.
 #include "regexp/FuzzyCharDic.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace norvex {
 
 namespace {
+
+#include "platform/Cp932Table.inc"
+
+// UTF-8 -> cp932 by the codec's table and its choice among duplicate codes (the first code of a
+// character, unless the preferred table names another; half-width katakana are single bytes). The
+// dictionary holds only characters that cp932 has, so no carrier is ever needed here.
+class TCp932Encoder {
+public:
+    TCp932Encoder() : FEncode(0x10000, 0) {
+        for (const auto& p : kCp932DoubleByte)
+            if (FEncode[p[1]] == 0) FEncode[p[1]] = p[0];
+        for (const auto& p : kCp932Preferred) FEncode[p[0]] = p[1];
+        for (unsigned b = 0xA1; b <= 0xDF; ++b) FEncode[0xFF61 + (b - 0xA1)] = static_cast<uint16_t>(b);
+    }
+    AnsiString operator()(const char* utf8) const {
+        AnsiString out;
+        for (const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8); *p;) {
+            if (*p < 0x80) {
+                out += static_cast<char>(*p++);
+                continue;
+            }
+            char32_t c = 0;
+            int extra = *p >= 0xF0 ? 3 : *p >= 0xE0 ? 2 : 1;
+            c = *p++ & (0x3F >> extra);
+            for (; extra > 0 && *p; --extra) c = (c << 6) | (*p++ & 0x3F);
+            const uint16_t code = c < 0x10000 ? FEncode[c] : 0;
+            if (code >= 0x100) out += static_cast<char>(code >> 8);
+            if (code != 0) out += static_cast<char>(code & 0xFF);
+        }
+        return out;
+    }
+
+private:
+    std::vector<uint16_t> FEncode;
+};
 
 // Order matters: voiced kana precede plain kana, so a written "か゛" is caught by the が group
 // before the か group is tried; "ー,～,ｰ," precedes "-,ー,－,～,ｰ".
@@ -64,9 +102,10 @@ std::vector<AnsiString> SplitCommaText(const AnsiString& text) {
 
 const TREDictionary& FuzzyCharDic() {
     static const TREDictionary dic = [] {
+        const TCp932Encoder toCp932;
         TREDictionary d;
         d.reserve(std::size(kFuzzyCharTable));
-        for (const char* row : kFuzzyCharTable) d.push_back(SplitCommaText(row));
+        for (const char* row : kFuzzyCharTable) d.push_back(SplitCommaText(toCp932(row)));
         return d;
     }();
     return dic;

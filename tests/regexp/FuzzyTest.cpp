@@ -1,6 +1,7 @@
 // Fuzzy rewriting: the dictionary, the comma-text reader, and what patterns become.
 #include <gtest/gtest.h>
 
+#include "platform/AnsiCodec.h"
 #include "tests/regexp/RegexpTestUtil.h"
 
 namespace norvex::test {
@@ -39,6 +40,26 @@ TEST(FuzzyTest, DictionaryHoldsTheGroupsInOrder) {
     EXPECT_EQ(group("じ").size(), 10u);
     EXPECT_EQ(group("ぶ").back(), Sj("ｳﾞ"));
     EXPECT_EQ(group("を").back(), Sj("ｳｫ"));
+}
+
+// A member the codec would write differently never matches a name: the name's bytes come from the
+// codec (full-width "＇" is 0xFA56 there; a second code of the same character is not).
+TEST(FuzzyTest, EveryMemberIsWhatTheCodecMakesOfItsCharacters) {
+    int members = 0;
+    for (const TREDictionaryGroup& group : FuzzyCharDic()) {
+        for (const AnsiString& member : group) {
+            const std::string utf8 = FromAnsi(member);
+            EXPECT_EQ(ToAnsi(utf8), member) << utf8;
+            // No member travels as a carrier of a character cp932 lacks.
+            EXPECT_EQ(utf8.find("\xEF\xBF\xBD"), std::string::npos) << utf8;
+            ++members;
+        }
+    }
+    EXPECT_GT(members, 500);
+    const auto& apostrophe = FuzzyCharDic()[43];
+    ASSERT_EQ(apostrophe.size(), 2u);
+    EXPECT_EQ(apostrophe[1], ToAnsi("＇"));
+    EXPECT_EQ(apostrophe[1], "\xFA\x56");
 }
 
 TEST(FuzzyTest, CommaTextRules) {
