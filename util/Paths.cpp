@@ -1,6 +1,8 @@
 // Paths: file-name parts, joins, wildcards and the base folder.
 #include "util/Paths.h"
 
+#include <vector>
+
 #include "platform/AnsiCodec.h"
 
 namespace norvex {
@@ -12,7 +14,7 @@ AnsiString ExtractName(const AnsiString& path) {
 
 AnsiString JoinPath(const AnsiString& folder, const AnsiString& name) {
     if (folder.empty()) return name;
-    if (AnsiEndsWithSeparator(folder)) return folder + name;
+    if (HostEndsWithDelim(folder)) return folder + name;
     return folder + PathDelim + name;
 }
 
@@ -30,6 +32,34 @@ int FindFirstEntry(const AnsiString& pattern, uint32_t attr, TSearchRec& rec) {
     const int result = FindFirst(pattern, attr, rec);
     if (result != 0) FindClose(rec);
     return result;
+}
+
+AnsiString WithoutHostDelim(AnsiString path) {
+    while (path.size() > 1 && HostEndsWithDelim(path)) path.pop_back();
+    return path;
+}
+
+AnsiString NormalizeHostPath(const AnsiString& path) {
+    const bool absolute = !path.empty() && path[0] == PathDelim;
+    std::vector<AnsiString> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(PathDelim, start);  // "/" is never a trail byte
+        if (end == AnsiString::npos) end = path.size();
+        const AnsiString part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else if (!absolute)
+                parts.push_back(part);
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    AnsiString out = absolute ? AnsiString(1, PathDelim) : AnsiString();
+    for (std::size_t i = 0; i < parts.size(); ++i) out += (i ? "/" : "") + parts[i];
+    return out.empty() ? AnsiString(".") : out;
 }
 
 AnsiString ExtractHostFolder(const AnsiString& path) {

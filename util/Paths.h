@@ -11,8 +11,9 @@ namespace norvex {
 // The part after the last "/", "\\" or ":" (whole characters), or the whole path when there is none.
 // Meant for names of either world (entry paths inside archives use "\\" as well).
 AnsiString ExtractName(const AnsiString& path);
-// name when folder is empty; folder + name when folder ends in a separator ("/" or "\\", whole
-// characters: "ソ" does not end in one); otherwise folder + PathDelim + name.
+// Host paths: name when folder is empty; folder + name when folder ends in "/"; otherwise
+// folder + PathDelim + name. "\\" is an ordinary character of a Linux name: a folder "back\\"
+// gets "back\\/name".
 AnsiString JoinPath(const AnsiString& folder, const AnsiString& name);
 // True when text holds "?" or "*".
 bool HasWildcard(const AnsiString& text);
@@ -20,6 +21,20 @@ bool HasWildcard(const AnsiString& text);
 bool IsFolder(const AnsiString& path);
 // FindFirst that leaves rec.FindHandle at nullptr on failure, so that FindClose is always harmless.
 int FindFirstEntry(const AnsiString& pattern, uint32_t attr, TSearchRec& rec);
+
+// True when a host path ends in "/" (never a cp932 trail byte).
+inline bool HostEndsWithDelim(const AnsiString& path) { return !path.empty() && path.back() == PathDelim; }
+// The host path with one trailing "/" (an empty path stays empty).
+inline AnsiString WithHostDelim(const AnsiString& path) {
+    return path.empty() || HostEndsWithDelim(path) ? path : path + PathDelim;
+}
+// The host path without its trailing "/"s ("/" itself stays).
+AnsiString WithoutHostDelim(AnsiString path);
+
+// An absolute host path written plainly: "." components and doubled "/" dropped, each ".." taking
+// away the component before it (never above "/"), no trailing "/" ("/usr/bin/../lib/" gives
+// "/usr/lib"). The file system is not asked; a relative path is only tidied the same way.
+AnsiString NormalizeHostPath(const AnsiString& path);
 
 // Host paths split at the last "/" only: on Linux "\\" and ":" are ordinary characters of a name.
 // The folder part keeps its trailing "/" ("a/b.txt" gives "a/" and "b.txt"; "b.txt" gives "").

@@ -165,7 +165,8 @@ struct SafeExtractor::Impl {
 
 SafeExtractor::SafeExtractor(ProgressSink sink, AnsiString destination, ExtractOptions options) : impl_(new Impl) {
     impl_->sink = sink;
-    while (destination.size() > 1 && AnsiEndsWithSeparator(destination)) destination.pop_back();
+    // A host path: only "/" separates ("back\\" is a folder's name).
+    while (destination.size() > 1 && destination.back() == '/') destination.pop_back();
     if (destination.empty()) destination = ".";
     impl_->destination = std::move(destination);
     impl_->options = options;

