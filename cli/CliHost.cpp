@@ -1,6 +1,7 @@
 // norvex-cli's engine host: a served queue of main-thread steps, the numbered log on standard output.
 #include "cli/CliHost.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <unistd.h>
@@ -128,12 +129,13 @@ void TCliHost::ClearProgressLine() {
     FProgressShown = false;
 }
 
-bool TCliHost::Ask(const AnsiString& caption, const AnsiString& text) {
+bool TCliHost::Ask(const AnsiString& caption, const AnsiString& text) { return AnswerWith(caption, text, FAnswerYes); }
+
+bool TCliHost::AnswerWith(const AnsiString& caption, const AnsiString& text, bool yes) {
     ClearProgressLine();
-    std::fprintf(FErr, "[%s] %s\n  -> %s\n", FromAnsi(caption).c_str(), ForTerminal(text).c_str(),
-                 FAnswerYes ? "はい" : "いいえ");
+    std::fprintf(FErr, "[%s] %s\n  -> %s\n", FromAnsi(caption).c_str(), ForTerminal(text).c_str(), yes ? "はい" : "いいえ");
     std::fflush(FErr);
-    return FAnswerYes;
+    return yes;
 }
 
 void TCliHost::Notice(const AnsiString& caption, const AnsiString& text) {
@@ -155,6 +157,48 @@ int TCliHost::AskArchiver(int kind, const AnsiString& caption, const AnsiString&
 void TCliHost::ArchiveExtracted(const AnsiString& archivePath, const std::vector<AnsiString>& volumes) {
     FExtracted.push_back(ExpandFileName(archivePath));
     for (const AnsiString& volume : volumes) FExtracted.push_back(ExpandFileName(volume));
+    FDisposals.emplace_back();
+}
+
+void TCliHost::ArchiveFailed(const AnsiString& archivePath) { FFailed.push_back(ExpandFileName(archivePath)); }
+
+void TCliHost::ArchiveDisposed(const AnsiString&, bool done) {
+    if (FDisposals.empty()) return;
+    ++(done ? FDisposals.back().done : FDisposals.back().failed);
+}
+
+TCliHost::TSummary TCliHost::Summary() const {
+    TSummary s;
+    s.Extracted = static_cast<int>(FDisposals.size());
+    for (const TDisposal& d : FDisposals) {
+        if (d.failed > 0)
+            ++s.DisposalFailed;
+        else if (d.done > 0)
+            ++s.Disposed;
+    }
+    for (const AnsiString& left : FFiles) {
+        if (WasExtracted(left)) continue;
+        const AnsiString full = ExpandFileName(left);
+        if (std::find(FFailed.begin(), FFailed.end(), full) != FFailed.end())
+            ++s.Failed;
+        else
+            ++s.Skipped;
+    }
+    return s;
+}
+
+int TCliHost::ExitStatus(const TSummary& summary) {
+    if (summary.Failed > 0 || summary.Skipped > 0) return 1;
+    if (summary.DisposalFailed > 0) return 3;
+    return 0;
+}
+
+void TCliHost::WriteSummary(const TSummary& s) {
+    ClearProgressLine();
+    std::fprintf(FErr, "norvex-cli: 解凍 %d、失敗 %d、スキップ %d、後始末 %d", s.Extracted, s.Failed, s.Skipped, s.Disposed);
+    if (s.DisposalFailed > 0) std::fprintf(FErr, "（後始末の失敗 %d）", s.DisposalFailed);
+    std::fputc('\n', FErr);
+    std::fflush(FErr);
 }
 
 bool TCliHost::WasExtracted(const AnsiString& path) const {

@@ -40,6 +40,11 @@ public:
     int AskArchiver(int kind, const AnsiString& caption, const AnsiString& text, AnsiString& answerText) override;
     void EndApplication() override;
     void ArchiveExtracted(const AnsiString& archivePath, const std::vector<AnsiString>& volumes) override;
+    void ArchiveFailed(const AnsiString& archivePath) override;
+    void ArchiveDisposed(const AnsiString& path, bool done) override;
+
+    // A question answered with a given answer instead of the --answer choice (echoed the same way).
+    bool AnswerWith(const AnsiString& caption, const AnsiString& text, bool yes);
 
     // True when path (as listed) was extracted, itself or as a volume of an extracted split set.
     bool WasExtracted(const AnsiString& path) const;
@@ -55,6 +60,22 @@ public:
     std::function<void()> OnEndApplication;
 
     std::vector<AnsiString>& Files() { return FFiles; }
+
+    // What became of the listed archives, counted once the run has ended. A split set counts once.
+    struct TSummary {
+        int Extracted = 0;
+        int Failed = 0;
+        int Skipped = 0;          // left in the list without a failed extraction (later volumes of
+                                  // an extracted set are not counted)
+        int Disposed = 0;         // extracted archives whose every file was deleted, trashed or moved
+        int DisposalFailed = 0;   // extracted archives of which some file could not be
+    };
+    TSummary Summary() const;
+    // The exit status of the run: 1 when an archive failed or was skipped, else 3 when an
+    // after-processing step failed, else 0.
+    static int ExitStatus(const TSummary& summary);
+    // The closing line on standard error: "norvex-cli: 解凍 n、失敗 n、スキップ n、後始末 n".
+    void WriteSummary(const TSummary& summary);
 
 private:
     struct TTask {
@@ -73,6 +94,12 @@ private:
     std::thread::id FMainThread;
     std::vector<AnsiString> FFiles;
     std::vector<AnsiString> FExtracted;  // absolute paths
+    std::vector<AnsiString> FFailed;     // absolute paths
+    struct TDisposal {
+        int done = 0;
+        int failed = 0;
+    };
+    std::vector<TDisposal> FDisposals;   // one per extracted archive, in order
 
     std::mutex FMutex;
     std::condition_variable FChanged;

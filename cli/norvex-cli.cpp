@@ -2,10 +2,11 @@
 // modules, takes the paths as a command-line run of the main window would, runs the unpack engine and
 // prints the numbered log lines in UTF-8.
 //
-//   norvex-cli [--ini FILE] [--to DIR] [--answer yes|no] [-d|-t|-k] PATH...
+//   norvex-cli [--ini FILE] [--to DIR] [--answer yes|no] [--confirm-delete yes|no] [-d|-t|-k] PATH...
 //
-// Exit status: 0 when every listed archive was extracted, 1 when any failed or was skipped, 2 on a
-// usage error.
+// Exit status: 0 when every listed archive was extracted and disposed of as asked, 1 when any failed
+// or was skipped, 3 when all were extracted but a delete, trash or move failed, 2 on a usage error.
+// The numbered log goes to standard output; a closing summary line (counts) to standard error.
 #include <unistd.h>
 
 #include <csignal>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliArguments.h"
 #include "cli/CliHost.h"
 #include "engine/UUnPack.h"
 #include "engine/UUnPackThread.h"
@@ -35,87 +37,42 @@ void OnInterrupt(int) {
 }
 
 const char kUsage[] =
-    "使い方: norvex-cli [--ini FILE] [--to DIR] [--answer yes|no] [-d|-t|-k] PATH...\n"
-    "  --ini FILE       この設定ファイルを読む（書き込みはしない）\n"
-    "  --to DIR         解凍先を DIR にする（指定フォルダ）\n"
-    "  --answer yes|no  確認にすべてこの答えを返す（既定: no）\n"
-    "  -d / -t / -k     解凍後に書庫を 削除 / ごみ箱へ / そのまま\n";
+    "使い方: norvex-cli [オプション] PATH...\n"
+    "  書庫（ZIP, LZH, RAR, CAB）と、それを含むフォルダを順に解凍します。オプションはパスの前後どこにでも置けます。\n"
+    "  --ini FILE              この設定ファイルを読む（書き込みはしない）\n"
+    "  --to DIR                解凍先を DIR にする（指定フォルダ）\n"
+    "  --answer yes|no         確認にすべてこの答えを返す（既定: no）\n"
+    "  --confirm-delete yes|no 後始末「削除」の確認にだけこの答えを返す\n"
+    "  -d / -t / -k            解凍後に書庫を 削除 / ごみ箱へ / そのまま\n"
+    "  --                      これより後はすべてパス\n"
+    "  -h, --help              この使い方を表示する\n"
+    "  --version               版を表示する\n"
+    "終了コード: 0 すべて解凍し後始末も済んだ / 1 解凍に失敗した・飛ばした書庫がある /\n"
+    "            3 すべて解凍したが後始末（削除・ごみ箱・移動）に失敗した / 2 使い方の誤り\n";
 
-int Usage(const std::string& problem) {
-    if (!problem.empty()) std::fprintf(stderr, "norvex-cli: %s\n", problem.c_str());
+int UsageError(const std::string& problem) {
+    std::fprintf(stderr, "norvex-cli: %s\n", problem.c_str());
     std::fputs(kUsage, stderr);
     return 2;
-}
-
-struct TOptions {
-    std::string ini;
-    std::string to;
-    bool answerYes = false;
-    std::string afterSwitch;  // "-d", "-t", "-k" or empty
-    std::vector<std::string> paths;
-};
-
-// Options come first; the first other argument may be the switch (compared exactly, as the program's
-// own command line does: "-D" is a file name); every argument after it is a path.
-bool ParseArguments(int argc, char** argv, TOptions& o, std::string& problem) {
-    int i = 1;
-    for (; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--") {
-            ++i;
-            break;
-        }
-        if (a == "--ini" || a == "--to" || a == "--answer") {
-            if (i + 1 >= argc) {
-                problem = a + " には値が必要です";
-                return false;
-            }
-            const std::string v = argv[++i];
-            if (a == "--ini") o.ini = v;
-            if (a == "--to") o.to = v;
-            if (a == "--answer") {
-                if (v != "yes" && v != "no") {
-                    problem = "--answer は yes か no です";
-                    return false;
-                }
-                o.answerYes = v == "yes";
-            }
-            continue;
-        }
-        if (a == "--help" || a == "-h") {
-            problem.clear();
-            return false;
-        }
-        if (a.rfind("--", 0) == 0) {
-            problem = "不明なオプション " + a;
-            return false;
-        }
-        break;
-    }
-    if (i < argc) {
-        const std::string a = argv[i];
-        if (a == "-d" || a == "-t" || a == "-k") {
-            o.afterSwitch = a;
-            ++i;
-        }
-    }
-    for (; i < argc; ++i) o.paths.push_back(argv[i]);
-    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage("");
-    TOptions opts;
-    std::string problem;
-    if (!ParseArguments(argc, argv, opts, problem)) return Usage(problem);
+    if (argc < 2) return UsageError("パスを指定してください");
+    const TCliArguments opts = ParseCliArguments(argc, argv);
+    switch (opts.Action) {
+        case TCliArguments::TAction::UsageError: return UsageError(opts.Problem);
+        case TCliArguments::TAction::Help: std::fputs(kUsage, stdout); return 0;
+        case TCliArguments::TAction::Version: std::printf("norvex-cli %s\n", NORVEX_VERSION); return 0;
+        case TCliArguments::TAction::Run: break;
+    }
 
     SettingsBlock& s = Settings;
     {
-        const TIniControl ini = opts.ini.empty() ? TIniControl() : TIniControl(ToAnsi(opts.ini));
-        if (!opts.ini.empty() && !FileExists(ini.FileName()))
-            std::fprintf(stderr, "norvex-cli: 設定ファイル %s がありません。既定値で実行します。\n", opts.ini.c_str());
+        const TIniControl ini = opts.Ini.empty() ? TIniControl() : TIniControl(ToAnsi(opts.Ini));
+        if (!opts.Ini.empty() && !FileExists(ini.FileName()))
+            std::fprintf(stderr, "norvex-cli: 設定ファイル %s がありません。既定値で実行します。\n", opts.Ini.c_str());
         ini.Load(s);
     }
     s.Title = "Norvex";
@@ -127,18 +84,18 @@ int main(int argc, char** argv) {
     s.CommandLineMode = true;
     s.SavedAfterMethod = s.AfterMethod;
     s.SavedPutLocation = s.PutLocation;
-    if (opts.afterSwitch == "-d") s.AfterMethod = TAfterMethod::Delete;
-    if (opts.afterSwitch == "-t") s.AfterMethod = TAfterMethod::Trash;
-    if (opts.afterSwitch == "-k") s.AfterMethod = TAfterMethod::Nothing;
-    if (!opts.to.empty()) {
+    if (opts.AfterSwitch == "-d") s.AfterMethod = TAfterMethod::Delete;
+    if (opts.AfterSwitch == "-t") s.AfterMethod = TAfterMethod::Trash;
+    if (opts.AfterSwitch == "-k") s.AfterMethod = TAfterMethod::Nothing;
+    if (!opts.To.empty()) {
         s.PutLocation = TPutLocation::SpecialFolder;
-        s.SpecialFolder = ExpandFileName(ToAnsi(opts.to));
+        s.SpecialFolder = ExpandFileName(ToAnsi(opts.To));
     }
 
-    TCliHost host(s, opts.answerYes, stdout, stderr, isatty(STDERR_FILENO) != 0);
+    TCliHost host(s, opts.AnswerYes, stdout, stderr, isatty(STDERR_FILENO) != 0);
     TUnPack job(s, host);
     CheckDlls(job, s, host);
-    for (const std::string& p : opts.paths) host.AppendFile(ToAnsi(p));
+    for (const std::string& p : opts.Paths) host.AppendFile(ToAnsi(p));
 
     // The start, as the start button does it.
     if (host.FileCount() == 0) {
@@ -146,12 +103,19 @@ int main(int argc, char** argv) {
         return 0;
     }
     s.CompressMode = false;
+    const auto notStarted = [&] {
+        const TCliHost::TSummary summary = host.Summary();
+        host.WriteSummary(summary);
+        return TCliHost::ExitStatus(summary);
+    };
     if (s.ConfirmIgnore && s.IgnoreDirectory &&
         !host.Ask("確認"_ansi, "ディレクトリ構成を無視して展開します。\rよろしいですか？"_ansi))
-        return 1;
-    if (s.ConfirmDelete && s.AfterMethod == TAfterMethod::Delete &&
-        !host.Ask("確認"_ansi, "後始末が\"削除\"になっています。\r続行しますか？"_ansi))
-        return 1;
+        return notStarted();
+    if (s.ConfirmDelete && s.AfterMethod == TAfterMethod::Delete) {
+        const AnsiString caption = "確認"_ansi, text = "後始末が\"削除\"になっています。\r続行しますか？"_ansi;
+        const bool go = opts.ConfirmDelete < 0 ? host.Ask(caption, text) : host.AnswerWith(caption, text, opts.ConfirmDelete == 1);
+        if (!go) return notStarted();
+    }
     s.AbortRun = false;
     s.SkipArchive = false;
     WriteRunHeader(s, host, false);
@@ -191,7 +155,7 @@ int main(int argc, char** argv) {
     worker.WaitFor();
     finishRun();
     // What stays in the list failed or was skipped, except the later volumes of an extracted set.
-    for (const AnsiString& left : host.Files())
-        if (!host.WasExtracted(left)) return 1;
-    return 0;
+    const TCliHost::TSummary summary = host.Summary();
+    host.WriteSummary(summary);
+    return TCliHost::ExitStatus(summary);
 }

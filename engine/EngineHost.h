@@ -64,6 +64,14 @@ public:
         (void)volumes;
     }
 
+    // The extraction of an archive failed (the failure line was logged); it stays in the list.
+    virtual void ArchiveFailed(const AnsiString& archivePath) { (void)archivePath; }
+    // The after-processing (delete, trash, move) of one file of an extracted archive: done or not.
+    virtual void ArchiveDisposed(const AnsiString& path, bool done) {
+        (void)path;
+        (void)done;
+    }
+
     // Lets the main thread handle pending input (a short pause in long steps).
     virtual void ProcessMessages() {}
     // Runs the window's end of run (FinishRun), closes the main window and ends the application.

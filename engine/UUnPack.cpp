@@ -6,8 +6,10 @@
 
 #include "archivers/Archives.h"
 #include "archivers/ArchiverErrors.h"
+#include "engine/EntryLanding.h"
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
+#include "util/Paths.h"
 
 namespace norvex {
 
@@ -43,19 +45,10 @@ bool ContainsWholeChars(const AnsiString& text, const AnsiString& word) {
 
 AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
 
-// The components of an entry path, split at "/" and "\\" (whole characters).
-std::vector<AnsiString> SplitEntryPath(const AnsiString& path) {
-    std::vector<AnsiString> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t sep = AnsiFirstDelimiter(path, "/\\", start);
-        if (sep == AnsiString::npos) {
-            parts.push_back(path.substr(start));
-            return parts;
-        }
-        parts.push_back(path.substr(start, sep - start));
-        start = sep + 1;
-    }
+AnsiString JoinEntryParts(const std::vector<AnsiString>& parts) {
+    AnsiString out;
+    for (const AnsiString& part : parts) out += (out.empty() ? "" : "/") + part;
+    return out;
 }
 
 // Closes the listing of an archive object on every way out of the count.
@@ -74,16 +67,16 @@ struct TListingCloser {
 bool IsAbsoluteEntryPath(const AnsiString& path) {
     if (path.empty()) return false;
     if (path[0] == '/' || path[0] == '\\') return true;
-    if (path.find(':') != AnsiString::npos) return true;  // ":" is never a cp932 trail byte
+    // ":" is an ordinary character of a Linux name ("会議 12:30.txt"); only a drive letter at the
+    // start of a component ("C:/x", "a/c:x") points elsewhere.
     for (const AnsiString& part : SplitEntryPath(path))
-        if (part == "..") return true;
+        if (part == ".." || StartsWithDriveLetter(part)) return true;
     return false;
 }
 
 bool IsPlainName(const AnsiString& name) {
     if (name.empty() || name == "." || name == "..") return false;
-    if (name.find(':') != AnsiString::npos) return false;
-    return AnsiFirstDelimiter(name, "/\\") == AnsiString::npos;
+    return name.find(PathDelim) == AnsiString::npos;  // "/" is never a cp932 trail byte
 }
 
 TUnPack::TUnPack(SettingsBlock& settings, TEngineHost& host) : FSettings(settings), FHost(host) {
@@ -181,14 +174,20 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
         TArchiveEntryInfo info{};
         int found = arc.FindFirst(wild, &info);
         while (found == 0) {
-            const AnsiString p(info.entry.fileName, strnlen(info.entry.fileName, ARC_FNAME_MAX));
+            const AnsiString raw(info.entry.fileName, strnlen(info.entry.fileName, ARC_FNAME_MAX));
             listedSize += info.originalSize;
-            if (!AnsiEndsWithSeparator(p)) {
-                const std::size_t sep = AnsiLastDelimiter(p, "/\\");
-                const AnsiString dirPart = sep == AnsiString::npos ? AnsiString() : p.substr(0, sep + 1);
-                const AnsiString filePart = sep == AnsiString::npos ? p : p.substr(sep + 1);
-                if (!CheckEntryPath(p, dirPart)) break;
-                if (FSettings.IgnoreDirectory) {
+            if (!AnsiEndsWithSeparator(raw)) {
+                const std::size_t sep = AnsiLastDelimiter(raw, "/\\");
+                if (!CheckEntryPath(raw, sep == AnsiString::npos ? AnsiString() : raw.substr(0, sep + 1))) break;
+                // Counted as it lands: "/etc/x.txt" is "etc/x.txt"; a name that lands nowhere is
+                // not counted (the module refuses it).
+                const AnsiString p = JoinEntryParts(LandingParts(raw));
+                const std::size_t last = AnsiLastDelimiter(p, "/");
+                const AnsiString dirPart = last == AnsiString::npos ? AnsiString() : p.substr(0, last + 1);
+                const AnsiString filePart = last == AnsiString::npos ? p : p.substr(last + 1);
+                if (p.empty()) {
+                    // nothing of it lands
+                } else if (FSettings.IgnoreDirectory) {
                     ++count;
                 } else if (dirPart.empty()) {
                     ++count;
@@ -233,7 +232,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
 void TUnPack::DeleteResidue() {
     if (FSettings.TopElementPath.empty() || FSettings.TopElementExisted) return;
     AnsiString& path = FSettings.TopElementPath;
-    if (AnsiEndsWithSeparator(path)) path.pop_back();
+    path = WithoutHostDelim(path);
     try {
         const uint32_t attr = FileGetAttr(path);
         if (attr == INVALID_FILE_ATTRIBUTES) return;
@@ -246,14 +245,18 @@ void TUnPack::DeleteResidue() {
     }
 }
 
+AnsiString MissingModuleHint(const AnsiString& dllName) {
+    return "「なし　パッケージ norvex を入れ直すか、"_ansi + ModuleFileName(dllName) + " を "_ansi +
+           Quoted(NormalizeHostPath(ModuleFolder())) + " に置いてください」"_ansi;
+}
+
 void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host) {
     host.AppendLog("─── Checking DLL ... ──"_ansi);
     static const char* const kKinds[] = {"LHA", "ZIP", "CAB", "RAR"};
     for (int i = 0; i < 4; ++i) {
         const bool ok = job.LoadArchiverDll(kKinds[i]);
         settings.DllPresent[i] = ok;
-        host.AppendLog("[ DLL ] " + Quoted(kKinds[i]) + "\t" +
-                       (ok ? "「OK」"_ansi : "「なし　『ファイル』メニュー→『DLL最新版補完』からインストールできます」"_ansi));
+        host.AppendLog("[ DLL ] " + Quoted(kKinds[i]) + "\t" + (ok ? "「OK」"_ansi : MissingModuleHint(job.DllTable()[i].DllName)));
     }
     host.AppendLog("---");
     job.UnloadArchiverDlls();

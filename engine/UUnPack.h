@@ -62,13 +62,16 @@ private:
     AnsiString FSingleName;
 };
 
-// An entry path that would leave the destination: a leading separator, a drive letter or any ":",
-// or a ".." component.
+// An entry path that would leave the destination: a leading "/" or "\\", a drive letter and ":" at
+// the start of a component, or a ".." component. Any other ":" is part of a name.
 bool IsAbsoluteEntryPath(const AnsiString& path);
-// A name that may be joined to a folder as one component: not empty, not "." or "..", and free of
-// separators and ":".
+// A host name that may be joined to a folder as one component: not empty, not "." or "..", and free
+// of "/" ("\\" and ":" are ordinary characters of a Linux name).
 bool IsPlainName(const AnsiString& name);
 
+// The remedy named when a module is missing: the package to reinstall, or the module file and the
+// folder searched for it (written plainly, no "bin/../lib").
+AnsiString MissingModuleHint(const AnsiString& dllName);
 // The DLL check block of the log pane: checks LHA, ZIP, CAB and RAR in this order, records the
 // presence flags, and releases the modules again.
 void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host);

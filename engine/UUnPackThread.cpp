@@ -10,7 +10,12 @@
 #include <cstring>
 
 #include "archivers/Archives.h"
+#include "engine/ArchiveFolders.h"
+#include "engine/FolderSettings.h"
+#include "engine/FormatModules.h"
+#include "engine/NaturalOrder.h"
 #include "engine/Patterns.h"
+#include "engine/SplitSets.h"
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
 #include "platform/StandardFolders.h"
@@ -32,10 +37,7 @@ bool IsAcceptedExtension(const AnsiString& ext) {
 
 AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
 
-AnsiString WithoutTrailingSeparator(AnsiString path) {
-    while (path.size() > 1 && AnsiEndsWithSeparator(path)) path.pop_back();
-    return path;
-}
+AnsiString WithoutTrailingSeparator(const AnsiString& path) { return WithoutHostDelim(path); }
 
 // The name without its last extension (the part from the last "." of the name on).
 AnsiString RemoveExtension(const AnsiString& name) {
@@ -46,44 +48,6 @@ AnsiString RemoveExtension(const AnsiString& name) {
 AnsiString ChangeExtension(const AnsiString& path, const AnsiString& ext) {
     const AnsiString folder = ExtractHostFolder(path);
     return folder + RemoveExtension(ExtractHostName(path)) + ext;
-}
-
-// A literal text as a pattern: every character that the pattern syntax gives a meaning is escaped.
-AnsiString EscapePattern(const AnsiString& text) {
-    static const AnsiString kSpecial = "$()*+.?[\\]^|{}";
-    AnsiString out;
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = AnsiCharLength(text, i);
-        if (n == 1 && kSpecial.find(text[i]) != AnsiString::npos) out += '\\';
-        out.append(text, i, n);
-        i += n;
-    }
-    return out;
-}
-
-// Names in natural order, so that x.part2.rar comes before x.part10.rar.
-bool NaturalLess(const AnsiString& a, const AnsiString& b) {
-    std::size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
-            std::size_t ei = i, ej = j;
-            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei]))) ++ei;
-            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej]))) ++ej;
-            const AnsiString na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
-            const std::size_t za = na.find_first_not_of('0'), zb = nb.find_first_not_of('0');
-            const AnsiString ta = za == AnsiString::npos ? "" : na.substr(za);
-            const AnsiString tb = zb == AnsiString::npos ? "" : nb.substr(zb);
-            if (ta.size() != tb.size()) return ta.size() < tb.size();
-            if (ta != tb) return ta < tb;
-            i = ei;
-            j = ej;
-            continue;
-        }
-        if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
-        ++i;
-        ++j;
-    }
-    return a.size() - i < b.size() - j;
 }
 
 bool PathExists(const AnsiString& path) { return FileGetAttr(path) != INVALID_FILE_ATTRIBUTES; }
@@ -127,7 +91,7 @@ AnsiString LowerExtension(const AnsiString& path) {
 int FindFilesMatching(const AnsiString& folder, std::vector<AnsiString>& list, const AnsiString& pattern,
                       bool usePattern, const AnsiString& mask) {
     try {
-        const AnsiString base = AnsiEndsWithSeparator(folder) || folder.empty() ? folder : folder + PathDelim;
+        const AnsiString base = WithHostDelim(folder);
         TPatternMatcher awk;
         if (usePattern) awk.SetPattern(pattern);
         TSearchRec rec;
@@ -145,26 +109,29 @@ int FindFilesMatching(const AnsiString& folder, std::vector<AnsiString>& list, c
 }
 
 int ListFilesRecursive(const AnsiString& folder, std::vector<AnsiString>& list) {
-    const AnsiString base = AnsiEndsWithSeparator(folder) ? folder : folder + PathDelim;
-    std::vector<AnsiString> here;
-    std::vector<AnsiString> folders;
+    const AnsiString base = !folder.empty() && folder.back() == PathDelim ? folder : folder + PathDelim;
+    struct TEntry {
+        AnsiString name;
+        bool descend;
+    };
+    std::vector<TEntry> entries;
     TSearchRec rec;
-    int found = 0;
     for (int r = FindFirstEntry(base + "*", faAnyFile, rec); r == 0; r = FindNext(rec)) {
-        ++found;
         // A symbolic link to a folder is listed like a file (and then dropped by the run loop): the
         // expansion never follows a link out of the folder the user gave.
-        if ((rec.Attr & faDirectory) && !(rec.Attr & faSymLink))
-            folders.push_back(base + rec.Name);
-        else
-            here.push_back(base + rec.Name);
+        entries.push_back({rec.Name, (rec.Attr & faDirectory) && !(rec.Attr & faSymLink)});
     }
     FindClose(rec);
-    std::sort(here.begin(), here.end(), NaturalLess);
-    std::sort(folders.begin(), folders.end(), NaturalLess);
-    for (const AnsiString& sub : folders) ListFilesRecursive(sub, list);
-    list.insert(list.end(), here.begin(), here.end());
-    return found;
+    // As a file manager shows the folder: files and folders in one natural order, each folder's
+    // content in its place.
+    std::sort(entries.begin(), entries.end(), [](const TEntry& x, const TEntry& y) { return NaturalLess(x.name, y.name); });
+    for (const TEntry& e : entries) {
+        if (e.descend)
+            ListFilesRecursive(base + e.name, list);
+        else
+            list.push_back(base + e.name);
+    }
+    return static_cast<int>(entries.size());
 }
 
 TProgressFigures ComputeProgress(uint64_t size, uint64_t written, uint64_t doneSize, double totalSize) {
@@ -324,10 +291,10 @@ bool TUnPackThread::ExpandFolderEntry() {
 void TUnPackThread::CheckRunFolders() {
     bool ok = true;
     switch (FSettings.PutLocation) {
-        case TPutLocation::SpecialFolder: ok = EnsureFolder(FSettings.SpecialFolder, "解凍先"_ansi); break;
-        case TPutLocation::Favorite0: ok = EnsureFolder(FSettings.Favorite0, "お決まり1"_ansi); break;
-        case TPutLocation::Favorite1: ok = EnsureFolder(FSettings.Favorite1, "お決まり2"_ansi); break;
-        case TPutLocation::Favorite2: ok = EnsureFolder(FSettings.Favorite2, "お決まり3"_ansi); break;
+        case TPutLocation::SpecialFolder: ok = EnsureFolder(FSettings.SpecialFolder, "解凍先"_ansi, "SpecialFolder"); break;
+        case TPutLocation::Favorite0: ok = EnsureFolder(FSettings.Favorite0, "お決まり1"_ansi, "Favorite0"); break;
+        case TPutLocation::Favorite1: ok = EnsureFolder(FSettings.Favorite1, "お決まり2"_ansi, "Favorite1"); break;
+        case TPutLocation::Favorite2: ok = EnsureFolder(FSettings.Favorite2, "お決まり3"_ansi, "Favorite2"); break;
         default: break;
     }
     if (!ok) {
@@ -335,15 +302,20 @@ void TUnPackThread::CheckRunFolders() {
         FSettings.AbortRun = true;
         return;
     }
-    if (FSettings.AfterMethod == TAfterMethod::Move && !EnsureFolder(FSettings.MoveFolder, "移動先"_ansi)) {
+    if (FSettings.AfterMethod == TAfterMethod::Move && !EnsureFolder(FSettings.MoveFolder, "移動先"_ansi, "MoveFolder")) {
         FHost.AppendLog("[ キャンセル ] 移動先フォルダ "_ansi);
         FSettings.AbortRun = true;
     }
 }
 
-bool TUnPackThread::EnsureFolder(const AnsiString& path, const AnsiString& kind) {
+bool TUnPackThread::EnsureFolder(const AnsiString& path, const AnsiString& kind, const char* key) {
     if (path.empty()) {
         FHost.Notice("フォルダ"_ansi, "フォルダ("_ansi + kind + ")が指定されていません"_ansi);
+        return false;
+    }
+    if (!IsUsableFolderSetting(path)) {
+        FHost.Notice("開始できません"_ansi, RefusedFolderNotice(key, path));
+        FSettings.AbortRun = true;
         return false;
     }
     if (!DirectoryExists(path)) {
@@ -383,6 +355,13 @@ void TUnPackThread::PrepareArchive() {
         FHost.AppendLog("> [ 前段階エラー ]： 扱えない形式の拡張子"_ansi);
         return;
     }
+    // A missing module is said as such before the archive is opened (which would fail as if the
+    // archive were broken).
+    if (!FSettings.CompressMode && !FormatModuleReady(FSettings, FExtension)) {
+        FHost.AppendLog(ToAnsi(FormatModuleOf(FExtension)->NotReady));
+        FSettings.SkipArchive = true;
+        return;
+    }
     SetDestination();
     if (FSettings.CheckDiv && FExtension == ".rar" && !DetectSplitSet()) return;
     if (!FSettings.CompressMode) CountAndBind();
@@ -396,7 +375,7 @@ void TUnPackThread::SetDestination() {
             break;
         case TPutLocation::SpecialFolder:
             FSettings.DestFolder = FSettings.SpecialFolder;
-            if (!AnsiEndsWithSeparator(FSettings.DestFolder)) FSettings.DestFolder += PathDelim;
+            FSettings.DestFolder = WithHostDelim(FSettings.DestFolder);
             break;
         case TPutLocation::Favorite0: FSettings.DestFolder = FSettings.Favorite0; break;
         case TPutLocation::Favorite1: FSettings.DestFolder = FSettings.Favorite1; break;
@@ -406,37 +385,29 @@ void TUnPackThread::SetDestination() {
     }
 }
 
-// Split RAR sets. New style: name.part1.rar, name.part2.rar, ...; only the first volume is taken, and
-// every volume of its set is listed. Old style: name.rar with name.r00, name.r01, ... beside it.
+// Split sets (SplitSets.h): only the first volume is taken, and every volume of its set is listed.
 // Returns false when the archive is a later volume (skipped).
-//
-// The volume names are matched with the base name taken literally and anchored at both ends: a set
-// "x" never collects the volumes of a set "xx" (which the disposal would then delete unextracted).
 bool TUnPackThread::DetectSplitSet() {
-    const AnsiString name = ExtractHostName(FArchivePath);
-    const AnsiString folder = ExtractHostFolder(FArchivePath);
-    const AnsiString base = EscapePattern(RemoveExtension(RemoveExtension(name)));
-    TPatternMatcher awk;
-    awk.SetPattern("part[0-9]+\\..*$");
-    if (awk.Found(name)) {
-        awk.SetPattern("part[0]*1\\..*$");
-        if (!awk.Found(name)) {
-            FSettings.SplitArchive = false;
-            FHost.AppendLog("> [非先頭分割ファイル]：先頭以外の分割ファイルは無視されます。"_ansi);
-            FSettings.SkipArchive = true;
-            return false;
+    const TVolumeName volume = ClassifyVolumeName(ExtractHostName(FArchivePath), FExtension);
+    if (volume.Kind == TVolumeKind::NotSplit) return true;
+    if (volume.Kind == TVolumeKind::LaterVolume) {
+        FSettings.SplitArchive = false;
+        FHost.AppendLog("> [非先頭分割ファイル]：先頭以外の分割ファイルは無視されます。"_ansi);
+        FSettings.SkipArchive = true;
+        return false;
+    }
+    FVolumes = CollectSetVolumes(ExtractHostFolder(FArchivePath), volume);
+    if (volume.Kind == TVolumeKind::FirstVolume) {
+        // The archive itself is the first volume, whatever the listing found.
+        if (FVolumes.empty() || FVolumes.front() != FArchivePath) {
+            std::erase(FVolumes, FArchivePath);
+            FVolumes.insert(FVolumes.begin(), FArchivePath);
         }
-        FVolumes.clear();
-        FindFilesMatching(folder, FVolumes, "^" + base + "\\.part[0-9]+\\.[rR][aA][rR]$", true, "*.*");
-        std::sort(FVolumes.begin(), FVolumes.end(), NaturalLess);
         FSettings.SplitArchive = true;
         LogSplitSet();
         return true;
     }
-    FVolumes.clear();
-    FindFilesMatching(folder, FVolumes, "^" + base + "\\.r[0-9]+$", true, "*.*");
     if (!FVolumes.empty()) {
-        std::sort(FVolumes.begin(), FVolumes.end(), NaturalLess);
         FSettings.SplitArchive = true;
         LogSplitSet();
         // The first volume is the archive itself: it is disposed of with the rest of its set.
@@ -497,6 +468,24 @@ void TUnPackThread::CountAndBind() {
     }
     FSettings.SameNameBindFolder = true;
     FHost.AppendLog("> [ 同名のまとめフォルダが存在 ]"_ansi);
+    if (FSettings.SameFolderProc != TSameFolderProc::Replace && FolderHoldsAny(bindPath, PathsStillNeeded())) {
+        // The folder holds this archive or one still to come: it stays where it is, and the
+        // archive goes into a fresh folder beside it.
+        const AnsiString fresh = NextFreshFolderName(bindPath);
+        FSettings.TopElementPath = fresh;
+        FSettings.TopElementExisted = false;
+        FFolderCreated = CreateDir(fresh);
+        if (!FFolderCreated) {
+            FHost.AppendLog("> [ バインドエラー ] まとめフォルダを作成できませんでした。"_ansi + Quoted(fresh));
+            FSettings.SkipArchive = true;
+            return;
+        }
+        FSettings.DestFolder = fresh;
+        FSettings.BindFolderCreated = true;
+        FHost.AppendLog("> [ バインド起動 ] 書庫を含むフォルダ "_ansi + Quoted(bindPath) + " は動かさず、新しいまとめフォルダ "_ansi +
+                        Quoted(ExtractHostName(fresh)) + " へ解凍します"_ansi);
+        return;
+    }
     if (FSettings.SameFolderProc != TSameFolderProc::Replace) {
         FSettings.OldFolderName = MoveAsideAsOld(bindPath);
         if (!FSettings.OldFolderName.empty()) {
@@ -515,6 +504,14 @@ void TUnPackThread::CountAndBind() {
 }
 
 // ---- Folder naming ----------------------------------------------------------------------------------
+
+// The archive in hand, its volumes and every entry of the list not yet done.
+std::vector<AnsiString> TUnPackThread::PathsStillNeeded() {
+    std::vector<AnsiString> paths = FVolumes;
+    paths.push_back(FArchivePath);
+    for (int i = std::max(FIndex, 0); i < FHost.FileCount(); ++i) paths.push_back(FHost.FileAt(i));
+    return paths;
+}
 
 AnsiString TUnPackThread::MoveAsideAsOld(const AnsiString& path) {
     const AnsiString from = WithoutTrailingSeparator(path);
@@ -545,6 +542,11 @@ void TUnPackThread::RenameSingleFolder(const AnsiString& folder) {
     const AnsiString cut = CutNameTail(last, true);
     if (cut == last) return;
     const AnsiString target = parent + cut;
+    const std::vector<AnsiString> needed = PathsStillNeeded();
+    if ((DirectoryExists(target) && FolderHoldsAny(target, needed)) || FolderHoldsAny(path, needed)) {
+        FHost.AppendLog("> [ リネーム中止 ] 書庫を含むフォルダは動かしません: "_ansi + Quoted(path) + "->" + Quoted(target));
+        return;
+    }
     if (DirectoryExists(target)) {
         const AnsiString old = MoveAsideAsOld(target);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -562,7 +564,7 @@ void TUnPackThread::RenameSingleFolder(const AnsiString& folder) {
 // ---- ExtractArchive (worker) ------------------------------------------------------------------------
 
 int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString destination) {
-    if (!AnsiEndsWithSeparator(destination)) destination += PathDelim;
+    destination = WithHostDelim(destination);
     const AnsiString ext = LowerExtension(archivePath);
     if (!FSettings.CompressMode && !IsAcceptedExtension(ext)) {
         FSettings.SkipArchive = true;
@@ -629,26 +631,10 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
     });
 
     // Options and switches by extension; a format whose module was not found is refused here.
-    struct TFormat {
-        const char* ext;
-        int dll;
-        const char* notReady;
-    };
-    static const TFormat kFormats[] = {
-        {".lzh", DllLHA, "> \"ULHA32.DLL\"の準備ができていません"},  {".lha", DllLHA, "> \"ULHA32.DLL\"の準備ができていません"},
-        {".zip", DllZIP, "> \"UNzip32.DLL\"の準備ができていません"}, {".cab", DllCAB, "> \"Cab32.DLL\"の準備ができていません"},
-        {".rar", DllRAR, "> \"Unrar32.DLL\"の準備ができていません"}, {".tar", DllTAR, "> \"tar32.dll\"の準備ができていません"},
-        {".tgz", DllTAR, "> \"tar32.dll\"の準備ができていません"},   {".tbz", DllTAR, "> \"tar32.dll\"の準備ができていません"},
-        {".tar.gz", DllTAR, "> \"tar32.dll\"の準備ができていません"}, {".gca", DllGCA, "> \"UnGCA32.DLL\"の準備ができていません"},
-    };
-    for (const TFormat& f : kFormats) {
-        if (ext != f.ext) continue;
-        if (!FSettings.DllPresent[f.dll]) {
-            LogFromWorker(ToAnsi(f.notReady));
-            FSettings.SkipArchive = true;
-            return 1;
-        }
-        break;
+    if (const TFormatModule* f = FormatModuleOf(ext); f && !FSettings.DllPresent[f->Dll]) {
+        LogFromWorker(ToAnsi(f->NotReady));
+        FSettings.SkipArchive = true;
+        return 1;
     }
     SetExtractOptions(arc);
 
@@ -844,6 +830,7 @@ void TUnPackThread::FinishArchive() {
         FHost.AppendLog("> [ 解凍失敗 ]\t情報=「"_ansi + std::to_string(FResult) + ":" + Quoted(ArchiverErrorName(FResult)) +
                         "」"_ansi);
         FSettings.ExtractionFailed = true;
+        FHost.ArchiveFailed(FArchivePath);
     } else {
         FHost.AppendLog("> [ 解凍 ]\t"_ansi + Quoted(FSettings.DestFolder) + " へ解凍しました。"_ansi);
         FHost.DeleteFileAt(FIndex);
@@ -878,11 +865,14 @@ void TUnPackThread::Dispose(const AnsiString& source) {
 void TUnPackThread::DeleteArchive(const AnsiString& source) {
     try {
         const AnsiString tail = FSettings.SplitArchive ? source : AnsiString();
-        if (DeleteFile(source))
+        const bool done = DeleteFile(source);
+        if (done)
             FHost.AppendLog("> [ 削除 ] 書庫を削除しました。"_ansi + tail);
         else
             FHost.AppendLog("> [ 後始末エラー ] 書庫を削除できませんでした。"_ansi + tail);
+        FHost.ArchiveDisposed(source, done);
     } catch (...) {
+        FHost.ArchiveDisposed(source, false);
     }
 }
 
@@ -893,6 +883,7 @@ void TUnPackThread::TrashArchive(const AnsiString& source) {
     } catch (...) {
     }
     FHost.AppendLog(ok ? "> [ ごみ箱 ] 書庫をごみ箱へ移しました。"_ansi : "> [ 後始末エラー ] 書庫をごみ箱へ移せませんでした。"_ansi);
+    FHost.ArchiveDisposed(source, ok);
 }
 
 // A file of the same name in the move folder is never replaced: the archive then stays where it is
@@ -908,6 +899,7 @@ void TUnPackThread::MoveArchive(const AnsiString& source) {
         FHost.AppendLog("> [ 移動 ] 書庫を移動しました。=>移動先:"_ansi + Quoted(FSettings.MoveFolder));
     else
         FHost.AppendLog("> [ 後始末エラー ] 書庫を移動できませんでした。"_ansi);
+    FHost.ArchiveDisposed(source, ok);
 }
 
 }  // namespace norvex

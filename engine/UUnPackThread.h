@@ -43,8 +43,9 @@ AnsiString LowerExtension(const AnsiString& path);
 int FindFilesMatching(const AnsiString& folder, std::vector<AnsiString>& list, const AnsiString& pattern,
                       bool usePattern, const AnsiString& mask);
 
-// Appends every file below folder (not the folders themselves) to list, depth first. Returns the
-// number of entries found directly in folder.
+// Appends every file below folder (not the folders themselves) to list: the entries of each folder
+// in natural order (NaturalOrder.h), files and folders interleaved, a folder's files in its place.
+// Returns the number of entries found directly in folder.
 int ListFilesRecursive(const AnsiString& folder, std::vector<AnsiString>& list);
 
 // The percentages of the progress display. 64-bit safe: sizes beyond 4 GiB give the right figures.
@@ -105,7 +106,8 @@ private:
 
     // Main-thread steps.
     void CheckRunFolders();
-    bool EnsureFolder(const AnsiString& path, const AnsiString& kind);
+    // key: the setting's ini key, named when its value is refused.
+    bool EnsureFolder(const AnsiString& path, const AnsiString& kind, const char* key);
     bool ExpandFolderEntry();
     void PrepareArchive();
     void SetDestination();
@@ -118,6 +120,7 @@ private:
     void TrashArchive(const AnsiString& source);
     void MoveArchive(const AnsiString& source);
     AnsiString MoveAsideAsOld(const AnsiString& path);
+    std::vector<AnsiString> PathsStillNeeded();
     bool RenameFolder(const AnsiString& from, const AnsiString& to);
     bool DeleteFolder(const AnsiString& path);
     void RenameSingleFolder(const AnsiString& path);

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "platform/ModuleLoader.h"
+#include "util/Paths.h"
 #include "ui/QtAnsi.h"
 
 namespace norvex::ui {
@@ -45,7 +46,7 @@ QString TModuleStatus::StatusText() const {
 
 std::vector<TModuleStatus> CheckModules() {
     std::vector<TModuleStatus> result;
-    const AnsiString folder = ModuleFolder();
+    const AnsiString folder = NormalizeHostPath(ModuleFolder());
     for (const KnownModule& m : kModules) {
         TModuleStatus s;
         s.format = m.format;
@@ -71,8 +72,13 @@ TfrmModuleCheck::TfrmModuleCheck(QWidget* parent) : QDialog(parent) {
 
     auto* folder = new QLabel(this);
     folder->setObjectName("lblModuleFolder");
-    folder->setText("モジュールの場所: " + ToQ(ModuleFolder()));
+    folder->setText("モジュールの場所: " + ToQ(NormalizeHostPath(ModuleFolder())));
     folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* hint = new QLabel(this);
+    hint->setObjectName("lblModuleHint");
+    hint->setText("見つからないモジュールは、パッケージ norvex を入れ直す（apt-get install --reinstall norvex）か、"
+                  "モジュールファイルをこの場所に置いてください。");
+    hint->setWordWrap(true);
 
     lvModules = new QTableWidget(0, 4, this);
     lvModules->setObjectName("lvModules");
@@ -89,6 +95,7 @@ TfrmModuleCheck::TfrmModuleCheck(QWidget* parent) : QDialog(parent) {
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(folder);
+    layout->addWidget(hint);
     layout->addWidget(lvModules, 1);
     layout->addWidget(buttons);
     resize(720, 360);

@@ -67,17 +67,20 @@ TEST(EnginePathChecks, DangerWordsAndAbsolutePaths) {
     // "system" spread over a trail byte is not the word: 0x83 0x73 is one character.
     EXPECT_EQ(TUnPack::CheckPathDanger(std::string("\x83") + "ystem/"), "");
 
-    EXPECT_TRUE(IsAbsoluteEntryPath("C:/temp/x.txt"));
-    EXPECT_TRUE(IsAbsoluteEntryPath("/etc/passwd"));
-    EXPECT_TRUE(IsAbsoluteEntryPath("\\server\\x"));
-    EXPECT_TRUE(IsAbsoluteEntryPath("a/../../x"));
-    EXPECT_FALSE(IsAbsoluteEntryPath("a/..b/x"));
-    EXPECT_FALSE(IsAbsoluteEntryPath("ソ/x"_ansi));  // the trail byte 0x5C is no separator
+    const std::pair<const char*, bool> absolute[] = {
+        {"C:/temp/x.txt", true},  {"/etc/passwd", true},       {"\\server\\x", true},
+        {"a/../../x", true},      {"a/c:x.txt", true},         {"c:", true},
+        {"a/..b/x", false},       {"会議 12:30.txt", false},   {"a/12:30/x", false},
+        {"ソ/x", false},          {"1:/x", false},             {"ab:/x", false},
+    };
+    for (const auto& [path, expected] : absolute) EXPECT_EQ(IsAbsoluteEntryPath(ToAnsi(path)), expected) << path;
 
     EXPECT_TRUE(IsPlainName("data"));
     EXPECT_FALSE(IsPlainName(".."));
     EXPECT_FALSE(IsPlainName(""));
-    EXPECT_FALSE(IsPlainName("C:"));
+    EXPECT_FALSE(IsPlainName("a/b"));
+    EXPECT_TRUE(IsPlainName("back\\"));  // Linux names hold "\\" and ":"
+    EXPECT_TRUE(IsPlainName("会議 12:30"_ansi));
     EXPECT_TRUE(IsPlainName("ソ"_ansi));
 }
 
@@ -123,12 +126,14 @@ TEST(EngineDllTable, CheckBlockWithoutModules) {
     SettingsBlock s;
     test::TScriptedHost host(s);
     TUnPack job(s, host);
-    SetModuleFolder("/nonexistent-norvex-modules");
+    SetModuleFolder("/nonexistent-norvex-modules/bin/../.");
     CheckDlls(job, s, host);
     SetModuleFolder("");
     ASSERT_EQ(host.lines.size(), 6u);
     EXPECT_EQ(host.lines[0], " 1| ─── Checking DLL ... ──");
-    EXPECT_EQ(host.lines[1], " 2| [ DLL ] \"LHA\"\t「なし　『ファイル』メニュー→『DLL最新版補完』からインストールできます」");
+    // The remedy of this system: the package, or the module file and the folder searched.
+    EXPECT_EQ(host.lines[1], " 2| [ DLL ] \"LHA\"\t「なし　パッケージ norvex を入れ直すか、unlha32.so を "
+                             "\"/nonexistent-norvex-modules\" に置いてください」");
     EXPECT_EQ(host.lines[5], " 6|  ──────────────────────");
     for (bool present : s.DllPresent) EXPECT_FALSE(present);
 }

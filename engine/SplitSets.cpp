@@ -1,0 +1,113 @@
+// Split-set naming styles and the collection of a set's volumes from its folder.
+#include "engine/SplitSets.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "engine/NaturalOrder.h"
+#include "util/Paths.h"
+
+namespace norvex {
+
+// One naming style: volume n is base + NumberPrefix + digits + NumberSuffix. With FirstNumber 0 the
+// first volume has no number and is base + FirstName (x.rar, then x.r00, x.r01, ...).
+struct TSplitSetRule {
+    const char* Extension;     // lower-cased extension of the names the style applies to
+    const char* NumberPrefix;  // fixed text before the number (ASCII, compared without case)
+    const char* NumberSuffix;  // fixed text after the number
+    unsigned FirstNumber;      // number of the first volume; 0 when it is unnumbered
+    const char* FirstName;     // suffix of an unnumbered first volume
+};
+
+namespace {
+
+// Tried in order: the numbered style of RAR before its old style, since x.part1.rar ends in ".rar".
+const TSplitSetRule kRules[] = {
+    {".rar", ".part", ".rar", 1, nullptr},
+    {".rar", ".r", "", 0, ".rar"},
+};
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// text[at, at + size(word)) equals word without regard to ASCII case. word is ASCII and starts
+// with "." or is empty, so a match always starts on a character boundary.
+bool EqualsAt(const AnsiString& text, std::size_t at, const AnsiString& word) {
+    if (at + word.size() > text.size()) return false;
+    for (std::size_t k = 0; k < word.size(); ++k)
+        if (Lower(text[at + k]) != Lower(word[k])) return false;
+    return true;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// name = base + prefix + digits + suffix: the base and the number, or false.
+bool SplitNumbered(const AnsiString& name, const TSplitSetRule& rule, AnsiString& base, uint64_t& number) {
+    const AnsiString prefix = rule.NumberPrefix, suffix = rule.NumberSuffix;
+    if (name.size() < prefix.size() + suffix.size() + 1) return false;
+    const std::size_t digitsEnd = name.size() - suffix.size();
+    if (!EqualsAt(name, digitsEnd, suffix)) return false;
+    std::size_t digitsStart = digitsEnd;
+    while (digitsStart > 0 && IsDigit(name[digitsStart - 1])) --digitsStart;
+    if (digitsStart == digitsEnd || digitsStart < prefix.size()) return false;
+    const std::size_t baseEnd = digitsStart - prefix.size();
+    if (!EqualsAt(name, baseEnd, prefix) || baseEnd == 0) return false;
+    number = 0;
+    for (std::size_t k = digitsStart; k < digitsEnd; ++k)
+        number = std::min<uint64_t>(number * 10 + static_cast<uint64_t>(name[k] - '0'), UINT32_MAX + 1ULL);
+    base = name.substr(0, baseEnd);
+    return true;
+}
+
+}  // namespace
+
+TVolumeName ClassifyVolumeName(const AnsiString& name, const AnsiString& extension) {
+    TVolumeName v;
+    for (const TSplitSetRule& rule : kRules) {
+        if (extension != rule.Extension) continue;
+        AnsiString base;
+        uint64_t number = 0;
+        if (rule.FirstNumber != 0 && SplitNumbered(name, rule, base, number)) {
+            v.Kind = number == rule.FirstNumber ? TVolumeKind::FirstVolume : TVolumeKind::LaterVolume;
+            v.Base = base;
+            v.Rule = &rule;
+            return v;
+        }
+        if (rule.FirstNumber == 0 && rule.FirstName) {
+            const AnsiString first = rule.FirstName;
+            if (name.size() > first.size() && EqualsAt(name, name.size() - first.size(), first)) {
+                v.Kind = TVolumeKind::Unnumbered;
+                v.Base = name.substr(0, name.size() - first.size());
+                v.Rule = &rule;
+                return v;
+            }
+        }
+    }
+    return v;
+}
+
+std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolumeName& volume) {
+    std::vector<AnsiString> volumes;
+    if (!volume.Rule || volume.Kind == TVolumeKind::NotSplit) return volumes;
+    const AnsiString base = folder.empty() || folder.back() == PathDelim ? folder : folder + PathDelim;
+    struct TFound {
+        uint64_t number;
+        AnsiString name;
+    };
+    std::vector<TFound> found;
+    TSearchRec rec;
+    for (int r = FindFirstEntry(base + "*", faAnyFile, rec); r == 0; r = FindNext(rec)) {
+        if (rec.Attr & faDirectory) continue;
+        AnsiString setBase;
+        uint64_t number = 0;
+        if (SplitNumbered(rec.Name, *volume.Rule, setBase, number) && setBase == volume.Base)
+            found.push_back({number, rec.Name});
+    }
+    FindClose(rec);
+    std::sort(found.begin(), found.end(), [](const TFound& a, const TFound& b) {
+        return a.number != b.number ? a.number < b.number : NaturalLess(a.name, b.name);
+    });
+    for (const TFound& f : found) volumes.push_back(base + f.name);
+    return volumes;
+}
+
+}  // namespace norvex
