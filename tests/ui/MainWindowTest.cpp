@@ -162,11 +162,14 @@ private slots:
         const QStringList lines = w->LogLines();
         QCOMPARE(lines.size(), 6);
         QCOMPARE(lines[0], QString(" 1| ─── Checking DLL ... ──"));
-        const QString missing = "\t「なし　『ファイル』メニュー→『DLL最新版補完』からインストールできます」";
-        QCOMPARE(lines[1], " 2| [ DLL ] \"LHA\"" + missing);
-        QCOMPARE(lines[2], " 3| [ DLL ] \"ZIP\"" + missing);
-        QCOMPARE(lines[3], " 4| [ DLL ] \"CAB\"" + missing);
-        QCOMPARE(lines[4], " 5| [ DLL ] \"RAR\"" + missing);
+        // The remedy names the package, the module file and the folder searched.
+        const auto missing = [&](const char* module) {
+            return QString("\t「なし　パッケージ norvex を入れ直すか、%1 を \"%2\" に置いてください」").arg(module, Q(empty.path()));
+        };
+        QCOMPARE(lines[1], " 2| [ DLL ] \"LHA\"" + missing("unlha32.so"));
+        QCOMPARE(lines[2], " 3| [ DLL ] \"ZIP\"" + missing("unzip32.so"));
+        QCOMPARE(lines[3], " 4| [ DLL ] \"CAB\"" + missing("cab32.so"));
+        QCOMPARE(lines[4], " 5| [ DLL ] \"RAR\"" + missing("unrar32.so"));
         QVERIFY(lines[5].startsWith(" 6|  ─"));
         for (int i = 0; i < 4; ++i) QVERIFY(!Settings.DllPresent[i]);
         // Checking again continues the numbering.
