@@ -13,6 +13,10 @@ const TFormatModule kFormats[] = {
     {".rar", DllRAR, "> \"Unrar32.DLL\"の準備ができていません"}, {".tar", DllTAR, "> \"tar32.dll\"の準備ができていません"},
     {".tgz", DllTAR, "> \"tar32.dll\"の準備ができていません"},   {".tbz", DllTAR, "> \"tar32.dll\"の準備ができていません"},
     {".tar.gz", DllTAR, "> \"tar32.dll\"の準備ができていません"}, {".gca", DllGCA, "> \"UnGCA32.DLL\"の準備ができていません"},
+    {".tar.bz2", DllTAR, "> \"tar32.dll\"の準備ができていません"}, {".tbz2", DllTAR, "> \"tar32.dll\"の準備ができていません"},
+    {".tar.xz", DllTAR, "> \"tar32.dll\"の準備ができていません"},  {".txz", DllTAR, "> \"tar32.dll\"の準備ができていません"},
+    {".tar.zst", DllTAR, "> \"tar32.dll\"の準備ができていません"}, {".tzst", DllTAR, "> \"tar32.dll\"の準備ができていません"},
+    {".7z", Dll7Z, "> \"7-zip32.dll\"の準備ができていません"},
 };
 
 }  // namespace

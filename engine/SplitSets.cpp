@@ -25,6 +25,7 @@ namespace {
 const TSplitSetRule kRules[] = {
     {".rar", ".part", ".rar", 1, nullptr},
     {".rar", ".r", "", 0, ".rar"},
+    {".7z", ".7z.", "", 1, nullptr},  // x.7z.001, x.7z.002, ...: the engine knows them by ".7z"
 };
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }

@@ -7,6 +7,7 @@
 #include "archivers/Archives.h"
 #include "archivers/ArchiverErrors.h"
 #include "engine/EntryLanding.h"
+#include "engine/ArchiveKinds.h"
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
 #include "util/Paths.h"
@@ -17,7 +18,7 @@ using namespace norvex::literals;
 
 namespace {
 
-// The table in its fixed order; index 4 (ARJ) has no module.
+// The table in its fixed order; index 4 (ARJ) has no module. 7Z follows the classic seven.
 struct TDllRow {
     const char* type;
     const char* dll;
@@ -26,13 +27,13 @@ struct TDllRow {
 constexpr TDllRow kDllRows[kDllCount] = {
     {"LHA", "UNLHA32.DLL", "Unlha"}, {"ZIP", "UNZIP32.DLL", "UnZip"}, {"CAB", "cab32.DLL", "Cab"},
     {"RAR", "unrar32.DLL", "Unrar"}, {"ARJ", "", ""},                  {"TAR", "tar32.dll", "Tar"},
-    {"GCA", "UnGCA32.DLL", "UnGCA"},
+    {"GCA", "UnGCA32.DLL", "UnGCA"}, {"7Z", "7-zip32.dll", "SevenZip"},
 };
 
 // The order in which a type name is looked up, and the table index it maps to.
 constexpr std::pair<const char*, int> kTypeLookup[] = {
     {"LHA", DllLHA}, {"ZIP", DllZIP}, {"CAB", DllCAB}, {"RAR", DllRAR},
-    {"TAR", DllTAR}, {"GCA", DllGCA}, {"ARJ", DllARJ},
+    {"TAR", DllTAR}, {"GCA", DllGCA}, {"ARJ", DllARJ}, {"7Z", Dll7Z},
 };
 
 // Substring search that only matches at whole-character starts of text.
@@ -161,6 +162,8 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     FSingleName.clear();
     TArchiveFile arc;
     arc.SetFileName(archivePath);
+    if (const TArchiverType forced = ForcedArchiverType(ArchiveExtension(archivePath)); forced != atNone)
+        arc.SetArchiverType(forced);
     if (arc.OpenArchive(nullptr, 0) != 0)
         throw EArchiver("書庫を開けませんでした。"_ansi);
     TListingCloser closer{arc};
@@ -252,11 +255,17 @@ AnsiString MissingModuleHint(const AnsiString& dllName) {
 
 void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host) {
     host.AppendLog("─── Checking DLL ... ──"_ansi);
-    static const char* const kKinds[] = {"LHA", "ZIP", "CAB", "RAR"};
-    for (int i = 0; i < 4; ++i) {
-        const bool ok = job.LoadArchiverDll(kKinds[i]);
-        settings.DllPresent[i] = ok;
-        host.AppendLog("[ DLL ] " + Quoted(kKinds[i]) + "\t" + (ok ? "「OK」"_ansi : MissingModuleHint(job.DllTable()[i].DllName)));
+    struct TKind {
+        const char* type;
+        int index;
+    };
+    static const TKind kKinds[] = {{"LHA", DllLHA}, {"ZIP", DllZIP}, {"CAB", DllCAB},
+                                   {"RAR", DllRAR}, {"TAR", DllTAR}, {"7Z", Dll7Z}};
+    for (const TKind& kind : kKinds) {
+        const bool ok = job.LoadArchiverDll(kind.type);
+        settings.DllPresent[kind.index] = ok;
+        host.AppendLog("[ DLL ] " + Quoted(kind.type) + "\t" +
+                       (ok ? "「OK」"_ansi : MissingModuleHint(job.DllTable()[kind.index].DllName)));
     }
     host.AppendLog("---");
     job.UnloadArchiverDlls();

@@ -30,7 +30,7 @@ public:
     TUnPack(const TUnPack&) = delete;
     TUnPack& operator=(const TUnPack&) = delete;
 
-    // Loads the module of a type ("LHA", "ZIP", "CAB", "RAR", "TAR", "GCA", "ARJ"; case-sensitive)
+    // Loads the module of a type ("LHA", "ZIP", "CAB", "RAR", "TAR", "GCA", "ARJ", "7Z"; case-sensitive)
     // and reports whether it exports its command function. Unknown names and "ARJ" answer false.
     bool LoadArchiverDll(const AnsiString& typeName);
     // Releases every module the table holds (each once; calling it again is harmless).
@@ -72,7 +72,7 @@ bool IsPlainName(const AnsiString& name);
 // The remedy named when a module is missing: the package to reinstall, or the module file and the
 // folder searched for it (written plainly, no "bin/../lib").
 AnsiString MissingModuleHint(const AnsiString& dllName);
-// The DLL check block of the log pane: checks LHA, ZIP, CAB and RAR in this order, records the
+// The DLL check block of the log pane: checks LHA, ZIP, CAB, RAR, TAR and 7Z in this order, records the
 // presence flags, and releases the modules again.
 void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host);
 // The header that opens a run in the log (compress: the first three lines only).

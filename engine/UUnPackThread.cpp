@@ -14,6 +14,7 @@
 #include "engine/FolderSettings.h"
 #include "engine/FormatModules.h"
 #include "engine/NaturalOrder.h"
+#include "engine/ArchiveKinds.h"
 #include "engine/Patterns.h"
 #include "engine/SplitSets.h"
 #include "platform/AnsiCodec.h"
@@ -27,13 +28,6 @@ namespace norvex {
 using namespace norvex::literals;
 
 namespace {
-
-const char* const kAcceptedExtensions[] = {".lzh", ".lha", ".zip", ".rar", ".cab"};
-
-bool IsAcceptedExtension(const AnsiString& ext) {
-    return std::find(std::begin(kAcceptedExtensions), std::end(kAcceptedExtensions), ext) !=
-           std::end(kAcceptedExtensions);
-}
 
 AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
 
@@ -349,8 +343,8 @@ void TUnPackThread::PrepareArchive() {
         FSettings.SkipArchive = true;
         return;
     }
-    FExtension = LowerExtension(FArchivePath);
-    if (!IsAcceptedExtension(FExtension) && !FSettings.CompressMode) {
+    FExtension = ArchiveExtension(FArchivePath);
+    if (!IsAcceptedExtension(FExtension, FSettings.ExtraFormats) && !FSettings.CompressMode) {
         FSettings.SkipArchive = true;
         FHost.AppendLog("> [ 前段階エラー ]： 扱えない形式の拡張子"_ansi);
         return;
@@ -363,7 +357,10 @@ void TUnPackThread::PrepareArchive() {
         return;
     }
     SetDestination();
-    if (FSettings.CheckDiv && FExtension == ".rar" && !DetectSplitSet()) return;
+    // A part of a numbered 7z set cannot be read alone: those sets are looked for whatever CheckDiv says.
+    if (((FSettings.CheckDiv && FExtension == ".rar") || (FExtension == ".7z" && !FSettings.CompressMode)) &&
+        !DetectSplitSet())
+        return;
     if (!FSettings.CompressMode) CountAndBind();
 }
 
@@ -565,8 +562,8 @@ void TUnPackThread::RenameSingleFolder(const AnsiString& folder) {
 
 int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString destination) {
     destination = WithHostDelim(destination);
-    const AnsiString ext = LowerExtension(archivePath);
-    if (!FSettings.CompressMode && !IsAcceptedExtension(ext)) {
+    const AnsiString ext = ArchiveExtension(archivePath);
+    if (!FSettings.CompressMode && !IsAcceptedExtension(ext, FSettings.ExtraFormats)) {
         FSettings.SkipArchive = true;
         return 1;
     }
@@ -578,8 +575,8 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         arc.SetArchiverType(atLha);
     } else {
         arc.SetFileName(archivePath);
-        // ".lha" is an accepted name of the LHA format that the detection by extension does not know.
-        if (ext == ".lha") arc.SetArchiverType(atLha);
+        // Names the detection by extension does not know (".lha", ".txz", "x.7z.001", ...).
+        if (const TArchiverType forced = ForcedArchiverType(ext); forced != atNone) arc.SetArchiverType(forced);
     }
     const auto progress = [this](TArchiveFile*, int state, const EXTRACTINGINFOEX* eis, bool& abort) {
         OnArchiverProgress(state, eis, abort);
@@ -595,7 +592,8 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         });
         const int mode = static_cast<int>(FSettings.PreTestMode);
         TTestingHookScope testing;
-        if (FSettings.SplitArchive) {
+        // The parts of a numbered 7z set are one archive to its module: it is tested as a whole.
+        if (FSettings.SplitArchive && ext != ".7z") {
             for (const AnsiString& volume : FVolumes) {
                 arc.SetFileName(volume);
                 const bool valid = arc.CheckArchive(mode, 0);
@@ -606,7 +604,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
                 }
                 LogFromWorker("> [ 分割書庫 テスト ]\t テスト通過 - "_ansi + arc.FileName());
                 arc.SetFileName(archivePath);
-                if (ext == ".lha") arc.SetArchiverType(atLha);
+                if (const TArchiverType forced = ForcedArchiverType(ext); forced != atNone) arc.SetArchiverType(forced);
             }
         } else {
             if (!arc.CheckArchive(mode, 0)) {
@@ -696,6 +694,8 @@ void TUnPackThread::SetExtractOptions(TArchiveFile& arc) {
             case TOverWrite::IfNewer: o.c = 0; break;
         }
         o.UserOptions = sw;
+    } else {
+        SetExtraFormatOptions(o, ext, FSettings.OverWrite, ignoreDir);
     }
 }
 

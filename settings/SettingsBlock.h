@@ -76,8 +76,9 @@ struct SharedValue : std::atomic<T> {
 };
 
 // Indices of the archiver DLL table, in its fixed order.
-enum TDllIndex : int { DllLHA = 0, DllZIP = 1, DllCAB = 2, DllRAR = 3, DllARJ = 4, DllTAR = 5, DllGCA = 6 };
-inline constexpr int kDllCount = 7;
+// Dll7Z follows the seven of the classic table.
+enum TDllIndex : int { DllLHA = 0, DllZIP = 1, DllCAB = 2, DllRAR = 3, DllARJ = 4, DllTAR = 5, DllGCA = 6, Dll7Z = 7 };
+inline constexpr int kDllCount = 8;
 inline constexpr int kMruCount = 6;
 
 struct SettingsBlock {
@@ -128,6 +129,7 @@ struct SettingsBlock {
     bool CheckDiv = true;
     bool IgnoredSingleBind = true;
     bool ClearAll = true;
+    bool ExtraFormats = true;  // 7z and the tar family are extracted too
 
     // [Sub]
     bool SpecialExt = false;
@@ -174,7 +176,7 @@ struct SettingsBlock {
     AnsiString TopElementPath;
     bool TopElementExisted = false;
     bool ExtractionFailed = false;
-    // Result of the DLL check per table index (TDllIndex); only LHA, ZIP, CAB and RAR are filled.
+    // Result of the DLL check per table index (TDllIndex); LHA, ZIP, CAB, RAR, TAR and 7Z are filled.
     std::array<bool, kDllCount> DllPresent{};
 
     // The favourite folder of a destination kind 2..4 (index 0..2).

@@ -199,6 +199,7 @@ void TIniControl::LoadFromBytes(std::string_view bytes, SettingsBlock& s, const 
     s.CmdHideWnd = r.Boolean("Sub_Other", "CmdHideWnd", true);
     s.CheckDiv = r.Boolean("Sub_Other", "CheckDiv", true);
     s.IgnoredSingleBind = r.Boolean("Sub_Other", "IgnoredSingleBind", true);
+    s.ExtraFormats = r.Boolean("Sub_Other", "ExtraFormats", true);
     s.ClearAll = r.Boolean(kClearAllSection, "ClearAll", true);
     s.SpecialExt = r.Boolean(kSpecialExtSection, "SpecialExt", false);
 
@@ -251,6 +252,7 @@ std::string TIniControl::SaveToBytes(const SettingsBlock& s, std::string_view ex
     w.Boolean("Sub_Other", "IndicatePerFile", s.IndicatePerFile);
     w.Boolean("Sub_Other", "CmdHideWnd", s.CmdHideWnd);
     w.Boolean("Sub_Other", "IgnoredSingleBind", s.IgnoredSingleBind);
+    w.Boolean("Sub_Other", "ExtraFormats", s.ExtraFormats);
     w.Boolean(kClearAllSection, "ClearAll", s.ClearAll);
     w.Boolean(kSpecialExtSection, "SpecialExt", s.SpecialExt);
 

@@ -368,6 +368,12 @@ QWidget* TfrmOption::BuildOtherPage() {
     div->addWidget(chkCheckDiv);
     layout->addWidget(grpDiv);
 
+    auto* grpFormats = Group(page, "grpExtraFormats", "「7z・tar 書庫」");
+    auto* formats = new QVBoxLayout(grpFormats);
+    chkExtraFormats = Check(grpFormats, "chkExtraFormats", "7z と tar（.tar.gz .tar.bz2 .tar.xz .tar.zst など）も解凍する");
+    formats->addWidget(chkExtraFormats);
+    layout->addWidget(grpFormats);
+
     layout->addStretch();
     return page;
 }
@@ -436,6 +442,7 @@ void TfrmOption::FormShow() {
         chkConfirmSendTo->setEnabled(chkSendTo->isChecked());
 
         chkCheckDiv->setChecked(s.CheckDiv);
+        chkExtraFormats->setChecked(s.ExtraFormats);
         chkIgnoreDirectory->setChecked(s.IgnoreDirectory);
         chkIgnoredSingleBind->setEnabled(chkIgnoreDirectory->isChecked());
         chkDelFolderNum->setChecked(s.DelFolderNum);
@@ -470,6 +477,7 @@ void TfrmOption::btnOKClick() {
     s.ConfirmSendTo = chkConfirmSendTo->isChecked();
     s.ConfirmDelete = chkConfirmDelete->isChecked();
     s.CheckDiv = chkCheckDiv->isChecked();
+    s.ExtraFormats = chkExtraFormats->isChecked();
     s.DelFolderNum = chkDelFolderNum->isChecked();
     s.BuffMegaSize = tbBuffSize->value();
 

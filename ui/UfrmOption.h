@@ -108,6 +108,7 @@ public:
     QCheckBox* chkAlertAbsExpand = nullptr;
     QCheckBox* chkCheckDangerPath = nullptr;
     QCheckBox* chkCheckDiv = nullptr;
+    QCheckBox* chkExtraFormats = nullptr;  // 7z and the tar family
 
     QPushButton* btnOK = nullptr;
     QPushButton* btnCancel = nullptr;

@@ -129,11 +129,13 @@ TEST(EngineDllTable, CheckBlockWithoutModules) {
     SetModuleFolder("/nonexistent-norvex-modules/bin/../.");
     CheckDlls(job, s, host);
     SetModuleFolder("");
-    ASSERT_EQ(host.lines.size(), 6u);
+    ASSERT_EQ(host.lines.size(), 8u);
     EXPECT_EQ(host.lines[0], " 1| ─── Checking DLL ... ──");
     // The remedy of this system: the package, or the module file and the folder searched.
     EXPECT_EQ(host.lines[1], " 2| [ DLL ] \"LHA\"\t「なし　パッケージ norvex を入れ直すか、unlha32.so を "
                              "\"/nonexistent-norvex-modules\" に置いてください」");
-    EXPECT_EQ(host.lines[5], " 6|  ──────────────────────");
+    EXPECT_EQ(host.lines[6], " 7| [ DLL ] \"7Z\"\t「なし　パッケージ norvex を入れ直すか、7-zip32.so を "
+                             "\"/nonexistent-norvex-modules\" に置いてください」");
+    EXPECT_EQ(host.lines[7], " 8|  ──────────────────────");
     for (bool present : s.DllPresent) EXPECT_FALSE(present);
 }

@@ -74,6 +74,7 @@ std::vector<KeyCase> AllKeys() {
         INT_KEY("Sub_Other", CmdHideWnd, false),
         INT_KEY("Sub_Other", CheckDiv, false),
         INT_KEY("Sub_Other", IgnoredSingleBind, false),
+        INT_KEY("Sub_Other", ExtraFormats, false),
         INT_KEY("Sub_Other", ClearAll, false),
         INT_KEY("Sub", SpecialExt, true),
         MRU_KEY("MRU_SpecialFolder", "SpeciaFolder0", MRU_SpecialFolder, 0, "/mnt/表/a"_ansi),
@@ -142,6 +143,7 @@ TEST_F(IniControlTest, MissingFileGivesEveryDefaultAndACentredWindow) {
     EXPECT_TRUE(s.CmdHideWnd);
     EXPECT_TRUE(s.CheckDiv);
     EXPECT_TRUE(s.IgnoredSingleBind);
+    EXPECT_TRUE(s.ExtraFormats);  // ini files written before the key existed keep 7z and tar on
     EXPECT_TRUE(s.ClearAll);
     EXPECT_FALSE(s.SpecialExt);
     for (int i = 0; i < kMruCount; ++i) {
@@ -214,7 +216,7 @@ TEST_F(IniControlTest, FreshFileHasTheSectionsAndKeysInSaveOrder) {
         "[Sub_Environment]", "ResistSendTo", "ResistShell",
         "[Sub_Security]", "CheckDangerPath", "AlertAbsExpand",
         "[Sub_TailCut]", "DelFolderNum",
-        "[Sub_Other]", "CheckDiv", "IndicatePerFile", "CmdHideWnd", "IgnoredSingleBind", "ClearAll",
+        "[Sub_Other]", "CheckDiv", "IndicatePerFile", "CmdHideWnd", "IgnoredSingleBind", "ExtraFormats", "ClearAll",
         "[Sub]", "SpecialExt",
         "[MRU_SpecialFolder]", "SpeciaFolder0", "SpeciaFolder1", "SpeciaFolder2", "SpeciaFolder3",
         "SpeciaFolder4", "SpeciaFolder5",

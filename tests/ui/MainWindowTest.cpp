@@ -160,7 +160,7 @@ private slots:
         SetModuleFolder(empty.path());
         auto w = makeWindow();
         const QStringList lines = w->LogLines();
-        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines.size(), 8);
         QCOMPARE(lines[0], QString(" 1| ─── Checking DLL ... ──"));
         // The remedy names the package, the module file and the folder searched.
         const auto missing = [&](const char* module) {
@@ -170,12 +170,14 @@ private slots:
         QCOMPARE(lines[2], " 3| [ DLL ] \"ZIP\"" + missing("unzip32.so"));
         QCOMPARE(lines[3], " 4| [ DLL ] \"CAB\"" + missing("cab32.so"));
         QCOMPARE(lines[4], " 5| [ DLL ] \"RAR\"" + missing("unrar32.so"));
-        QVERIFY(lines[5].startsWith(" 6|  ─"));
-        for (int i = 0; i < 4; ++i) QVERIFY(!Settings.DllPresent[i]);
+        QCOMPARE(lines[5], " 6| [ DLL ] \"TAR\"" + missing("tar32.so"));
+        QCOMPARE(lines[6], " 7| [ DLL ] \"7Z\"" + missing("7-zip32.so"));
+        QVERIFY(lines[7].startsWith(" 8|  ─"));
+        for (bool present : Settings.DllPresent) QVERIFY(!present);
         // Checking again continues the numbering.
         w->mmDllCheck->trigger();
-        QCOMPARE(w->LogLines().size(), 12);
-        QVERIFY(w->LogLines()[6].startsWith(" 7| ─── Checking DLL"));
+        QCOMPARE(w->LogLines().size(), 16);
+        QVERIFY(w->LogLines()[8].startsWith(" 9| ─── Checking DLL"));
     }
 
     void saveLogAsUtf8WithTxtExtension() {
