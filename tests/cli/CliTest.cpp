@@ -123,5 +123,5 @@ TEST_F(Cli, ExitStatusTellsFailuresAndAnEmptyList) {
 
     r = RunCli(td, {"--ini", td / "empty.ini", "-k"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out.back(), " 7| > 処理ファイルがありません。");
+    EXPECT_EQ(r.out.back(), " 9| > 処理ファイルがありません。");
 }
