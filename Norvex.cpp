@@ -11,6 +11,7 @@
 
 #include "platform/InstanceChannel.h"
 #include "platform/InstanceLock.h"
+#include "platform/LocalTimeZone.h"
 #include "ui/HandOverServer.h"
 #include "ui/UForm.h"
 #include "ui/UfrmOption.h"
@@ -32,6 +33,7 @@ std::string WorkingFolder() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    norvex::PinLocalTimeZone();
     // The arguments as the host's bytes: names that are not UTF-8 must reach the engine unchanged.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     std::unique_ptr<norvex::TInstanceLock> lock;

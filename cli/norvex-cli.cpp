@@ -21,6 +21,7 @@
 #include "engine/UUnPackThread.h"
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
+#include "platform/LocalTimeZone.h"
 #include "settings/SettingsBlock.h"
 #include "settings/uIniControl.h"
 
@@ -59,6 +60,7 @@ int UsageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    PinLocalTimeZone();
     if (argc < 2) return UsageError("パスを指定してください");
     const TCliArguments opts = ParseCliArguments(argc, argv);
     switch (opts.Action) {

@@ -160,6 +160,8 @@ bool TUnPack::CheckEntryPath(const AnsiString& path, const AnsiString& dirPart) 
 // really the folder's own entry and is not counted twice.
 int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     FSingleName.clear();
+    FListedPath = archivePath;
+    FListedWhole = false;
     TArchiveFile arc;
     arc.SetFileName(archivePath);
     if (const TArchiverType forced = ForcedArchiverType(ArchiveExtension(archivePath)); forced != atNone)
@@ -213,6 +215,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
             found = arc.FindNext(&info);
         }
         complete = found == ARC_FIND_END;
+        FListedWhole = complete;
     } catch (...) {
         // A fault during the walk ends it with the count so far.
     }

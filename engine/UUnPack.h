@@ -44,6 +44,9 @@ public:
     // The name of the single top-level element after a count of 1 (empty when none was recorded,
     // or when the name is not a plain name that may be joined to the destination).
     const AnsiString& SingleElementName() const { return FSingleName; }
+    // True when the last count of archivePath read every header to the end of the archive without a
+    // fault: a test of its headers could only pass.
+    bool ListedWhole(const AnsiString& archivePath) const { return FListedWhole && FListedPath == archivePath; }
 
     // "DANGER" when the directory part of an entry path contains a start-up or system folder word,
     // else empty. Words are compared case-sensitively, by whole cp932 characters.
@@ -60,6 +63,8 @@ private:
     TEngineHost& FHost;
     std::array<TArchiverDllEntry, kDllCount> FTable;
     AnsiString FSingleName;
+    AnsiString FListedPath;
+    bool FListedWhole = false;
 };
 
 // An entry path that would leave the destination: a leading "/" or "\\", a drive letter and ":" at

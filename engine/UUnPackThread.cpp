@@ -607,7 +607,9 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
                 if (const TArchiverType forced = ForcedArchiverType(ext); forced != atNone) arc.SetArchiverType(forced);
             }
         } else {
-            if (!arc.CheckArchive(mode, 0)) {
+            // Either test mode reads headers only, and the top-level count has just read every header
+            // of this archive to its end: the archive is not read a second time for the same answer.
+            if (!FJob.ListedWhole(archivePath) && !arc.CheckArchive(mode, 0)) {
                 LogFromWorker("> [ 書庫テスト ]\t 不正な書庫です。"_ansi);
                 FSettings.SkipArchive = true;
                 return 1;

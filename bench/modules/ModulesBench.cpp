@@ -27,6 +27,7 @@
 #include "archivers/ArchiverAbi.h"
 #include "platform/AnsiCodec.h"
 #include "platform/ModuleLoader.h"
+#include "platform/LocalTimeZone.h"
 
 namespace fs = std::filesystem;
 extern char** environ;
@@ -151,6 +152,7 @@ void Report(const std::string& title, const std::map<std::string, Run>& runs, co
 }  // namespace
 
 int main(int argc, char** argv) {
+    norvex::PinLocalTimeZone();  // as the programs do
     if (argc >= 5 && std::string(argv[1]) == "--extract") {
         std::vector<std::string> archives(argv + 5, argv + argc);
         return ExtractWithModule(argv[2], argv[3], archives, argv[4]);

@@ -108,6 +108,7 @@ private:
     friend class Job;
 
     void run() {
+        FolderCache folders;
         for (;;) {
             std::shared_ptr<Job> job;
             {
@@ -123,7 +124,7 @@ private:
                 job->written = n;
                 doneCv_.notify_all();
                 return !stop_ && !job->abandoned;
-            });
+            }, folders);
             // The decoder's buffers go now; a reader that was not used stays for extract().
             if (prepared) job->reader.reset();
             std::lock_guard<std::mutex> lock(mutex_);

@@ -161,6 +161,7 @@ struct SafeExtractor::Impl {
         EntryInfo entry;
     };
     std::vector<FolderFix> folders;
+    FolderCache folderCache;  // the calling thread's
 };
 
 SafeExtractor::SafeExtractor(ProgressSink sink, AnsiString destination, ExtractOptions options) : impl_(new Impl) {
@@ -370,7 +371,10 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
     AnsiString destPath = d.destination + PathDelim + JoinParts(parts, parts.size());
 
     Fd parent;
-    switch (OpenFolder(d.root.get(), parts, parts.size() - 1, true, parent)) {
+    int parentFd = -1;
+    WalkResult walked = static_cast<WalkResult>(openFolderCached(parts, parts.size() - 1, d.folderCache, parentFd));
+    parent.reset(parentFd);
+    switch (walked) {
     case WalkResult::Ok: break;
     case WalkResult::Link:
         fail(ARC_ERROR_NOT_FILENAME, "> シンボリックリンクを経由するため展開しません: "_ansi + shown);
@@ -643,13 +647,16 @@ int32_t SafeExtractor::extractWritten(const EntryInfo& entry, AheadWrite& ahead,
 }
 
 bool SafeExtractor::writeAhead(const EntryInfo& entry, EntryDataReader& data, WrittenData& out,
-                               const std::function<bool(int64_t)>& progress) const {
+                               const std::function<bool(int64_t)>& progress, FolderCache& folders) const {
     const Impl& d = *impl_;
     if (entry.type != EntryType::File) return false;
     std::vector<AnsiString> parts;
     if (!SanitizePath(entry.path, d.options.useFolders, parts)) return false;
     Fd parent, file;
-    if (OpenFolder(d.root.get(), parts, parts.size() - 1, true, parent) != WalkResult::Ok) return false;
+    int parentFd = -1;
+    if (static_cast<WalkResult>(openFolderCached(parts, parts.size() - 1, folders, parentFd)) != WalkResult::Ok)
+        return false;
+    parent.reset(parentFd);
     bool named = false;
     std::string temp;
     if (OpenNewFile(parent.get(), file, named, temp) != 0) return false;
@@ -669,6 +676,28 @@ bool SafeExtractor::writeAhead(const EntryInfo& entry, EntryDataReader& data, Wr
     out.folder = parent.release();
     if (named) out.temp = std::move(temp);
     return true;
+}
+
+int SafeExtractor::openFolderCached(const std::vector<AnsiString>& parts, std::size_t count, FolderCache& cache,
+                                    int& fd) const {
+    fd = -1;
+    if (cache.fd >= 0 && cache.parts.size() == count && std::equal(parts.begin(), parts.begin() + count, cache.parts.begin())) {
+        fd = ::dup(cache.fd);
+        if (fd >= 0) return static_cast<int>(WalkResult::Ok);
+    }
+    Fd out;
+    WalkResult r = OpenFolder(impl_->root.get(), parts, count, true, out);
+    if (r == WalkResult::Ok) {
+        if (cache.fd >= 0) ::close(cache.fd);
+        cache.fd = ::dup(out.get());
+        cache.parts.assign(parts.begin(), parts.begin() + count);
+        fd = out.release();
+    }
+    return static_cast<int>(r);
+}
+
+FolderCache::~FolderCache() {
+    if (fd >= 0) ::close(fd);
 }
 
 WrittenData::~WrittenData() {

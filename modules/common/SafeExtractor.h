@@ -61,6 +61,20 @@ struct WrittenData {
     bool endsInHole = false;
 };
 
+// The last folder files went into, kept open for the next file in the same folder (one per thread).
+class FolderCache {
+public:
+    FolderCache() = default;
+    ~FolderCache();
+    FolderCache(const FolderCache&) = delete;
+    FolderCache& operator=(const FolderCache&) = delete;
+
+private:
+    friend class SafeExtractor;
+    std::vector<AnsiString> parts;
+    int fd = -1;
+};
+
 // What extractWritten() waits on: the worker writing an entry's data.
 class AheadWrite {
 public:
@@ -94,7 +108,7 @@ public:
     // is called at least every 64 KiB; false stops the write. False when the entry's folder or a file
     // in it cannot be made or the path is refused: nothing was read, extract() handles it in its turn.
     bool writeAhead(const EntryInfo& entry, EntryDataReader& data, WrittenData& out,
-                    const std::function<bool(int64_t)>& progress) const;
+                    const std::function<bool(int64_t)>& progress, FolderCache& folders) const;
 
     // In the entry's turn, on the calling thread: extract() for a regular file whose data a worker
     // writes. The same checks, question, progress records and naming; the data is waited for.
@@ -123,6 +137,10 @@ public:
 
 private:
     int32_t extractImpl(const EntryInfo& entry, ArchiveSource* source, AheadWrite* ahead);
+    // Opens the folder parts[0..count) under the destination like the walk of every entry, from the
+    // cache when the last file went into the same folder. A folder once walked cannot turn into a
+    // link: an entry never replaces a folder.
+    int openFolderCached(const std::vector<AnsiString>& parts, std::size_t count, FolderCache& cache, int& fd) const;
     struct Impl;
     Impl* impl_;
     AnsiString log_;
