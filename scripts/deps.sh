@@ -13,6 +13,8 @@ packages=(
   # tests: independent tools that make and check archives, a display, a CJK font, desktop tools
   libarchive-tools lhasa zip unzip p7zip-full gcab zstd xz-utils
   xvfb xauth xdotool fonts-ipafont-gothic desktop-file-utils xdg-utils
+  # tests: the Debian package check
+  lintian
 )
 if [ "${1:-}" = bench ]; then
   packages+=(libbenchmark-dev libre2-dev unar hyperfine time python3 librsvg2-bin)

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kModules[] = {"unzip32.so", "unlha32.so", "cab32.so", "unrar32.so", "tar32.so"};
+const char* const kModules[] = {"unzip32.so", "unlha32.so", "cab32.so", "unrar32.so", "tar32.so", "7-zip32.so"};
 
 // One install for the whole suite (a copy of some megabytes), moved between the tests' checks.
 class InstalledTree : public ::testing::Test {
@@ -63,7 +63,7 @@ bool InstalledTree::installed_ = false;
 // The layout the loader and the RPATHs expect, whatever GNUInstallDirs would call the library
 // folder; each installed binary takes the codec from the prefix, never from the build tree.
 TEST_F(InstalledTree, ProgramsAndModulesResolveTheCodecInsideThePrefix) {
-    const std::string codec = prefix_ + "/lib/libnorvex_codec.so.0";
+    const std::string codec = prefix_ + "/lib/norvex/lib/libnorvex_codec.so.0";
     ASSERT_TRUE(fs::exists(codec));
     std::vector<std::string> binaries{prefix_ + "/bin/norvex-cli"};
     if (NORVEX_WITH_GUI) binaries.push_back(prefix_ + "/bin/norvex");
@@ -75,8 +75,8 @@ TEST_F(InstalledTree, ProgramsAndModulesResolveTheCodecInsideThePrefix) {
         EXPECT_EQ(deps.find("not found"), std::string::npos) << b << "\n" << deps;
         EXPECT_EQ(deps.find(NORVEX_BUILD_DIR), std::string::npos) << b << "\n" << deps;
     }
-    for (const char* page : {"norvex-cli.1", "norvex.1"}) {
-        if (std::string(page) == "norvex.1" && !NORVEX_WITH_GUI) continue;
+    for (const char* page : {"norvex-cli.1.gz", "norvex.1.gz"}) {
+        if (std::string(page) == "norvex.1.gz" && !NORVEX_WITH_GUI) continue;
         EXPECT_TRUE(fs::exists(prefix_ + "/share/man/man1/" + page)) << page;
     }
 }
