@@ -161,6 +161,10 @@ struct NvxWindow {
      * ARC_ANSWER_YES, or ARC_ANSWER_CANCEL when the user gave none. */
     int32_t (*ask)(NvxWindow* self, int32_t kind, const char* caption, const char* text,
                    char* answerText, uint32_t answerSize);
+    /* Asked before an entry would replace the existing file at path (cp932; device and inode as
+     * lstat gives them). Non-zero: the file is an archive the host is reading or has still to read,
+     * and must stay; the entry is left out as a failure. Absent from a smaller structSize. */
+    int32_t (*isProtected)(NvxWindow* self, const char* path, uint64_t device, uint64_t inode);
 };
 
 /* The callback of SetOwnerWindowEx (the host passes NULL) and of SetEnumMembersProc64. */

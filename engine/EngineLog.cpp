@@ -3,6 +3,7 @@
 
 #include <cctype>
 
+#include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex {
@@ -33,9 +34,11 @@ AnsiString FormatLogLine(int n, const AnsiString& text, const AnsiString& curren
         static const AnsiString kRule = " " + "──────────────────────"_ansi;
         return number + kRule;
     }
-    AnsiString line = text;
+    // Names inside the text, and the archive name put in for "%src", never bring a control
+    // character to the pane or the terminal.
+    AnsiString line = ShownLogText(text);
     const std::size_t at = FindSourcePlaceholder(line);
-    if (at != AnsiString::npos) line.replace(at, 4, "\"" + currentArchive + "\"");
+    if (at != AnsiString::npos) line.replace(at, 4, "\"" + ShownName(currentArchive) + "\"");
     return number + line;
 }
 

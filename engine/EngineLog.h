@@ -8,7 +8,8 @@ namespace norvex {
 // The line that the log pane shows for text as line number n (n counts every appended text):
 //  "***" gives " " and 44 asterisks (n is not shown); "---" gives " n|  " and 22 box-drawing
 //  lines; any other text gives " n| " and the text, its first "%src" (any letter case, found by whole
-//  characters) replaced by the current archive name in double quotes.
+//  characters) replaced by the current archive name in double quotes. Control characters that names
+//  bring along are shown escaped (engine/ShownText.h); the engine's own layout tab stays.
 AnsiString FormatLogLine(int n, const AnsiString& text, const AnsiString& currentArchive);
 
 }  // namespace norvex

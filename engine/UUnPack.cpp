@@ -8,6 +8,7 @@
 #include "archivers/ArchiverErrors.h"
 #include "engine/EntryLanding.h"
 #include "engine/ArchiveKinds.h"
+#include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
 #include "util/Paths.h"
@@ -132,8 +133,9 @@ AnsiString TUnPack::CheckPathDanger(const AnsiString& dirPart) {
 
 // The two path questions for one file entry. False when the user said No (the archive is skipped).
 bool TUnPack::CheckEntryPath(const AnsiString& path, const AnsiString& dirPart) {
-    const AnsiString head = "\"" + FSettings.CurrentArchiveName + "\r";
-    const AnsiString entry = "\r" + Quoted(path) + "\r";
+    // The carriage returns are the message's own line breaks: those of the names are shown escaped.
+    const AnsiString head = "\"" + ShownName(FSettings.CurrentArchiveName) + "\r";
+    const AnsiString entry = "\r" + Quoted(ShownName(path)) + "\r";
     if (FSettings.AlertAbsExpand && IsAbsoluteEntryPath(path)) {
         const AnsiString text = head + "\"" + "には絶対パスによる展開が含まれています。"_ansi + entry + "続行しますか？"_ansi;
         if (!FHost.Ask("確認"_ansi, text)) {
@@ -162,6 +164,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     FSingleName.clear();
     FListedPath = archivePath;
     FListedWhole = false;
+    FSingleIsFolder = false;
     TArchiveFile arc;
     arc.SetFileName(archivePath);
     if (const TArchiverType forced = ForcedArchiverType(ArchiveExtension(archivePath)); forced != atNone)
@@ -197,6 +200,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
                 } else if (dirPart.empty()) {
                     ++count;
                     single = filePart;
+                    FSingleIsFolder = false;
                     if (filePart.find('.') != AnsiString::npos) pending = filePart;
                 } else {
                     if (dirPart == pending + "\\" || dirPart == pending + "/") {
@@ -209,6 +213,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
                     if (top != lastTop) ++count;
                     lastTop = top;
                     single = top;
+                    FSingleIsFolder = true;
                 }
             }
             info = TArchiveEntryInfo{};
@@ -233,22 +238,6 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     }
     if (count == 1 && IsPlainName(single)) FSingleName = single;
     return count;
-}
-
-void TUnPack::DeleteResidue() {
-    if (FSettings.TopElementPath.empty() || FSettings.TopElementExisted) return;
-    AnsiString& path = FSettings.TopElementPath;
-    path = WithoutHostDelim(path);
-    try {
-        const uint32_t attr = FileGetAttr(path);
-        if (attr == INVALID_FILE_ATTRIBUTES) return;
-        if ((attr & faDirectory) && !(attr & faSymLink))
-            DeleteTree(path);
-        else
-            DeleteFile(path);
-        FHost.AppendLog("> [ 残骸の削除 ] "_ansi + Quoted(path));
-    } catch (...) {
-    }
 }
 
 AnsiString MissingModuleHint(const AnsiString& dllName) {

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "engine/EngineHost.h"
+#include "engine/RunClaims.h"
 #include "platform/AnsiString.h"
 #include "platform/ModuleLoader.h"
 #include "settings/SettingsBlock.h"
@@ -52,9 +53,23 @@ public:
     // else empty. Words are compared case-sensitively, by whole cp932 characters.
     static AnsiString CheckPathDanger(const AnsiString& dirPart);
 
+    // True when the single top-level element of the last count is a folder.
+    bool SingleElementIsFolder() const { return FSingleIsFolder; }
+
     // Deletes the top element path left by a failed or abandoned extraction, unless it existed
-    // before the extraction.
+    // before the extraction: only the very folder this run made (same device and inode), and the
+    // log says when something could not be removed. Ends the archive's claims.
     void DeleteResidue();
+
+    // What the run made and the folders it holds (engine/RunClaims.h).
+    TRunClaims& Claims() { return FClaims; }
+    // The single top folder of the archive, before the extraction: made here and claimed, or, when
+    // it exists, claimed as it is (top element existed). False, with the log line and the archive
+    // skipped, when another run is working in it.
+    bool ClaimTopFolder();
+    // An existing folder that the run would move aside or extract into: false, with the log line and
+    // the archive skipped, when it belongs to another run.
+    bool MayUseExistingFolder(const AnsiString& path, bool moveAside);
 
 private:
     bool CheckEntryPath(const AnsiString& path, const AnsiString& dirPart);
@@ -65,6 +80,8 @@ private:
     AnsiString FSingleName;
     AnsiString FListedPath;
     bool FListedWhole = false;
+    bool FSingleIsFolder = false;
+    TRunClaims FClaims;
 };
 
 // An entry path that would leave the destination: a leading "/" or "\\", a drive letter and ":" at

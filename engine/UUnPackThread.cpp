@@ -17,10 +17,10 @@
 #include "engine/ArchiveKinds.h"
 #include "engine/Patterns.h"
 #include "engine/SplitSets.h"
+#include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
 #include "platform/StandardFolders.h"
-#include "platform/Trash.h"
 #include "util/Paths.h"
 
 namespace norvex {
@@ -165,6 +165,7 @@ TUnPackThread::TUnPackThread(TUnPack& job, SettingsBlock& settings, TEngineHost&
     FOwnerWindow.context = this;
     FOwnerWindow.sendArcExtract = &TUnPackThread::SendFromModule;
     FOwnerWindow.ask = &TUnPackThread::AskFromModule;
+    FOwnerWindow.isProtected = &TUnPackThread::ProtectedFromModule;
 }
 
 TUnPackThread::~TUnPackThread() {
@@ -216,6 +217,7 @@ void TUnPackThread::LogFromWorker(const AnsiString& text) {
 void TUnPackThread::Execute() {
     FVolumes.clear();
     try {
+        FJob.Claims().BeginRun();
         Main([&] { CheckRunFolders(); });
         if (FSettings.AbortRun) return;
         FIndex = 0;
@@ -235,6 +237,7 @@ void TUnPackThread::Execute() {
             FSettings.BindFolderCreated = false;
             FSettings.TopElementPath.clear();
             FSettings.TopElementExisted = false;
+            FJob.Claims().ReleaseArchive();
             FLastFilePercent = 999;
             FLastTotalPercent = 999;
             FLastShownName = "xxxxxx";
@@ -439,20 +442,20 @@ void TUnPackThread::CountAndBind() {
 
     const bool bind = count >= FSettings.BindNum &&
                       (FSettings.BindFolder || (FSettings.IgnoreDirectory && FSettings.IgnoredSingleBind));
-    if (!bind) return;
+    if (!bind) return (void)FJob.ClaimTopFolder();
 
     AnsiString name = RemoveExtension(ExtractHostName(FArchivePath));
     while (name.find('.') != AnsiString::npos) name = RemoveExtension(name);
     name = CutNameTail(name, FSettings.DelFolderNum);
     // A name that cannot be a folder of its own (".zip" leaves nothing) gets no bind folder: the
     // destination itself must never be taken for one.
-    if (!IsPlainName(name)) return;
+    if (!IsPlainName(name)) return (void)FJob.ClaimTopFolder();
     const AnsiString bindPath = JoinPath(FSettings.DestFolder, name);
     FSettings.TopElementPath = bindPath;
     FSettings.TopElementExisted = PathExists(bindPath);
 
     if (!DirectoryExists(bindPath)) {
-        FFolderCreated = CreateDir(bindPath);
+        FFolderCreated = FJob.Claims().CreateFolder(bindPath);
         if (FFolderCreated) {
             FSettings.DestFolder = bindPath;
             FSettings.BindFolderCreated = true;
@@ -471,7 +474,7 @@ void TUnPackThread::CountAndBind() {
         const AnsiString fresh = NextFreshFolderName(bindPath);
         FSettings.TopElementPath = fresh;
         FSettings.TopElementExisted = false;
-        FFolderCreated = CreateDir(fresh);
+        FFolderCreated = FJob.Claims().CreateFolder(fresh);
         if (!FFolderCreated) {
             FHost.AppendLog("> [ バインドエラー ] まとめフォルダを作成できませんでした。"_ansi + Quoted(fresh));
             FSettings.SkipArchive = true;
@@ -483,10 +486,11 @@ void TUnPackThread::CountAndBind() {
                         Quoted(ExtractHostName(fresh)) + " へ解凍します"_ansi);
         return;
     }
+    if (!FJob.MayUseExistingFolder(bindPath, FSettings.SameFolderProc != TSameFolderProc::Replace)) return;
     if (FSettings.SameFolderProc != TSameFolderProc::Replace) {
         FSettings.OldFolderName = MoveAsideAsOld(bindPath);
         if (!FSettings.OldFolderName.empty()) {
-            FFolderCreated = CreateDir(bindPath);
+            FFolderCreated = FJob.Claims().CreateFolder(bindPath);
             if (FFolderCreated) {
                 FSettings.DestFolder = bindPath;
                 FSettings.BindFolderCreated = true;
@@ -508,54 +512,6 @@ std::vector<AnsiString> TUnPackThread::PathsStillNeeded() {
     paths.push_back(FArchivePath);
     for (int i = std::max(FIndex, 0); i < FHost.FileCount(); ++i) paths.push_back(FHost.FileAt(i));
     return paths;
-}
-
-AnsiString TUnPackThread::MoveAsideAsOld(const AnsiString& path) {
-    const AnsiString from = WithoutTrailingSeparator(path);
-    int n = 1;
-    AnsiString candidate = from + "_old" + std::to_string(n);
-    // Any existing name is passed over, a file as well as a folder: the rename never replaces.
-    while (PathExists(candidate)) candidate = from + "_old" + std::to_string(++n);
-    return RenameFolder(from, candidate) ? candidate : AnsiString();
-}
-
-bool TUnPackThread::RenameFolder(const AnsiString& from, const AnsiString& to) {
-    const bool ok = RenameFile(WithoutTrailingSeparator(from), WithoutTrailingSeparator(to));
-    FHost.AppendLog((ok ? "> [ リネーム成功 ] "_ansi : "> [ リネーム失敗 ]"_ansi) + Quoted(from) + "->" + Quoted(to));
-    return ok;
-}
-
-bool TUnPackThread::DeleteFolder(const AnsiString& path) {
-    const bool ok = DeleteTree(WithoutTrailingSeparator(path));
-    FHost.AppendLog((ok ? "> [ 削除成功 ] "_ansi : "> [ 削除失敗 ] "_ansi) + Quoted(path));
-    return ok;
-}
-
-void TUnPackThread::RenameSingleFolder(const AnsiString& folder) {
-    if (!FSettings.DelFolderNum) return;
-    const AnsiString path = WithoutTrailingSeparator(folder);
-    const AnsiString parent = ExtractHostFolder(path);
-    const AnsiString last = ExtractHostName(path);
-    const AnsiString cut = CutNameTail(last, true);
-    if (cut == last) return;
-    const AnsiString target = parent + cut;
-    const std::vector<AnsiString> needed = PathsStillNeeded();
-    if ((DirectoryExists(target) && FolderHoldsAny(target, needed)) || FolderHoldsAny(path, needed)) {
-        FHost.AppendLog("> [ リネーム中止 ] 書庫を含むフォルダは動かしません: "_ansi + Quoted(path) + "->" + Quoted(target));
-        return;
-    }
-    if (DirectoryExists(target)) {
-        const AnsiString old = MoveAsideAsOld(target);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const bool renamed = !old.empty() && RenameFolder(path, target);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (renamed && FSettings.SameFolderProc == TSameFolderProc::Replace) {
-            FHost.ProcessMessages();
-            if (!DeleteFolder(old)) FHost.AppendLog("> 既存フォルダの削除に失敗"_ansi);
-        }
-        return;
-    }
-    RenameFolder(path, target);
 }
 
 // ---- ExtractArchive (worker) ------------------------------------------------------------------------
@@ -653,6 +609,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         arc.Options().jso = 1;
         return arc.PackFiles(&FOwnerWindow, nullptr, destination, TFileList{archivePath});
     }
+    RememberReadFiles(archivePath);
     const AnsiString wildcard = FSettings.SpecialExt ? FSettings.FileSpec : AnsiString();
     const int result = arc.Extract(&FOwnerWindow, nullptr, destination, wildcard, TFileList{});
     FModuleReport = arc.Output();
@@ -752,7 +709,7 @@ void TUnPackThread::ShowProgress(const EXTRACTINGINFOEX* eis) {
         Main([&] {
             if (FHost.IsMinimized()) return;
             if (perFile) {
-                if (name != FLastShownName) FHost.ShowEntryName(name);
+                if (name != FLastShownName) FHost.ShowEntryName(ShownName(name));
                 if (f.filePercent != FLastFilePercent) FHost.ShowFilePercent(f.filePercent);
             }
             FHost.ShowTotalPercent(f.totalPercent);
@@ -787,7 +744,7 @@ int32_t TUnPackThread::AskFromModule(NvxWindow* self, int32_t kind, const char* 
     int answer = ARC_ANSWER_CANCEL;
     AnsiString reply;
     thread->Main([&] {
-        answer = thread->FHost.AskArchiver(kind, caption ? caption : "", text ? text : "", reply);
+        answer = thread->FHost.AskArchiver(kind, ShownName(caption ? caption : ""), ShownName(text ? text : ""), reply);
     });
     if (answerText && answerSize > 0) {
         const std::size_t n = std::min<std::size_t>(reply.size(), answerSize - 1);
@@ -847,61 +804,14 @@ void TUnPackThread::FinishArchive() {
             DirectoryExists(FSettings.TopElementPath))
             RenameSingleFolder(FSettings.TopElementPath);
     }
-    if (!FSettings.TopElementPath.empty() &&
-        (FSettings.ExtractionFailed || (FSettings.SkipArchive && FSettings.BindFolderCreated)))
+    // Only what this archive made and claimed is removed (a single top folder made for a skipped
+    // archive included); after a break the window's end of run does it.
+    if (!FSettings.TopElementPath.empty() && (FSettings.ExtractionFailed || FSettings.SkipArchive))
         FJob.DeleteResidue();
+    if (!FSettings.CancelAll) FJob.Claims().ReleaseArchive();
     // What a successful extraction made is no residue: a break asked for after this point must not
     // have FinishRun delete it.
     if (success) FSettings.TopElementPath.clear();
-}
-
-void TUnPackThread::Dispose(const AnsiString& source) {
-    switch (FSettings.AfterMethod) {
-        case TAfterMethod::Nothing: break;
-        case TAfterMethod::Delete: DeleteArchive(source); break;
-        case TAfterMethod::Trash: TrashArchive(source); break;
-        case TAfterMethod::Move: MoveArchive(source); break;
-    }
-}
-
-void TUnPackThread::DeleteArchive(const AnsiString& source) {
-    try {
-        const AnsiString tail = FSettings.SplitArchive ? source : AnsiString();
-        const bool done = DeleteFile(source);
-        if (done)
-            FHost.AppendLog("> [ 削除 ] 書庫を削除しました。"_ansi + tail);
-        else
-            FHost.AppendLog("> [ 後始末エラー ] 書庫を削除できませんでした。"_ansi + tail);
-        FHost.ArchiveDisposed(source, done);
-    } catch (...) {
-        FHost.ArchiveDisposed(source, false);
-    }
-}
-
-void TUnPackThread::TrashArchive(const AnsiString& source) {
-    bool ok = false;
-    try {
-        ok = MoveToTrash(source).ok;
-    } catch (...) {
-    }
-    FHost.AppendLog(ok ? "> [ ごみ箱 ] 書庫をごみ箱へ移しました。"_ansi : "> [ 後始末エラー ] 書庫をごみ箱へ移せませんでした。"_ansi);
-    FHost.ArchiveDisposed(source, ok);
-}
-
-// A file of the same name in the move folder is never replaced: the archive then stays where it is
-// and the failure is logged.
-void TUnPackThread::MoveArchive(const AnsiString& source) {
-    bool ok = false;
-    try {
-        const AnsiString target = JoinPath(FSettings.MoveFolder, ExtractHostName(source));
-        ok = !PathExists(target) && MoveFile(source, target);
-    } catch (...) {
-    }
-    if (ok)
-        FHost.AppendLog("> [ 移動 ] 書庫を移動しました。=>移動先:"_ansi + Quoted(FSettings.MoveFolder));
-    else
-        FHost.AppendLog("> [ 後始末エラー ] 書庫を移動できませんでした。"_ansi);
-    FHost.ArchiveDisposed(source, ok);
 }
 
 }  // namespace norvex

@@ -16,12 +16,15 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "archivers/ArchiverAbi.h"
 #include "engine/EngineHost.h"
+#include "engine/QueueGuard.h"
 #include "engine/UUnPack.h"
 #include "platform/AnsiString.h"
+#include "platform/FileIdentity.h"
 #include "settings/SettingsBlock.h"
 
 namespace norvex {
@@ -121,8 +124,9 @@ private:
     void MoveArchive(const AnsiString& source);
     AnsiString MoveAsideAsOld(const AnsiString& path);
     std::vector<AnsiString> PathsStillNeeded();
-    bool RenameFolder(const AnsiString& from, const AnsiString& to);
-    bool DeleteFolder(const AnsiString& path);
+    // Both act only while the folder is the one of that identity (when one is given).
+    bool RenameFolder(const AnsiString& from, const AnsiString& to, const TFileIdentity* identity = nullptr);
+    bool DeleteFolder(const AnsiString& path, const TFileIdentity* identity = nullptr);
     void RenameSingleFolder(const AnsiString& path);
     void LogSplitSet();
 
@@ -135,6 +139,10 @@ private:
     static int32_t AskFromModule(NvxWindow* self, int32_t kind, const char* caption, const char* text,
                                  char* answerText, uint32_t answerSize);
     static int32_t SendFromModule(NvxWindow* self, uint32_t state, const ArcProgressRecord* record);
+    static int32_t ProtectedFromModule(NvxWindow* self, const char* path, uint64_t device, uint64_t inode);
+    // The identity of each file of the archive as it was read; disposal acts only on those files.
+    void RememberReadFiles(const AnsiString& archivePath);
+    const TFileIdentity* ReadIdentity(const AnsiString& path) const;
 
     TUnPack& FJob;
     SettingsBlock& FSettings;
@@ -152,6 +160,8 @@ private:
     // Fields of the current archive (written by one thread at a time: see the class comment).
     int FBreakNotifications = 0;
     std::vector<AnsiString> FVolumes;
+    std::vector<std::pair<AnsiString, TFileIdentity>> FReadFiles;
+    TQueueGuard FQueueGuard;  // the run's archives, which no entry may replace
     int FResult = 0;
     // What the module wrote to its output buffer during the last extraction; its "> " lines name
     // the entries it refused, and go to the log when the extraction failed.

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/AnsiCodec.h"
+#include "platform/TreeRemoval.h"
 
 namespace norvex {
 
@@ -378,56 +379,7 @@ bool DeleteFile(const AnsiString& path) {
     return unlink(host.c_str()) == 0;
 }
 
-namespace {
-
-// Empties the folder open as fd (which this function closes), working only through descriptors
-// opened with O_NOFOLLOW, so that no symbolic link inside is ever followed.
-bool EmptyFolder(int fd) {
-    DIR* dir = fdopendir(fd);
-    if (!dir) {
-        close(fd);
-        return false;
-    }
-    bool ok = true;
-    std::vector<std::string> names;
-    while (const struct dirent* entry = readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") names.emplace_back(name);
-    }
-    for (const std::string& name : names) {
-        struct stat st {};
-        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            ok = false;
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            const int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            // A read-only folder would keep its entries: it is going away, so open it up first.
-            if (child >= 0 && (st.st_mode & S_IRWXU) != S_IRWXU) fchmod(child, (st.st_mode & 07777) | S_IRWXU);
-            if (child < 0 || !EmptyFolder(child) || unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) ok = false;
-        } else if (unlinkat(fd, name.c_str(), 0) != 0) {
-            ok = false;
-        }
-    }
-    closedir(dir);
-    return ok;
-}
-
-}  // namespace
-
-bool DeleteTree(const AnsiString& path) {
-    if (path.empty()) return false;
-    std::string host = Host(path);
-    while (host.size() > 1 && host.back() == '/') host.pop_back();
-    struct stat st {};
-    if (lstat(host.c_str(), &st) != 0) return false;
-    if (!S_ISDIR(st.st_mode)) return unlink(host.c_str()) == 0;  // a file, or a link to a folder
-    const int fd = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    if ((st.st_mode & S_IRWXU) != S_IRWXU) fchmod(fd, (st.st_mode & 07777) | S_IRWXU);
-    const bool emptied = EmptyFolder(fd);
-    return rmdir(host.c_str()) == 0 && emptied;
-}
+bool DeleteTree(const AnsiString& path) { return !path.empty() && RemoveTree(path) == TRemoval::Removed; }
 
 namespace {
 

@@ -117,7 +117,8 @@ bool ForceDirectories(const AnsiString& path);
 bool RemoveDir(const AnsiString& path);
 // Deletes a file (or a symbolic link itself); never a folder.
 bool DeleteFile(const AnsiString& path);
-// Deletes a folder with everything in it, read-only folders included. Symbolic links inside are
+// Deletes a folder with everything in it, read-only folders included, at any depth (RemoveTree in
+// platform/TreeRemoval.h, which also tells what was left). Symbolic links inside are
 // removed as links and never followed; when path itself is a symbolic link, only the link is removed.
 bool DeleteTree(const AnsiString& path);
 // Renames within one file system. Never replaces an existing target.

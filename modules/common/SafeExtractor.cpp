@@ -3,6 +3,7 @@
 #include "modules/common/SafeExtractor.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -129,6 +130,13 @@ bool ProgressSink::send(uint32_t state, const ArcProgressRecord& record) const {
     if (window && window->sendArcExtract && window->sendArcExtract(window, state, &record) != 0) return false;
     if (callback && !callback(window, 0, state, const_cast<ArcProgressRecord*>(&record))) return false;
     return true;
+}
+
+bool ProgressSink::isProtected(const AnsiString& path, uint64_t device, uint64_t inode) const {
+    if (!window || window->structSize < offsetof(NvxWindow, isProtected) + sizeof(window->isProtected) ||
+        !window->isProtected)
+        return false;
+    return window->isProtected(window, path.c_str(), device, inode) != 0;
 }
 
 int32_t ProgressSink::askOverwrite(const AnsiString& path) const {
@@ -416,6 +424,10 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
     bool replacing = false;
     if (::fstatat(parent.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         replacing = true;
+        if (d.sink.isProtected(destPath, existing.st_dev, existing.st_ino)) {
+            fail(ARC_ERROR_SAME_NAME_FILE, "> 解凍中または解凍待ちの書庫と同じ名前のため展開しません: "_ansi + shown);
+            return ARC_ERROR_SAME_NAME_FILE;
+        }
         if (S_ISDIR(existing.st_mode)) {
             fail(ARC_ERROR_CANNOT_WRITE, "> 同名のフォルダがあるため展開できません: "_ansi + shown);
             return ARC_ERROR_CANNOT_WRITE;

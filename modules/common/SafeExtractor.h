@@ -43,6 +43,8 @@ struct ProgressSink {
     bool send(uint32_t state, const ArcProgressRecord& record) const;
     // Asks the overwrite question; ARC_ANSWER_*, or 0 when nobody can be asked.
     int32_t askOverwrite(const AnsiString& path) const;
+    // True when the host says the existing file at path must not be replaced (an archive of its run).
+    bool isProtected(const AnsiString& path, uint64_t device, uint64_t inode) const;
 };
 
 // The data of one regular file written ahead of its turn, by a worker of ParallelExtraction, into a

@@ -1,0 +1,104 @@
+// The worker's disposal of an extracted archive (delete, trash, move) and the guard of the run's
+// archives during an extraction. Disposal acts only on the very files that were read: each file of
+// the archive is known by device and inode from the moment its extraction began, and checked again
+// right before it is deleted, trashed or moved.
+#include "engine/UUnPackThread.h"
+#include "platform/AnsiCodec.h"
+#include "platform/FileSystem.h"
+#include "platform/Trash.h"
+#include "util/Paths.h"
+
+namespace norvex {
+
+using namespace norvex::literals;
+
+namespace {
+
+AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
+
+bool PathExists(const AnsiString& path) { return FileGetAttr(path) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+void TUnPackThread::RememberReadFiles(const AnsiString& archivePath) {
+    FReadFiles.clear();
+    FReadFiles.emplace_back(archivePath, IdentityOf(archivePath));
+    for (const AnsiString& volume : FVolumes) FReadFiles.emplace_back(volume, IdentityOf(volume));
+    FQueueGuard.Reset();
+}
+
+const TFileIdentity* TUnPackThread::ReadIdentity(const AnsiString& path) const {
+    for (const auto& [read, identity] : FReadFiles)
+        if (read == path && identity.Known()) return &identity;
+    return nullptr;
+}
+
+// Asked by the module (on the worker) before an entry replaces an existing file. The run's list is
+// read once per archive, on the main thread, when the first such question comes.
+int32_t TUnPackThread::ProtectedFromModule(NvxWindow* self, const char* path, uint64_t device, uint64_t inode) {
+    auto* thread = static_cast<TUnPackThread*>(self->context);
+    try {
+        if (!thread->FQueueGuard.Ready()) {
+            std::vector<AnsiString> reading;
+            for (const auto& entry : thread->FReadFiles) reading.push_back(entry.first);
+            thread->Main([&] { thread->FQueueGuard.Snapshot(thread->FHost, reading); });
+        }
+        return thread->FQueueGuard.Protects(path ? path : "", {device, inode}) ? 1 : 0;
+    } catch (...) {
+        return 1;  // in doubt, the existing file stays
+    }
+}
+
+void TUnPackThread::Dispose(const AnsiString& source) {
+    switch (FSettings.AfterMethod) {
+        case TAfterMethod::Nothing: break;
+        case TAfterMethod::Delete: DeleteArchive(source); break;
+        case TAfterMethod::Trash: TrashArchive(source); break;
+        case TAfterMethod::Move: MoveArchive(source); break;
+    }
+}
+
+void TUnPackThread::DeleteArchive(const AnsiString& source) {
+    try {
+        const AnsiString tail = FSettings.SplitArchive ? source : AnsiString();
+        const TFileIdentity* read = ReadIdentity(source);
+        const bool done = read && DeleteFileIfSame(source, *read);
+        if (done)
+            FHost.AppendLog("> [ 削除 ] 書庫を削除しました。"_ansi + tail);
+        else
+            FHost.AppendLog("> [ 後始末エラー ] 書庫を削除できませんでした。"_ansi + tail);
+        FHost.ArchiveDisposed(source, done);
+    } catch (...) {
+        FHost.ArchiveDisposed(source, false);
+    }
+}
+
+void TUnPackThread::TrashArchive(const AnsiString& source) {
+    bool ok = false;
+    try {
+        const TFileIdentity* read = ReadIdentity(source);
+        ok = read && IsSameFile(source, *read) && MoveToTrash(source).ok;
+    } catch (...) {
+    }
+    FHost.AppendLog(ok ? "> [ ごみ箱 ] 書庫をごみ箱へ移しました。"_ansi : "> [ 後始末エラー ] 書庫をごみ箱へ移せませんでした。"_ansi);
+    FHost.ArchiveDisposed(source, ok);
+}
+
+// A file of the same name in the move folder is never replaced: the archive then stays where it is
+// and the failure is logged.
+void TUnPackThread::MoveArchive(const AnsiString& source) {
+    bool ok = false;
+    try {
+        const AnsiString target = JoinPath(FSettings.MoveFolder, ExtractHostName(source));
+        const TFileIdentity* read = ReadIdentity(source);
+        ok = read && IsSameFile(source, *read) && !PathExists(target) && MoveFile(source, target);
+    } catch (...) {
+    }
+    if (ok)
+        FHost.AppendLog("> [ 移動 ] 書庫を移動しました。=>移動先:"_ansi + Quoted(FSettings.MoveFolder));
+    else
+        FHost.AppendLog("> [ 後始末エラー ] 書庫を移動できませんでした。"_ansi);
+    FHost.ArchiveDisposed(source, ok);
+}
+
+}  // namespace norvex

@@ -1,0 +1,117 @@
+// Escaping of control characters in names shown to a person.
+#include "engine/ShownText.h"
+
+#include <cstdio>
+
+#include "platform/AnsiCodec.h"
+
+namespace norvex {
+
+namespace {
+
+struct TRange {
+    char32_t first, last;
+};
+
+// The format characters of Unicode (general category Cf), with the line and paragraph separators.
+constexpr TRange kFormatControls[] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x2028, 0x202E},
+    {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+// One UTF-8 sequence at s[i]: its code point and length, or length 0 when the bytes are not valid
+// UTF-8 (overlong forms and surrogates included).
+std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& c) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b0 = b(i);
+    std::size_t len;
+    char32_t min;
+    if (b0 < 0x80) {
+        c = b0;
+        return 1;
+    }
+    if (b0 >= 0xC2 && b0 <= 0xDF) { len = 2; c = b0 & 0x1F; min = 0x80; }
+    else if (b0 >= 0xE0 && b0 <= 0xEF) { len = 3; c = b0 & 0x0F; min = 0x800; }
+    else if (b0 >= 0xF0 && b0 <= 0xF4) { len = 4; c = b0 & 0x07; min = 0x10000; }
+    else return 0;
+    if (i + len > s.size()) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (b(i + k) & 0x3F);
+    }
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+    return len;
+}
+
+void AppendEscape(std::string& out, const char* format, unsigned value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    out += buffer;
+}
+
+// Plain printable ASCII needs no look at the codec.
+bool PlainAscii(std::string_view s) {
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c >= 0x7F) return false;
+    }
+    return true;
+}
+
+AnsiString Shown(const AnsiString& text, bool keepLayoutTab) {
+    if (PlainAscii(text)) return text;
+    const std::string utf8 = FromAnsi(text);
+    const std::string escaped = EscapeControlsUtf8(utf8, keepLayoutTab);
+    if (escaped == utf8) return text;
+    // Every character left is one the text already had (or plain ASCII): no new carrier is needed.
+    AnsiString out;
+    return TryToAnsi(escaped, out) ? out : text;
+}
+
+}  // namespace
+
+bool IsHiddenControl(char32_t c) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
+    for (const TRange& r : kFormatControls)
+        if (c >= r.first && c <= r.last) return true;
+    return false;
+}
+
+std::string EscapeControlsUtf8(std::string_view utf8, bool keepLayoutTab) {
+    std::string out;
+    out.reserve(utf8.size());
+    bool tabSeen = false;
+    for (std::size_t i = 0; i < utf8.size();) {
+        char32_t c = 0;
+        const std::size_t len = DecodeUtf8(utf8, i, c);
+        if (len == 0) {
+            AppendEscape(out, "\\x%02x", static_cast<unsigned char>(utf8[i]));
+            ++i;
+            continue;
+        }
+        if (c == '\t' && keepLayoutTab && !tabSeen && !out.empty() && (out.back() == ']' || out.back() == '"')) {
+            tabSeen = true;
+            out += '\t';
+        } else if (!IsHiddenControl(c)) {
+            out.append(utf8, i, len);
+        } else if (c < 0x80) {
+            AppendEscape(out, "\\x%02x", static_cast<unsigned>(c));
+        } else if (c <= 0xFFFF) {
+            AppendEscape(out, "\\u%04x", static_cast<unsigned>(c));
+        } else {
+            AppendEscape(out, "\\U%08x", static_cast<unsigned>(c));
+        }
+        if (c == '\t') tabSeen = true;
+        i += len;
+    }
+    return out;
+}
+
+AnsiString ShownName(const AnsiString& name) { return Shown(name, false); }
+
+AnsiString ShownLogText(const AnsiString& text) { return Shown(text, true); }
+
+}  // namespace norvex

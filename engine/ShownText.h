@@ -1,0 +1,30 @@
+// Names on their way to a person: entry, archive and folder names reach the terminal of norvex-cli,
+// the log pane and the questions only with their control characters escaped ("\x1b", "\u202e"), so
+// that a name can neither drive a terminal, forge a log line nor reorder what is shown. The files on
+// disk keep their real names; only what is shown changes.
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "platform/AnsiString.h"
+
+namespace norvex {
+
+// True for a code point that must not be shown raw: C0 and C1 controls, DEL, the Unicode format
+// controls (bidirectional embeddings, overrides and isolates, zero-width characters, the byte-order
+// mark, tags, ...) and the line and paragraph separators.
+bool IsHiddenControl(char32_t c);
+
+// UTF-8 text with every such character escaped: "\xNN" below U+0080 (and for each byte that is not
+// valid UTF-8), "\uNNNN" (or "\UNNNNNNNN") above. With keepLayoutTab, the first tab of the text is
+// kept when it directly follows "]" or a double quote: that is where the engine's own lines put theirs.
+std::string EscapeControlsUtf8(std::string_view utf8, bool keepLayoutTab = false);
+
+// The same on cp932 text, by whole characters: a trail byte is never taken for a control, and the
+// characters that the codec carries for cp932 (a bidirectional override, a raw byte that is not
+// UTF-8) are judged by what they carry. Text without such characters comes back unchanged.
+AnsiString ShownName(const AnsiString& name);
+// A log line: as ShownName, but the engine's own layout tab stays (see EscapeControlsUtf8).
+AnsiString ShownLogText(const AnsiString& text);
+
+}  // namespace norvex

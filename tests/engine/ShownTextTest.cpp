@@ -1,0 +1,46 @@
+// Control characters of names never reach a person raw: the escaping on cp932 text and the log line.
+#include <gtest/gtest.h>
+
+#include "engine/EngineLog.h"
+#include "engine/ShownText.h"
+#include "platform/AnsiCodec.h"
+
+using namespace norvex;
+
+TEST(ShownText, ControlsAreEscapedByWholeCharacters) {
+    struct Case {
+        std::string name, shown;
+    };
+    const Case cases[] = {
+        {"plain.txt", "plain.txt"},
+        {"a\x1b[2J\x1b]0;title\x07z", "a\\x1b[2J\\x1b]0;title\\x07z"},
+        {"line\r\nforged| > [ 解凍 ]", "line\\x0d\\x0aforged| > [ 解凍 ]"},
+        {"tab\there\x7f", "tab\\x09here\\x7f"},
+        {"c1\xc2\x85\xc2\x9b[31m", "c1\\u0085\\u009b[31m"},           // NEL and CSI as characters
+        {"evil\xe2\x80\xaetxt.exe", "evil\\u202etxt.exe"},              // right-to-left override
+        {"\xe2\x81\xa6x\xe2\x81\xa9\xe2\x80\x8b\xef\xbb\xbf", "\\u2066x\\u2069\\u200b\\ufeff"},
+        {"sep\xe2\x80\xa8par", "sep\\u2028par"},
+        {"tag\xf3\xa0\x80\x81", "tag\\U000e0001"},
+        {"raw\x9b" "1m\xff", "raw\\x9b1m\\xff"},                         // bytes that are not UTF-8
+        // cp932 characters whose second byte lies in the C1 or DEL-adjacent range stay whole.
+        {"＝∞ソ表ー〜予定表.txt", "＝∞ソ表ー〜予定表.txt"},
+        {"café😀", "café😀"},                                              // carried characters
+    };
+    for (const Case& c : cases) {
+        const AnsiString ansi = ToAnsi(c.name);
+        EXPECT_EQ(FromAnsi(ShownName(ansi)), c.shown) << c.name;
+    }
+    // A lone lead byte at the end of cp932 text is no character at all: shown as a byte.
+    EXPECT_EQ(FromAnsi(ShownName(AnsiString("x\x83"))), "x\\x83");
+}
+
+TEST(ShownText, TheLogLineKeepsItsOwnTabOnly) {
+    const AnsiString archive = ToAnsi("/tmp/a\x1b[31m\r.zip");
+    const std::string line = FromAnsi(FormatLogLine(4, ToAnsi(">>>> [ %src ]  --"), archive));
+    EXPECT_EQ(line, " 4| >>>> [ \"/tmp/a\\x1b[31m\\x0d.zip\" ]  --");
+    // The engine's layout tab after the head stays; a tab or line break inside a name does not.
+    const std::string result = FromAnsi(FormatLogLine(5, ToAnsi("> [ 解凍 ]\t\"/d/x\ty\n\"") , archive));
+    EXPECT_EQ(result, " 5| > [ 解凍 ]\t\"/d/x\\x09y\\x0a\"");
+    const std::string dll = FromAnsi(FormatLogLine(6, ToAnsi("[ DLL ] \"ZIP\"\t「OK」"), archive));
+    EXPECT_EQ(dll, " 6| [ DLL ] \"ZIP\"\t「OK」");
+}
