@@ -36,10 +36,11 @@ AnsiString FormatLogLine(int n, const AnsiString& text, const AnsiString& curren
     }
     // Names inside the text, and the archive name put in for "%src", never bring a control
     // character to the pane or the terminal.
-    AnsiString line = ShownLogText(text);
-    const std::size_t at = FindSourcePlaceholder(line);
-    if (at != AnsiString::npos) line.replace(at, 4, "\"" + ShownName(currentArchive) + "\"");
-    return number + line;
+    // The placeholder is looked for in the text as the engine wrote it, by its own characters.
+    const std::size_t at = FindSourcePlaceholder(text);
+    if (at == AnsiString::npos) return number + ShownLogText(text);
+    return number + ShownLogText(text.substr(0, at)) + "\"" + ShownName(currentArchive) + "\"" +
+           ShownLogText(text.substr(at + 4));
 }
 
 }  // namespace norvex

@@ -107,6 +107,7 @@ struct CheckingWindow : NvxWindow {
             }
             return ARC_ANSWER_YES;
         };
+        isProtected = nullptr;
     }
 };
 

@@ -89,6 +89,7 @@ TestWindow::TestWindow() {
     context = nullptr;
     sendArcExtract = &SendArcExtract;
     ask = &Ask;
+    isProtected = nullptr;
 }
 
 std::map<std::string, std::string> SnapshotTree(const std::string& root) {
