@@ -8,6 +8,7 @@
 
 #include "archivers/ArchiverAbi.h"
 #include "engine/EngineLog.h"
+#include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
 
@@ -15,9 +16,11 @@ namespace norvex {
 
 namespace {
 
-// Message-box text on a terminal: the carriage returns that break its lines become line feeds.
+// Message-box text on a terminal: the carriage returns that break its lines become line feeds. The
+// engine has escaped the control characters of names already; bytes that are not UTF-8 (names
+// from the disk that are not) are escaped here, since a terminal may take some of them for controls.
 std::string ForTerminal(const AnsiString& text) {
-    std::string s = FromAnsi(text);
+    std::string s = EscapeInvalidUtf8(FromAnsi(text));
     for (char& c : s)
         if (c == '\r') c = '\n';
     return s;
@@ -84,7 +87,7 @@ void TCliHost::Wake() {
 void TCliHost::AppendLog(const AnsiString& text) {
     const int n = ++FSettings.LogLineCount;
     ClearProgressLine();
-    const std::string line = FromAnsi(FormatLogLine(n, text, FSettings.CurrentArchiveName));
+    const std::string line = EscapeInvalidUtf8(FromAnsi(FormatLogLine(n, text, FSettings.CurrentArchiveName)));
     std::fputs(line.c_str(), FOut);
     std::fputc('\n', FOut);
     std::fflush(FOut);
@@ -115,7 +118,7 @@ void TCliHost::ShowTotalPercent(int percent) {
 
 void TCliHost::DrawProgress() {
     if (!FShowProgress) return;
-    std::string name = FromAnsi(FEntryName);
+    std::string name = EscapeInvalidUtf8(FromAnsi(FEntryName));
     if (name.size() > 50) name = "..." + name.substr(name.size() - 47);
     std::fprintf(FErr, "\r\033[K[%3d%%] %3d%% %s", FTotalPercent, FFilePercent, name.c_str());
     std::fflush(FErr);
@@ -133,14 +136,14 @@ bool TCliHost::Ask(const AnsiString& caption, const AnsiString& text) { return A
 
 bool TCliHost::AnswerWith(const AnsiString& caption, const AnsiString& text, bool yes) {
     ClearProgressLine();
-    std::fprintf(FErr, "[%s] %s\n  -> %s\n", FromAnsi(caption).c_str(), ForTerminal(text).c_str(), yes ? "はい" : "いいえ");
+    std::fprintf(FErr, "[%s] %s\n  -> %s\n", ForTerminal(caption).c_str(), ForTerminal(text).c_str(), yes ? "はい" : "いいえ");
     std::fflush(FErr);
     return yes;
 }
 
 void TCliHost::Notice(const AnsiString& caption, const AnsiString& text) {
     ClearProgressLine();
-    std::fprintf(FErr, "[%s] %s\n", FromAnsi(caption).c_str(), ForTerminal(text).c_str());
+    std::fprintf(FErr, "[%s] %s\n", ForTerminal(caption).c_str(), ForTerminal(text).c_str());
     std::fflush(FErr);
 }
 

@@ -64,7 +64,7 @@ bool PlainAscii(std::string_view s) {
 AnsiString Shown(const AnsiString& text, bool keepLayoutTab) {
     if (PlainAscii(text)) return text;
     const std::string utf8 = FromAnsi(text);
-    const std::string escaped = EscapeControlsUtf8(utf8, keepLayoutTab);
+    const std::string escaped = EscapeControlsUtf8(utf8, keepLayoutTab, /*escapeInvalid=*/false);
     if (escaped == utf8) return text;
     // Every character left is one the text already had (or plain ASCII): no new carrier is needed.
     AnsiString out;
@@ -80,7 +80,7 @@ bool IsHiddenControl(char32_t c) {
     return false;
 }
 
-std::string EscapeControlsUtf8(std::string_view utf8, bool keepLayoutTab) {
+std::string EscapeControlsUtf8(std::string_view utf8, bool keepLayoutTab, bool escapeInvalid) {
     std::string out;
     out.reserve(utf8.size());
     bool tabSeen = false;
@@ -88,7 +88,10 @@ std::string EscapeControlsUtf8(std::string_view utf8, bool keepLayoutTab) {
         char32_t c = 0;
         const std::size_t len = DecodeUtf8(utf8, i, c);
         if (len == 0) {
-            AppendEscape(out, "\\x%02x", static_cast<unsigned char>(utf8[i]));
+            if (escapeInvalid)
+                AppendEscape(out, "\\x%02x", static_cast<unsigned char>(utf8[i]));
+            else
+                out += utf8[i];
             ++i;
             continue;
         }
@@ -106,6 +109,23 @@ std::string EscapeControlsUtf8(std::string_view utf8, bool keepLayoutTab) {
         }
         if (c == '\t') tabSeen = true;
         i += len;
+    }
+    return out;
+}
+
+std::string EscapeInvalidUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t c = 0;
+        const std::size_t len = DecodeUtf8(bytes, i, c);
+        if (len == 0) {
+            AppendEscape(out, "\\x%02x", static_cast<unsigned char>(bytes[i]));
+            ++i;
+        } else {
+            out.append(bytes, i, len);
+            i += len;
+        }
     }
     return out;
 }

@@ -15,14 +15,19 @@ namespace norvex {
 // mark, tags, ...) and the line and paragraph separators.
 bool IsHiddenControl(char32_t c);
 
-// UTF-8 text with every such character escaped: "\xNN" below U+0080 (and for each byte that is not
-// valid UTF-8), "\uNNNN" (or "\UNNNNNNNN") above. With keepLayoutTab, the first tab of the text is
-// kept when it directly follows "]" or a double quote: that is where the engine's own lines put theirs.
-std::string EscapeControlsUtf8(std::string_view utf8, bool keepLayoutTab = false);
+// UTF-8 text with every such character escaped: "\xNN" below U+0080, "\uNNNN" (or "\UNNNNNNNN")
+// above. With keepLayoutTab, the first tab of the text is kept when it directly follows "]" or a
+// double quote: that is where the engine's own lines put theirs. With escapeInvalid, each byte that
+// is not valid UTF-8 becomes "\xNN" too; without it such bytes are left for the front end, which
+// knows how it shows them (the window reads them as cp932, the terminal gets them escaped).
+std::string EscapeControlsUtf8(std::string_view utf8, bool keepLayoutTab = false, bool escapeInvalid = true);
+// Only the bytes that are not valid UTF-8, as "\xNN": what norvex-cli does last before a terminal.
+std::string EscapeInvalidUtf8(std::string_view bytes);
 
 // The same on cp932 text, by whole characters: a trail byte is never taken for a control, and the
-// characters that the codec carries for cp932 (a bidirectional override, a raw byte that is not
-// UTF-8) are judged by what they carry. Text without such characters comes back unchanged.
+// characters that the codec carries for cp932 (a bidirectional override, say) are judged by what they
+// carry. Raw bytes that are not UTF-8 stay as they are (see escapeInvalid above). Text without such
+// characters comes back unchanged.
 AnsiString ShownName(const AnsiString& name);
 // A log line: as ShownName, but the engine's own layout tab stays (see EscapeControlsUtf8).
 AnsiString ShownLogText(const AnsiString& text);

@@ -21,7 +21,7 @@ TEST(ShownText, ControlsAreEscapedByWholeCharacters) {
         {"\xe2\x81\xa6x\xe2\x81\xa9\xe2\x80\x8b\xef\xbb\xbf", "\\u2066x\\u2069\\u200b\\ufeff"},
         {"sep\xe2\x80\xa8par", "sep\\u2028par"},
         {"tag\xf3\xa0\x80\x81", "tag\\U000e0001"},
-        {"raw\x9b" "1m\xff", "raw\\x9b1m\\xff"},                         // bytes that are not UTF-8
+        {"raw\x9b" "1m\xff\x1b", "raw\x9b" "1m\xff\\x1b"},               // bytes that are not UTF-8 stay
         // cp932 characters whose second byte lies in the C1 or DEL-adjacent range stay whole.
         {"＝∞ソ表ー〜予定表.txt", "＝∞ソ表ー〜予定表.txt"},
         {"café😀", "café😀"},                                              // carried characters
@@ -30,8 +30,10 @@ TEST(ShownText, ControlsAreEscapedByWholeCharacters) {
         const AnsiString ansi = ToAnsi(c.name);
         EXPECT_EQ(FromAnsi(ShownName(ansi)), c.shown) << c.name;
     }
-    // A lone lead byte at the end of cp932 text is no character at all: shown as a byte.
-    EXPECT_EQ(FromAnsi(ShownName(AnsiString("x\x83"))), "x\\x83");
+    // A lone lead byte at the end of cp932 text is no character at all: left as a byte.
+    EXPECT_EQ(ShownName(AnsiString("x\x83")), "x\x83");
+    // What the terminal gets last: every byte that is not UTF-8 escaped, and nothing else touched.
+    EXPECT_EQ(EscapeInvalidUtf8("a\x9b[1m\xe3\x81\x82\xe3\n"), "a\\x9b[1m\xe3\x81\x82\\xe3\n");
 }
 
 TEST(ShownText, TheLogLineKeepsItsOwnTabOnly) {

@@ -5,7 +5,9 @@
 // alone.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -225,4 +227,47 @@ TEST_F(RunSafety, ResidueTenThousandLevelsDeepGoesUnderALowDescriptorLimit) {
     EXPECT_FALSE(fs::exists(base + "/out/deep"));
     EXPECT_TRUE(fs::exists(root + "/deep.zip"));
     if (memory) RunTool({"rm", "-rf", base});
+}
+
+TEST_F(RunSafety, WhatCannotBeRemovedIsReportedNotClaimedRemoved) {
+    // The run works as an ordinary user; while it is stopped, a folder it may not empty appears in
+    // its bind folder.
+    if (getuid() != 0 || !HaveTool("setpriv")) GTEST_SKIP() << "needs root and setpriv to run as another user";
+    chmod(root.c_str(), 0755);
+    fs::create_directories(root + "/out");
+    chmod((root + "/out").c_str(), 0777);
+    chmod((root + "/log").c_str(), 0777);
+    ASSERT_TRUE(MakeArchive(root + "/pics.zip", {"a.txt=a", "b.txt=b", "big.bin=@200000000"}, /*bad=*/true));
+    const std::string ini = Ini("user.ini", "[Main]\r\nPreTestArc=0\r\n");
+    const std::string out = root + "/log/user.out";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execlp("setpriv", "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", NORVEX_CLI_PATH, "--ini",
+               ini.c_str(), "--to", (root + "/out").c_str(), "--answer", "yes", "-d", (root + "/pics.zip").c_str(),
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool stopped = false;
+    for (int i = 0; i < 4000 && !stopped; ++i) {
+        if (ReadFile(out).find("> [ バインド起動 ]") != std::string::npos) {
+            kill(pid, SIGSTOP);
+            stopped = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(stopped) << ReadFile(out);
+    WriteFile(root + "/out/pics/kept/by-root.txt", "root");
+    chmod((root + "/out/pics/kept").c_str(), 0755);
+    kill(pid, SIGCONT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const std::string log = ReadFile(out);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << log;
+    EXPECT_EQ(log.find("> [ 残骸の削除 ]"), std::string::npos) << log;
+    EXPECT_NE(log.find("> [ 後始末エラー ] 残骸を削除しきれませんでした。\"" + root + "/out/pics\""), std::string::npos) << log;
+    EXPECT_EQ(ReadFile(root + "/out/pics/kept/by-root.txt"), "root");
+    EXPECT_TRUE(fs::exists(root + "/pics.zip"));
 }
