@@ -2,10 +2,12 @@
 #include "engine/QueueGuard.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include <sys/stat.h>
 
 #include "platform/AnsiCodec.h"
+#include "engine/ArchiveKinds.h"
 #include "engine/UUnPackThread.h"
 #include "platform/FileSystem.h"
 
@@ -37,12 +39,12 @@ void TQueueGuard::Snapshot(TEngineHost& host, const std::vector<AnsiString>& rea
 
 namespace {
 
-// A name the run would take from a folder as an archive or a volume of one (".zip", ".r00", ...).
+// A name the run would take from a folder as an archive or a volume of one (".zip", ".7z.002",
+// ".r00", ...), whatever formats the run is set to take.
 bool LooksLikeArchive(const AnsiString& path) {
+    if (IsAcceptedExtension(ArchiveExtension(path), true)) return true;
     const AnsiString ext = LowerExtension(path);
-    static const char* const kArchive[] = {".lzh", ".lha", ".zip", ".rar", ".cab"};
-    if (std::find(std::begin(kArchive), std::end(kArchive), ext) != std::end(kArchive)) return true;
-    return ext.size() > 2 && ext[1] == 'r' &&
+    return ext.size() > 2 && (ext[1] == 'r' || std::isdigit(static_cast<unsigned char>(ext[1]))) &&
            std::all_of(ext.begin() + 2, ext.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
