@@ -233,6 +233,7 @@ void ApplyDialectLayout(SwitchDialect dialect, CommandLine& line) {
 ExtractOptions InterpretSwitches(SwitchDialect dialect, const CommandLine& line) {
     ExtractOptions o;
     bool askWins = false;
+    bool overwriteChosen = false;
     for (const AnsiString& raw : line.switches) {
         AnsiString s = Lower(raw);
         switch (dialect) {
@@ -257,9 +258,16 @@ ExtractOptions InterpretSwitches(SwitchDialect dialect, const CommandLine& line)
             else if (s == "-n") o.overwrite = OverwritePolicy::IfNewer;
             break;
         case SwitchDialect::SevenZip:
-            if (s == "-aoa" || s == "-y") o.overwrite = OverwritePolicy::Always;
+            // -y answers every question with yes, unless an -ao switch has chosen for overwriting.
+            if (s == "-y") {
+                if (!overwriteChosen) o.overwrite = OverwritePolicy::Always;
+                break;
+            }
+            if (s == "-aoa") o.overwrite = OverwritePolicy::Always;
             else if (s == "-aos" || s == "-aou") o.overwrite = OverwritePolicy::Never;
             else if (s == "-aon") o.overwrite = OverwritePolicy::IfNewer;
+            else break;
+            overwriteChosen = true;
             break;
         case SwitchDialect::Rar:
             if (s == "-o" || s == "-o+") o.overwrite = OverwritePolicy::Always;

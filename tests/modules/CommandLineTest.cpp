@@ -76,6 +76,12 @@ TEST(ModuleCommandLine, SwitchDialectsOfTheTable) {
         {SwitchDialect::Rar, "-e -o \"a\" \"o/\"", false, OverwritePolicy::Always},
         {SwitchDialect::Rar, "-x -o- \"a\" \"o/\"", true, OverwritePolicy::Never},
         {SwitchDialect::Rar, "-x -u -y -s \"a\" \"o/\"", true, OverwritePolicy::IfNewer},
+        {SwitchDialect::SevenZip, "x -ms=off \"-oo/\" \"a\"", true, OverwritePolicy::Ask},
+        {SwitchDialect::SevenZip, "e -aoa -ms=off \"-oo/\" \"a\"", false, OverwritePolicy::Always},
+        {SwitchDialect::SevenZip, "x -aos -ms=off -y \"-oo/\" \"a\"", true, OverwritePolicy::Never},
+        {SwitchDialect::SevenZip, "x -y \"a\"", true, OverwritePolicy::Always},
+        {SwitchDialect::SevenZip, "x -aou \"a\"", true, OverwritePolicy::Never},
+        {SwitchDialect::SevenZip, "x -aon -r- -hide \"a\"", true, OverwritePolicy::IfNewer},
     };
     for (const Case& c : cases) {
         CommandLine line;
@@ -84,6 +90,26 @@ TEST(ModuleCommandLine, SwitchDialectsOfTheTable) {
         EXPECT_EQ(o.useFolders, c.folders) << c.line;
         EXPECT_EQ(o.overwrite, c.policy) << c.line;
     }
+}
+
+// The 7z dialect names its destination in -o; every token after the archive is a mask, and other
+// dialects keep their positional destination.
+TEST(ModuleCommandLine, SevenZipDestinationSwitchAndMasks) {
+    CommandLine line;
+    ASSERT_EQ(ParseCommandLine("x -aoa \"-o/out dir/\" \"/a b.7z\" \"*.jpg\" \"sub/\"", line), ARC_OK);
+    CommandLine zip = line;
+    ApplyDialectLayout(SwitchDialect::SevenZip, line);
+    EXPECT_EQ(line.archive, "/a b.7z");
+    EXPECT_TRUE(line.hasDestination);
+    EXPECT_EQ(line.destination, "/out dir/");
+    EXPECT_EQ(line.masks, (std::vector<AnsiString>{"*.jpg", "sub/"}));
+    ApplyDialectLayout(SwitchDialect::Zip, zip);
+    EXPECT_EQ(zip.destination, "*.jpg");
+    // Without -o the 7z destination is the current folder, and no mask is lost.
+    ASSERT_EQ(ParseCommandLine("x \"a.7z\" \"x.txt\"", line), ARC_OK);
+    ApplyDialectLayout(SwitchDialect::SevenZip, line);
+    EXPECT_FALSE(line.hasDestination);
+    EXPECT_EQ(line.masks, std::vector<AnsiString>{"x.txt"});
 }
 
 TEST(ModuleCommandLine, MasksMatchWholeCp932Characters) {
