@@ -49,6 +49,7 @@
 #include "ui/DialogHooks.h"
 #include "ui/FailedEntries.h"
 #include "ui/FileCtrl.h"
+#include "ui/FolderBrowser.h"
 #include "ui/HostPaths.h"
 #include "ui/QtAnsi.h"
 #include "ui/UModuleCheck.h"
@@ -1061,12 +1062,8 @@ void TfrmMain::RememberIn(QComboBox* combo, const AnsiString& path) {
 }
 
 void TfrmMain::BrowseInto(QComboBox* combo, const QString& prompt, AnsiString& setting) {
-    const QString current = combo->currentText();
-    const QString initial = QFileInfo(current).isDir() ? current : QString();
-    QString chosen;
-    TFileCtrl browse;
-    if (!browse.BrowseForFolder(this, prompt, initial, x() - 10, y() - 10, chosen)) return;
-    const AnsiString path = ChosenPath(chosen);
+    AnsiString path;
+    if (!BrowseForHostFolder(this, prompt, ComboPath(combo, combo->currentText()), x() - 10, y() - 10, path)) return;
     RememberIn(combo, path);
     updatingControls_ = true;
     combo->setEditText(ToDisplay(path));

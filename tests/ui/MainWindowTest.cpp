@@ -23,6 +23,7 @@
 #include <memory>
 
 #include "platform/AnsiCodec.h"
+#include "platform/InstanceChannel.h"
 #include "platform/InstanceLock.h"
 #include "platform/ModuleLoader.h"
 #include "settings/SettingsBlock.h"
@@ -32,6 +33,8 @@
 #include "ui/DialogHooks.h"
 #include "ui/FailedEntries.h"
 #include "ui/FileCtrl.h"
+#include "ui/FolderBrowser.h"
+#include "ui/HandOverServer.h"
 #include "ui/QtAnsi.h"
 #include "ui/UModuleCheck.h"
 #include "ui/UForm.h"
@@ -547,6 +550,23 @@ private slots:
         const SettingsBlock saved = readIni();
         QCOMPARE(FromAnsi(saved.SpecialFolder), folder);
         QCOMPARE(FromAnsi(saved.MRU_SpecialFolder[0]), folder);
+
+        // The "..." buttons' own browser lists the folder that Qt's file dialog cannot show, under
+        // its readable name, and returns its bytes.
+        TFolderBrowser browser(nullptr, "解凍先フォルダを選択してください", d);
+        QCOMPARE(browser.SelectedPath(), d);
+        QTreeWidgetItem* here = browser.tvFolders->currentItem();
+        browser.tvFolders->expandItem(here);
+        QTreeWidgetItem* row = nullptr;
+        for (int i = 0; i < here->childCount(); ++i)
+            if (here->child(i)->text(0) == "資料") row = here->child(i);
+        QVERIFY(row);
+        browser.tvFolders->setCurrentItem(row);
+        QCOMPARE(browser.SelectedPath(), folder);
+        QCOMPARE(browser.txtPath->text(), shownFolder);
+        QVERIFY(!browser.SelectPath(archive));  // a file is not a folder
+        QVERIFY(browser.SelectPath(folder + "/"));
+        QCOMPARE(browser.SelectedPath(), folder);
     }
 
     // Compress mode end to end: dropped files become LZH archives beside them that lhasa, bsdtar and
@@ -753,23 +773,34 @@ private slots:
         QCOMPARE(int(Settings.AfterMethod), 0);
     }
 
-    void secondInstanceEndsSilently() {
-        // The lock lives in the runtime folder; a private one keeps a user's Norvex out of the test.
+    void secondInstanceHandsOverAndEndsSilently() {
+        // The lock and the socket live in the runtime folder; a private one keeps a user's Norvex out.
         TempDir runtime;
         QVERIFY(qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path())));
         {
             TInstanceLock held("Norvex");
             QVERIFY(held.Acquired());
+            THandOverServer server(Q(InstanceSocketPath("Norvex")));
+            QVERIFY(server.Listen());
+            QList<THandOver> got;
+            server.Receiver = [&](const THandOver& m) {
+                got << m;
+                return true;
+            };
             QProcess second;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert("QT_QPA_PLATFORM", "offscreen");
             second.setProcessEnvironment(env);
             second.setWorkingDirectory(Q(tmp->path()));
-            second.start(NORVEX_PROGRAM, {"-k", Q(tmp->path()) + "/a.zip"});
-            QVERIFY(second.waitForFinished(30000));
+            second.start(NORVEX_PROGRAM, {"-k", "a.zip"});
+            QVERIFY(second.waitForStarted(10000));
+            QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 30000);  // serving the socket meanwhile
             QCOMPARE(second.exitStatus(), QProcess::NormalExit);
             QCOMPARE(second.exitCode(), 0);
             QVERIFY(second.readAll().isEmpty());
+            QCOMPARE(got.size(), 1);
+            QCOMPARE(Q(got[0].workingFolder), QDir(Q(tmp->path())).canonicalPath());
+            QVERIFY(got[0].arguments == std::vector<std::string>({"-k", "a.zip"}));
         }
         qunsetenv("XDG_RUNTIME_DIR");
     }
