@@ -10,6 +10,7 @@ WORK receives:
                      the same content: Info-ZIP zip, Norvex's own LZH packer (through the archive
                      layer and the LHA module), gcab with MSZIP, and a stored RAR 4 (no RAR creator
                      is packaged; the writer of the module tests)
+  text.zip           half as many MiB of Japanese and English text in files of 1-8 MiB (zip -6)
   small/sNNN.zip     200 small archives of 50 entries each, one top folder per archive
   many.zip, many.lzh 10 000 files of about 1 KiB in 100 folders
   cp932.zip          names stored as raw cp932 bytes (no UTF-8 flag), some with a trail byte 0x5C
@@ -138,6 +139,26 @@ def main():
     run(["gcab", "-c", "-z", os.path.join(work, "large.cab")] + ["data/" + n for n in names], cwd=mixed)
     print("corpus: large.rar (stored RAR 4)", flush=True)
     run([tool, "rar", os.path.join(work, "large.rar"), mixed])
+
+    # A large ZIP of mostly compressible text.
+    texts = os.path.join(work, "text")
+    shutil.rmtree(texts, ignore_errors=True)
+    os.makedirs(os.path.join(texts, "data"))
+    left = (a.size_mb // 2) << 20
+    n = 0
+    while left > 0:
+        n += 1
+        size = min(((n % 8) + 1) << 20, left)
+        with open(os.path.join(texts, "data", "text%03d.txt" % n), "wb") as f:
+            f.write(text_block(rng, size))
+        left -= size
+    files, size = tree_stats(texts)
+    info["text"] = {"files": files, "bytes": size}
+    p = os.path.join(work, "text.zip")
+    if os.path.exists(p):
+        os.remove(p)
+    print("corpus: text.zip (zip -6)", flush=True)
+    zip_folder(p, texts, "data")
 
     # 200 small archives of 50 entries each, one top folder each.
     small = os.path.join(work, "small")

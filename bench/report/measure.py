@@ -191,6 +191,10 @@ def main():
         arc = [os.path.join(work, "large." + fmt)]
         b.group("extract", "large " + fmt.upper(), b.norvex_extract(fmt, arc) + b.peers(EXTRACT_PEERS, fmt, arc),
                 corpus["large"]["bytes"])
+    if "text" in corpus:
+        arc = [os.path.join(work, "text.zip")]
+        b.group("extract", "large text ZIP", b.norvex_extract("zip", arc) + b.peers(EXTRACT_PEERS, "zip", arc),
+                corpus["text"]["bytes"])
     for fmt in ("zip", "lzh"):
         arc = [os.path.join(work, "many." + fmt)]
         b.group("extract", "10 000 files " + fmt.upper(),
