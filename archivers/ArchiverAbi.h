@@ -188,6 +188,10 @@ typedef ARC_BOOL (*ARC_SET_OWNER_WINDOW_EX)(NvxWindow* window, ARCHIVERPROC call
 typedef ARC_BOOL (*ARC_KILL_OWNER_WINDOW_EX)(NvxWindow* window);
 typedef ARC_BOOL (*ARC_GET_TIME_EX)(HARC harc, uint64_t* fileTime); /* FILETIME, UTC */
 typedef ARC_BOOL (*ARC_GET_SIZE_EX)(HARC harc, int64_t* size);
+// <Prefix>GetFileNameEx (optional, beyond the family's twenty): the whole cp932 name of the entry the
+// last FindFirst/FindNext gave, which the record's 513-byte field may have cut. Copies it with a NUL
+// when it fits in size bytes (nothing otherwise) and returns its length, -1 when there is no entry.
+typedef int32_t (*ARC_GET_FILE_NAME_EX)(HARC harc, char* buffer, uint32_t size);
 typedef int32_t  (*ARC_GET_ARCHIVE_TYPE)(const char* path);
 typedef ARC_BOOL (*ARC_SET_ENUM_MEMBERS_PROC64)(ARC_ENUM_MEMBERS_PROC proc, uint32_t structSize);
 typedef ARC_BOOL (*ARC_CLEAR_ENUM_MEMBERS_PROC64)(void);

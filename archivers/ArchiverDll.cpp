@@ -122,6 +122,22 @@ void TCustomArchiverDll::FillExtendedRecord(HARC harc, TArchiveEntryInfo* info) 
         GetCompressedSizeEx(harc, &size) ? static_cast<uint64_t>(size) : info->entry.compressedSize;
 }
 
+bool TCustomArchiverDll::GetFileNameEx(HARC, AnsiString&) { return false; }
+
+bool TCustomArchiverDll::CallFileNameEx(void* entry, HARC harc, AnsiString& name) {
+    auto f = reinterpret_cast<ARC_GET_FILE_NAME_EX>(entry);
+    if (!f) return false;
+    std::string buffer(1024, '\0');
+    int32_t length = f(harc, buffer.data(), static_cast<uint32_t>(buffer.size()));
+    if (length >= static_cast<int32_t>(buffer.size())) {
+        buffer.assign(static_cast<std::size_t>(length) + 1, '\0');
+        length = f(harc, buffer.data(), static_cast<uint32_t>(buffer.size()));
+    }
+    if (length < 0 || length >= static_cast<int32_t>(buffer.size())) return false;
+    name.assign(buffer.data(), static_cast<std::size_t>(length));
+    return true;
+}
+
 int TCustomArchiverDll::GetArcOriginalSize(HARC harc) {
     return Required<ARC_GET_ARC_ORIGINAL_SIZE>(aeGetArcOriginalSize)(harc);
 }
@@ -204,6 +220,8 @@ void TArchiverDll::Unload() {
     TCustomArchiverDll::Unload();
     if (FHandle) FreeModule(FHandle);
     FHandle = nullptr;
+    FFileNameEx = nullptr;
+    FFileNameExResolved = false;
 }
 
 void* TArchiverDll::LookupEntry(ModuleHandle module, const char* name) { return ModuleSymbol(module, name); }
@@ -309,6 +327,14 @@ bool TArchiverDll::GetCreateTimeEx(HARC harc, uint64_t* fileTime) {
 bool TArchiverDll::GetAccessTimeEx(HARC harc, uint64_t* fileTime) {
     Resolve(aeGetAccessTimeEx, false);
     return TCustomArchiverDll::GetAccessTimeEx(harc, fileTime);
+}
+
+bool TArchiverDll::GetFileNameEx(HARC harc, AnsiString& name) {
+    if (!FFileNameExResolved) {
+        FFileNameEx = ResolveExtra(FPrefix + "GetFileNameEx", false);
+        FFileNameExResolved = FHandle != nullptr;
+    }
+    return CallFileNameEx(FFileNameEx, harc, name);
 }
 
 bool TArchiverDll::GetOriginalSizeEx(HARC harc, int64_t* size) {

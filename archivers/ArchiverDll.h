@@ -99,6 +99,8 @@ public:
     virtual int GetArchiveType(const AnsiString& path);
     virtual bool SetEnumMembersProc64(ARC_ENUM_MEMBERS_PROC proc, uint32_t structSize);
     virtual bool ClearEnumMembersProc64();
+    // The whole name of the entry last found (GetFileNameEx); false when the module cannot tell.
+    virtual bool GetFileNameEx(HARC harc, AnsiString& name);
 
     void* Entry(TArcEntry e) const { return FEntries[e]; }
 
@@ -108,6 +110,8 @@ protected:
     F Required(TArcEntry e) const;
     // After a successful find: times and 64-bit sizes from the optional entries, else from the record.
     void FillExtendedRecord(HARC harc, TArchiveEntryInfo* info);
+    // Calls a GetFileNameEx entry (nullptr: none).
+    static bool CallFileNameEx(void* entry, HARC harc, AnsiString& name);
 
     void* FEntries[aeEntryCount] = {};
 };
@@ -147,6 +151,7 @@ public:
     int GetArchiveType(const AnsiString& path) override;
     bool SetEnumMembersProc64(ARC_ENUM_MEMBERS_PROC proc, uint32_t structSize) override;
     bool ClearEnumMembersProc64() override;
+    bool GetFileNameEx(HARC harc, AnsiString& name) override;
 
     ModuleHandle Handle() const { return FHandle; }
     const AnsiString& Description() const { return FDescription; }
@@ -167,6 +172,8 @@ private:
     [[noreturn]] void RaiseEntryNotFound(const AnsiString& name);
 
     ModuleHandle FHandle = nullptr;
+    void* FFileNameEx = nullptr;  // looked up once per load
+    bool FFileNameExResolved = false;
     AnsiString FDescription;
     AnsiString FDllName;
     AnsiString FPrefix;

@@ -54,17 +54,35 @@ void TCmdOpt::Add(std::string_view text) {
     CommandLine += text;
 }
 
+AnsiString QuoteArgument(std::string_view text) {
+    AnsiString out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (char c : text) {
+        // A double quote is never a trail byte, so every 0x22 byte is one to double.
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+AnsiString ProtectName(const AnsiString& name) {
+    if (!name.empty() && (name[0] == '@' || name[0] == '-')) return "./" + name;
+    return name;
+}
+
 void TCmdOpt::AddValue(const AnsiString& name, const AnsiString& value) {
     if (IsNotGiven(value)) return;
     if (name.empty()) {
-        Add("\"" + value + "\"");
+        Add(QuoteArgument(ProtectName(value)));
         return;
     }
     const AnsiString sw = name[0] == ' ' ? name.substr(1) : "-" + name;
     if (QuoteStyle)
-        Add(sw + " \"" + value + "\"");
+        Add(sw + " " + QuoteArgument(value));
     else
-        Add("\"" + sw + value + "\"");
+        Add(QuoteArgument(sw + value));
 }
 
 void TCmdOpt::AddNumber(const AnsiString& name, int number) {
@@ -89,12 +107,12 @@ int TCmdOpt::AddFiles(const AnsiString& name, const TFileList& files) {
 int TCmdOpt::AddResponseFile(const TFileList& files, const AnsiString& path) {
     const std::vector<AnsiString> names = ExpandFileList(files);
     AnsiString content;
-    for (const AnsiString& f : names) content += "\"" + ConvertName(f) + "\"\r\n";
+    for (const AnsiString& f : names) content += QuoteArgument(ProtectName(ConvertName(f))) + "\r\n";
     std::FILE* out = std::fopen(FromAnsi(path).c_str(), "wb");
     if (!out) throw EFCreateError(path);
     const bool ok = std::fwrite(content.data(), 1, content.size(), out) == content.size();
     if (std::fclose(out) != 0 || !ok) throw EFCreateError(path);
-    AddValue("", "@" + path);
+    Add(QuoteArgument("@" + path));
     return static_cast<int>(names.size());
 }
 

@@ -65,6 +65,15 @@ using TFileList = std::vector<TFileListItem>;
 // The names a file list yields, in order.
 std::vector<AnsiString> ExpandFileList(const TFileList& files);
 
+// The quoting rule of the modules' command lines (the reader is modules/common/CommandLine):
+// blanks separate items, a double quote starts or ends a quoted run, and inside a quoted run two
+// double quotes stand for one. QuoteArgument wraps text in double quotes and doubles every double
+// quote in it, so that any text arrives as one item, byte for byte.
+AnsiString QuoteArgument(std::string_view text);
+// A name (archive, folder, file) that starts with "@" or "-" would read as a response file or a
+// switch: "./" goes in front, which names the same file and matches the same entries.
+AnsiString ProtectName(const AnsiString& name);
+
 // Accumulates one command line; every item is preceded by one blank.
 class TCmdOpt {
 public:

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <sys/stat.h>
 #include <stdexcept>
 
 #include "archivers/ARJ32.h"
@@ -222,6 +223,10 @@ TArchiverType ArchiverTypeFromExtension(const AnsiString& fileName) {
 }
 
 TArchiverType DetectArchiverTypeByContent(const AnsiString& fileName) {
+    // Only a regular file is read: a fifo or a device would make a module's read wait forever, and
+    // a folder is no archive. (stat opens nothing.)
+    struct stat st {};
+    if (::stat(FromAnsi(fileName).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return atNone;
     // Every check runs; a later one that accepts overrides the earlier answer, so LHA wins over all.
     TArchiverType type = TTar32::CheckType(fileName);
     if (TRar32::CheckFile(fileName)) type = atRar;
@@ -352,12 +357,20 @@ int TArchiveFile::OpenArchive(NvxWindow* window, uint32_t mode) {
 
 int TArchiveFile::FindFirst(const AnsiString& wildName, TArchiveEntryInfo* info) {
     RequireDriver();
-    return FDriver->FindFirst(FHandle, info, wildName);
+    return TakeEntryName(FDriver->FindFirst(FHandle, info, wildName), info);
 }
 
 int TArchiveFile::FindNext(TArchiveEntryInfo* info) {
     RequireDriver();
-    return FDriver->FindNext(FHandle, info);
+    return TakeEntryName(FDriver->FindNext(FHandle, info), info);
+}
+
+int TArchiveFile::TakeEntryName(int found, const TArchiveEntryInfo* info) {
+    FEntryName.clear();
+    if (found != 0 || !info) return found;
+    if (!FDriver->Dll()->GetFileNameEx(FHandle, FEntryName))
+        FEntryName.assign(info->entry.fileName, strnlen(info->entry.fileName, sizeof info->entry.fileName));
+    return found;
 }
 
 int TArchiveFile::CloseArchive() {

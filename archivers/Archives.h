@@ -165,6 +165,9 @@ public:
     int OpenArchive(NvxWindow* window, uint32_t mode);
     int FindFirst(const AnsiString& wildName, TArchiveEntryInfo* info);
     int FindNext(TArchiveEntryInfo* info);
+    // The whole name of the entry the last FindFirst/FindNext filled in: the record's name field is
+    // cut to 513 bytes, this is not (when the module can tell, else the record's name).
+    const AnsiString& EntryName() const { return FEntryName; }
     int CloseArchive();
     int GetArcOriginalSize();
     bool SetBackGroundMode(bool background);
@@ -195,6 +198,7 @@ private:
 
     void RequireDriver();
     void DetectIfNeeded();
+    int TakeEntryName(int found, const TArchiveEntryInfo* info);
     void BeginOperation(const TArchiverOptions& options, NvxWindow* callerWindow, Bracket& b);
     void EndOperation(Bracket& b);
     int DispatchArcExtract(uint32_t state, const ArcProgressRecord* record);
@@ -217,6 +221,7 @@ private:
     std::unique_ptr<std::vector<AnsiString>> FStreams;  // sorted, no duplicates
     NvxWindow* FCallerWindow = nullptr;                  // the window of the running operation
     HARC FHandle = nullptr;
+    AnsiString FEntryName;
 };
 
 }  // namespace norvex

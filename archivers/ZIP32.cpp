@@ -150,6 +150,10 @@ bool TZipDll::GetCreateTimeEx(HARC harc, uint64_t* fileTime) {
     return TCustomArchiverDll::GetCreateTimeEx(harc, fileTime);
 }
 
+bool TZipDll::GetFileNameEx(HARC harc, AnsiString& name) {
+    return CallFileNameEx(Find(aeEntryCount, "UnZipGetFileNameEx", {L, Z, U}, false), harc, name);
+}
+
 bool TZipDll::GetAccessTimeEx(HARC harc, uint64_t* fileTime) {
     Find(aeGetAccessTimeEx, "UnZipGetAccessTimeEx", {L, Z, U}, false);
     return TCustomArchiverDll::GetAccessTimeEx(harc, fileTime);

@@ -40,6 +40,7 @@ public:
     bool GetWriteTimeEx(HARC harc, uint64_t* fileTime) override;
     bool GetCreateTimeEx(HARC harc, uint64_t* fileTime) override;
     bool GetAccessTimeEx(HARC harc, uint64_t* fileTime) override;
+    bool GetFileNameEx(HARC harc, AnsiString& name) override;
 
     static const char* ModuleName(TZipModule m);
 

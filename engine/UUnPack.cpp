@@ -182,7 +182,8 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
         TArchiveEntryInfo info{};
         int found = arc.FindFirst(wild, &info);
         while (found == 0) {
-            const AnsiString raw(info.entry.fileName, strnlen(info.entry.fileName, ARC_FNAME_MAX));
+            // The whole name: the record's field is cut to 513 bytes.
+            const AnsiString raw = arc.EntryName();
             listedSize += info.originalSize;
             if (!AnsiEndsWithSeparator(raw)) {
                 const std::size_t sep = AnsiLastDelimiter(raw, "/\\");

@@ -2,8 +2,8 @@
 // that replays kept inputs. Layout: a byte of flags (bits 0-2: the switch dialect, bit 3: "[...]"
 // sets in masks), then NUL-separated parts: a command line, a mask, and texts to match it against.
 //
-// What must hold: parsing takes anything; a parsed line written back with every token quoted parses
-// to the same parts; a flat extraction never keeps folders; the wildcard matcher agrees with a plain
+// What must hold: parsing takes anything; a parsed line written back with every token quoted (double
+// quotes doubled, as the host's builder writes them) parses to the same parts; a flat extraction never keeps folders; the wildcard matcher agrees with a plain
 // dynamic-programming matcher on "*" and "?".
 #pragma once
 #include <cstddef>
@@ -80,8 +80,9 @@ inline std::string RunCommandLineFuzzInput(const std::uint8_t* data, std::size_t
     const ExtractOptions options = InterpretSwitches(dialect, line);
     if (line.kind == CommandKind::ExtractFlat && options.useFolders) return "a flat extraction keeps folders";
 
-    // Written back with quotes, the line parses to the same parts (tokens that name a response file,
-    // or that end in a lone lead byte, which would swallow the closing quote, are not written back).
+    // Written back by the builder's quoting rule (every token quoted, double quotes doubled), the line
+    // parses to the same parts, whatever bytes the tokens hold (tokens that name a response file are
+    // not written back).
     if (code == 0 && !line.word.empty()) {
         std::vector<AnsiString> tokens;
         tokens.push_back(line.word);
@@ -93,13 +94,12 @@ inline std::string RunCommandLineFuzzInput(const std::uint8_t* data, std::size_t
         std::string again;
         for (const AnsiString& t : tokens) {
             if (t.size() > 1 && t[0] == '@') writable = false;
-            std::size_t i = 0;
-            while (i < t.size()) {
-                const std::size_t n = AnsiCharLength(t, i);
-                if (n == 1 && IsLeadByte(static_cast<unsigned char>(t[i]))) writable = false;
-                i += n;
+            again += '"';
+            for (char c : t) {
+                if (c == '"') again += '"';
+                again += c;
             }
-            again += "\"" + t + "\" ";
+            again += "\" ";
         }
         if (writable) {
             CommandLine reparsed;

@@ -1,32 +1,44 @@
 // CAB32.DLL (prefix "Cab"): cabinet listing, testing and extraction over libarchive.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "modules/common/ArchiverModule.h"
 #include "modules/common/LibarchiveSource.h"
+#include "modules/common/RegularFile.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules {
 namespace {
 
+// A cabinet header: "MSCF", four reserved zero bytes, and format version 1.3.
+bool CabinetHeader(const unsigned char* at, std::size_t available) {
+    return available >= 36 && at[24] == 3 && at[25] == 1;
+}
+
+// Where the cabinet starts: at 0, or behind a stub of up to 1 MiB; -1 when there is none.
+int64_t Start(const AnsiString& path) {
+    const int fd = OpenRegularFile(FromAnsi(path));
+    if (fd < 0) return -1;
+    const int64_t at = FindSignature(fd, std::string_view("MSCF\0\0\0\0", 8), CabinetHeader);
+    ::close(fd);
+    return at;
+}
+
 class CabModule : public ArchiverModule {
 public:
     SwitchDialect dialect() const override { return SwitchDialect::Cab; }
 
-    bool signatureMatches(const AnsiString& path) const override {
-        char head[4] = {};
-        FILE* f = std::fopen(FromAnsi(path).c_str(), "rb");
-        if (!f) return false;
-        std::size_t n = std::fread(head, 1, sizeof head, f);
-        std::fclose(f);
-        // A cabinet starts with "MSCF"; a self-extracting one with an executable stub.
-        return n == 4 && (std::memcmp(head, "MSCF", 4) == 0 || std::memcmp(head, "MZ", 2) == 0);
-    }
+    bool signatureMatches(const AnsiString& path) const override { return Start(path) >= 0; }
 
     int32_t openSource(const AnsiString& path, const SourceContext& context,
                        std::unique_ptr<ArchiveSource>& out) override {
         LibarchiveOptions options;
         options.formats = FormatCab;
+        // A self-extracting cabinet: the cabinet is read from where it starts behind the stub.
+        options.startOffset = static_cast<uint64_t>(std::max<int64_t>(Start(path), 0));
         std::unique_ptr<LibarchiveSource> source;
         int32_t code = LibarchiveSource::Open(path, options, context, source);
         if (code == ARC_OK) out = std::move(source);

@@ -7,9 +7,14 @@
 //    be read on: ARC_ERROR_NOT_ARC_FILE for a first header that is not one, ARC_ERROR_HEADER_BROKEN,
 //    ARC_ERROR_HEADER_CRC, ARC_ERROR_EOF, ...). After a failure no further call is made.
 //  - readBlock() returns the entry's data in blocks: ARC_OK with size > 0 for data, ARC_OK with
-//    size == 0 at the end (the CRC has been checked by then), or a failure code for this entry
-//    (ARC_FILE_CRC, ARC_METHOD, ARC_PASSWORD_FILE, ARC_ERROR_CANNOT_READ, ARC_ERROR_EOF, ...). The
-//    block stays valid until the next call.
+//    size == 0 at the end (every checksum of the entry has been checked by then), or a failure code
+//    for this entry (ARC_FILE_CRC, ARC_METHOD, ARC_PASSWORD_FILE, ARC_ERROR_CANNOT_READ,
+//    ARC_ERROR_EOF, ...). The block stays valid until the next call. data == nullptr with size > 0
+//    is a hole of a sparse entry: size bytes of zeros that were never stored (handed out whole, so
+//    that a hole costs no work in proportion to its size).
+//  - A decoder hands out only what it really decoded: it never pads an entry that ends early up to
+//    its declared size. The writer compares what came with the declared size and refuses a
+//    shortfall or an excess.
 //  - fatal() tells whether, after a failed readBlock(), the archive can still be read on (false) or
 //    not (true).
 //  - Names are cp932 with "/" or "\\" as separators (a trail byte 0x5C is part of its character).

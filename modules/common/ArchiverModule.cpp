@@ -2,6 +2,7 @@
 // archive check.
 #include "modules/common/ArchiverModule.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -298,6 +299,7 @@ ARC_BOOL ModuleCheckArchive(ArchiverModule& m, ModuleState& s, const char* path,
                     std::size_t size;
                     if (source->readBlock(data, size) != ARC_OK) return 0;
                     if (size == 0) break;
+                    if (e.size >= 0 && static_cast<uint64_t>(size) > static_cast<uint64_t>(e.size - read)) return 0;
                     read += static_cast<int64_t>(size);
                 }
                 if (e.size >= 0 && read != e.size) return 0;
@@ -335,6 +337,21 @@ ARC_BOOL ModuleGetSize(HARC harc, int64_t* size, bool compressed) {
     if (v < 0) return 0;
     *size = v;
     return 1;
+}
+
+int32_t ModuleGetFileName(HARC harc, char* buffer, uint32_t size) {
+    ListingHandle* h = Lookup(harc);
+    if (!h || !h->haveCurrent) return -1;
+    // Cut at a NUL as the record is: the writer refuses such a name, and the listing shows what
+    // comes before it.
+    const AnsiString& path = h->current.path;
+    const std::size_t length = std::min(path.find('\0'), path.size());
+    if (length > static_cast<std::size_t>(INT32_MAX - 1)) return -1;
+    if (buffer && size > length) {
+        std::memcpy(buffer, path.data(), length);
+        buffer[length] = '\0';
+    }
+    return static_cast<int32_t>(length);
 }
 
 int32_t ModuleArchiveType(ArchiverModule& m, const char* path) {

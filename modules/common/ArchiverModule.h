@@ -9,7 +9,8 @@
 // UnlhaGetArcOriginalSize, UnlhaSetBackGroundMode, UnlhaGetBackGroundMode, UnlhaExtractMem,
 // UnlhaCheckArchive, UnlhaSetOwnerWindowEx, UnlhaKillOwnerWindowEx, UnlhaGetWriteTimeEx,
 // UnlhaGetCreateTimeEx, UnlhaGetAccessTimeEx, UnlhaGetOriginalSizeEx, UnlhaGetCompressedSizeEx,
-// UnlhaGetArchiveType, UnlhaSetEnumMembersProc64, UnlhaClearEnumMembersProc64. Everything else in a
+// UnlhaGetArchiveType, UnlhaSetEnumMembersProc64, UnlhaClearEnumMembersProc64, and UnlhaGetFileNameEx
+// (the whole name of the entry last found, which the record may cut). Everything else in a
 // module stays hidden (build with -fvisibility=hidden; ARC_EXPORT marks the entries).
 //
 // The command entry: the line is parsed (CommandLine.h); extraction and test commands run here over
@@ -70,6 +71,7 @@ int32_t ModuleGetArcOriginalSize(HARC harc);
 ARC_BOOL ModuleCheckArchive(ArchiverModule& m, ModuleState& s, const char* path, int32_t mode);
 ARC_BOOL ModuleGetTime(HARC harc, uint64_t* fileTime, int which /* 0 write, 1 create, 2 access */);
 ARC_BOOL ModuleGetSize(HARC harc, int64_t* size, bool compressed);
+int32_t ModuleGetFileName(HARC harc, char* buffer, uint32_t size);
 int32_t ModuleArchiveType(ArchiverModule& m, const char* path);
 
 }  // namespace norvex::modules
@@ -134,6 +136,9 @@ int32_t ModuleArchiveType(ArchiverModule& m, const char* path);
     }                                                                                                  \
     NORVEX_ARC_ENTRY ARC_BOOL PREFIX##GetCompressedSizeEx(HARC h, int64_t* s) {                        \
         return ::norvex::modules::ModuleGetSize(h, s, true);                                           \
+    }                                                                                                  \
+    NORVEX_ARC_ENTRY int32_t PREFIX##GetFileNameEx(HARC h, char* b, uint32_t n) {                      \
+        return ::norvex::modules::ModuleGetFileName(h, b, n);                                          \
     }                                                                                                  \
     NORVEX_ARC_ENTRY int32_t PREFIX##GetArchiveType(const char* p) {                                   \
         return ::norvex::modules::ModuleArchiveType(MODULE, p);                                        \

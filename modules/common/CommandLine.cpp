@@ -30,7 +30,9 @@ AnsiString Lower(std::string_view s) {
     return out;
 }
 
-// Splits text into tokens without expanding response files.
+// Splits text into tokens without expanding response files. Blanks and double quotes are never
+// trail bytes of cp932, so the scan is byte by byte: no lead byte (a lone one at the end of a name
+// included) can hide a quote or a blank.
 void SplitTokens(std::string_view text, std::vector<AnsiString>& tokens) {
     std::size_t i = 0;
     while (i < text.size()) {
@@ -40,13 +42,16 @@ void SplitTokens(std::string_view text, std::vector<AnsiString>& tokens) {
         bool quoted = false;
         while (i < text.size() && (quoted || !IsBlank(text[i]))) {
             if (text[i] == '"') {
+                if (quoted && i + 1 < text.size() && text[i + 1] == '"') {  // "" inside quotes: one "
+                    token += '"';
+                    i += 2;
+                    continue;
+                }
                 quoted = !quoted;
                 ++i;
                 continue;
             }
-            std::size_t n = AnsiCharLength(text, i);
-            token.append(text.substr(i, n));
-            i += n;
+            token += text[i++];
         }
         tokens.push_back(std::move(token));
     }

@@ -3,8 +3,12 @@
 //
 // Contract (what every module of the family accepts):
 //  - Tokens are separated by blanks; a double quote starts or ends a quoted run inside a token
-//    ("C:\a b\x.lzh" is one token without its quotes). A token that is "@path" after unquoting names a
-//    response file: cp932 text whose tokens (one quoted name per line, CR LF) replace it in place.
+//    ("C:\a b\x.lzh" is one token without its quotes), and inside a quoted run two double quotes
+//    stand for one ("a""b" is the token a"b). Blanks, CR and LF inside a quoted run are kept. A token
+//    that is "@path" after unquoting names a response file: cp932 text whose tokens (one quoted name
+//    per line, CR LF) replace it in place. The host's builder (archivers/ArchiverOptions) writes every
+//    name by this rule and puts "./" before a name that starts with "@" or "-", so any name the file
+//    system allows arrives as one token, and none reads as a response file or a switch.
 //  - The first token is the command word ("x", "-x", "e", "-e", "t", "u", ...). Tokens that start with
 //    "-" and come before the archive are switches; the first other token is the archive.
 //  - After the archive, the first token is the destination folder (it normally ends in "\\" or "/");

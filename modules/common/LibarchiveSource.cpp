@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "modules/common/RegularFile.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules {
@@ -46,7 +47,8 @@ bool FileExists(const std::string& hostPath) {
     return ::stat(hostPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-const char kZeros[64 * 1024] = {};
+// The largest hole readBlock() hands out at once.
+constexpr std::size_t kMaxHole = std::size_t(1) << 30;
 
 // The block size of our reads. libarchive hands out stored data straight from this block, which the
 // extractor writes out at once: a block that stays in the cache between the two costs less than
@@ -86,6 +88,7 @@ int32_t LibarchiveSource::Open(const AnsiString& path, const LibarchiveOptions& 
         volume->owner = s.get();
         volume->index = s->volumes_.size();
         volume->path = FromAnsi(v);
+        if (s->volumes_.empty()) volume->base = static_cast<off_t>(options.startOffset);
         s->volumes_.push_back(std::move(volume));
     }
     if (!FileExists(s->volumes_.front()->path)) return ARC_ERROR_NOT_FIND_ARC_FILE;
@@ -156,9 +159,11 @@ int32_t LibarchiveSource::stop(int32_t code, AnsiString message) {
 int LibarchiveSource::VolumeOpen(struct archive* a, void* data) {
     auto* v = static_cast<Volume*>(data);
     if (v->fd >= 0) return ARCHIVE_OK;
-    v->fd = ::open(v->path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (v->fd < 0) {
+    v->fd = OpenRegularFile(v->path);
+    if (v->fd < 0 || ::lseek(v->fd, v->base, SEEK_SET) != v->base) {
         archive_set_error(a, errno, "cannot open %s", v->path.c_str());
+        if (v->fd >= 0) ::close(v->fd);
+        v->fd = -1;
         return ARCHIVE_FATAL;
     }
 #ifdef POSIX_FADV_SEQUENTIAL
@@ -192,12 +197,14 @@ la_int64_t LibarchiveSource::VolumeSkip(struct archive*, void* data, la_int64_t 
 
 la_int64_t LibarchiveSource::VolumeSeek(struct archive* a, void* data, la_int64_t offset, int whence) {
     auto* v = static_cast<Volume*>(data);
-    off_t r = ::lseek(v->fd, offset, whence);
+    // Offsets are the archive's own: a stub in front is not part of it.
+    off_t r = ::lseek(v->fd, whence == SEEK_SET ? offset + v->base : offset, whence);
+    if (r >= 0 && r < v->base) r = ::lseek(v->fd, v->base, SEEK_SET);
     if (r < 0) {
         archive_set_error(a, errno, "cannot seek in %s", v->path.c_str());
         return ARCHIVE_FATAL;
     }
-    return r;
+    return r - v->base;
 }
 
 int LibarchiveSource::VolumeClose(struct archive*, void* data) {
@@ -294,6 +301,7 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
     pendingEnd_ = false;
     pendingData_ = nullptr;
     pendingSize_ = 0;
+    endOffset_ = 0;
 
     entry = EntryInfo{};
     const char* name = archive_entry_pathname(e);
@@ -356,6 +364,7 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
             entry.compressedSize = o.compressedSize;
             entry.crc = o.crc;
             if (!o.method.empty()) entry.method = o.method;
+            if (entry.type == EntryType::Symlink && !o.linkTarget.empty()) entry.linkTarget = o.linkTarget;
             verifyCrc_ = o.verifyCrc && entry.type == EntryType::File;
             expectedCrc_ = o.crc;
         } else {
@@ -363,6 +372,7 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
         }
     }
     ++entryIndex_;
+    sparseFormat_ = (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
     currentName_ = entry.path;
     currentSize_ = entry.size;
     return ARC_OK;
@@ -371,7 +381,10 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
 int32_t LibarchiveSource::readBlock(const void*& data, std::size_t& size) {
     int32_t code = readRaw(data, size);
     if (code != ARC_OK || !verifyCrc_) return code;
-    if (size > 0) {
+    if (size > 0 && !data) {
+        // Checked formats have no holes.
+        return stop(ARC_ERROR_CANNOT_READ, "データの位置が不正です: "_ansi + currentName_);
+    } else if (size > 0) {
         runningCrc_ = Crc32(runningCrc_, data, size);
     } else if (runningCrc_ != expectedCrc_) {
         message_ = "CRC が一致しません: "_ansi + currentName_;
@@ -386,14 +399,20 @@ int32_t LibarchiveSource::readRaw(const void*& data, std::size_t& size) {
     size = 0;
     for (;;) {
         if (pendingData_ || pendingEnd_) {
-            int64_t target = pendingData_ ? pendingOffset_ : currentSize_;
-            if (position_ < target) {  // a hole of a sparse entry
-                size = static_cast<std::size_t>(std::min<int64_t>(target - position_, sizeof kZeros));
-                data = kZeros;
+            int64_t target = pendingData_ ? pendingOffset_ : endOffset_;
+            if (position_ < target) {
+                // Only a sparse tar entry has holes. Anywhere else a block past the data read so far
+                // means data the reader skipped: a failure, never zeros in its place.
+                if (!sparseFormat_) return stop(ARC_ERROR_CANNOT_READ, "データの位置が不正です: "_ansi + currentName_);
+                // A hole is handed out whole, without its bytes, so that its size costs no work.
+                size = static_cast<std::size_t>(std::min<int64_t>(target - position_, kMaxHole));
+                data = nullptr;
                 position_ += static_cast<int64_t>(size);
                 return ARC_OK;
             }
             if (pendingEnd_) return ARC_OK;
+            if (pendingOffset_ < position_)  // blocks that overlap: the entry's map is broken
+                return stop(ARC_ERROR_CANNOT_READ, "データの位置が不正です: "_ansi + currentName_);
             // Handed out in slices of at most 64 KiB, so that progress can be told that often.
             data = pendingData_;
             size = std::min(pendingSize_, kMaxSlice);
@@ -409,7 +428,10 @@ int32_t LibarchiveSource::readRaw(const void*& data, std::size_t& size) {
         la_int64_t offset = 0;
         int r = archive_read_data_block(archive_.get(), &block, &blockSize, &offset);
         if (r == ARCHIVE_EOF) {
+            // A sparse entry may end in a hole: the reader tells its end. Other entries end where
+            // their data ends; a shortfall against the declared size is the writer's to refuse.
             pendingEnd_ = true;
+            endOffset_ = sparseFormat_ ? std::min<int64_t>(offset, currentSize_) : position_;
             continue;
         }
         if (r != ARCHIVE_OK) return mapFailure(r, false);

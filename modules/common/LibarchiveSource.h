@@ -43,6 +43,9 @@ struct LibarchiveOptions {
     std::string headerCharset = "CP932";
     // Volumes read as one archive, in order (a split RAR set). Empty = the path given to Open alone.
     std::vector<AnsiString> volumes;
+    // Where the archive starts in the first volume (behind a self-extracting stub); libarchive is
+    // shown the volume from there on.
+    uint64_t startOffset = 0;
     // Names for entries in order, overriding libarchive's (the ZIP module's own reading of the
     // central directory, the RAR module's of RAR 4 headers). Used only while the sizes of files agree
     // with libarchive's; an empty name keeps libarchive's name for that entry.
@@ -52,8 +55,13 @@ struct LibarchiveOptions {
         int64_t compressedSize;
         uint32_t crc;
         std::string method;
+        // A symbolic link's target (cp932) as the module read it; empty = libarchive's.
+        AnsiString linkTarget;
         // Check the data against crc ourselves (libarchive does not check every method's data).
         bool verifyCrc = false;
+        // Set while a split entry's last part (whose header holds the whole file's CRC) is
+        // still to come.
+        bool splitOpen = false;
     };
     std::vector<NameOverride> overrides;
     // A split set whose volumes may end with whole entries: libarchive stops at the end block of a
@@ -104,6 +112,7 @@ private:
         std::size_t index = 0;
         std::string path;      // host (UTF-8)
         int fd = -1;
+        off_t base = 0;        // where the archive starts in this file
     };
     static int VolumeOpen(struct archive*, void* data);
     static la_ssize_t VolumeRead(struct archive*, void* data, const void** buffer);
@@ -136,6 +145,8 @@ private:
     std::size_t pendingSize_ = 0;
     int64_t pendingOffset_ = 0;
     bool pendingEnd_ = false;
+    int64_t endOffset_ = 0;                        // where the entry ends, once the reader said so
+    bool sparseFormat_ = false;                    // the format has sparse entries (tar)
     bool verifyCrc_ = false;                       // the current entry's data is checked here
     uint32_t expectedCrc_ = 0, runningCrc_ = 0;
     AnsiString message_;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <random>
@@ -24,6 +25,9 @@ namespace {
 constexpr int64_t kProgressStep = 64 * 1024;
 // The step of progress told for data a worker wrote before the entry's turn.
 constexpr int64_t kRelayStep = 256 * 1024;
+// Links with ".." in their target that one run makes at most (each is checked again whenever a
+// link is replaced).
+constexpr std::size_t kMaxClimbingLinks = 256;
 constexpr std::size_t kHoleBlock = 4096;
 
 bool AllZero(const void* data, std::size_t size) {
@@ -170,6 +174,13 @@ struct SafeExtractor::Impl {
     };
     std::vector<FolderFix> folders;
     FolderCache folderCache;  // the calling thread's
+    // The links made by this run whose targets climb (".."): the host names of the folder each
+    // lies in, its target.
+    struct MadeLink {
+        std::vector<std::string> folder;
+        std::string target;
+    };
+    std::vector<MadeLink> links;
 };
 
 SafeExtractor::SafeExtractor(ProgressSink sink, AnsiString destination, ExtractOptions options) : impl_(new Impl) {
@@ -226,8 +237,11 @@ bool SafeExtractor::SanitizePath(std::string_view entryPath, bool useFolders, st
         if (parts.empty() && c.size() >= 2 && IsAsciiLetter(c[0]) && c[1] == ':') c.erase(0, 2);
         if (c.empty() || c == ".") continue;
         if (c == "..") return false;
+        // What the file system would see must be this one component: a NUL would cut the name
+        // short, a "/" made of a lone lead byte's trail would split it.
         std::string host = FromAnsi(c);
-        if (host.find('/') != std::string::npos || host == "." || host == "..") return false;
+        if (host.find_first_of(std::string_view("/\0", 2)) != std::string::npos || host == "." || host == "..")
+            return false;
         parts.push_back(std::move(c));
     }
     if (parts.empty()) return false;
@@ -310,10 +324,11 @@ struct WriteOutcome {
     bool endsInHole = false;
 };
 
-// Copies an entry's data (a source's or a reader's readBlock) into fd. progress(written) at least every
-// 64 KiB; false stops with ARC_ERROR_USER_CANCEL.
+// Copies an entry's data (a source's or a reader's readBlock) into fd, never more than declared bytes
+// (-1: unknown). progress(written) at least every 64 KiB; false stops with ARC_ERROR_USER_CANCEL.
 template <class Reader>
-WriteOutcome WriteData(int fd, Reader& reader, const AnsiString& shown, const std::function<bool(int64_t)>& progress) {
+WriteOutcome WriteData(int fd, Reader& reader, int64_t declared, const AnsiString& shown,
+                       const std::function<bool(int64_t)>& progress) {
     WriteOutcome o;
     int64_t reported = 0;
     auto writeFailed = [&](int err) {
@@ -332,9 +347,15 @@ WriteOutcome WriteData(int fd, Reader& reader, const AnsiString& shown, const st
             return o;
         }
         if (size == 0) return o;
-        // Runs of zeros (the holes of a sparse entry, or plain zeros) are skipped, not written: the
-        // file keeps its holes and a run of zeros costs no disk space.
-        o.endsInHole = size >= kHoleBlock && AllZero(data, size);
+        // Never more than the entry declares: a lying size field cannot make the writer go on.
+        if (declared >= 0 && static_cast<uint64_t>(size) > static_cast<uint64_t>(declared - o.written)) {
+            o.code = ARC_ERROR_HEADER_BROKEN;
+            o.message = "> 書庫のデータがヘッダの大きさを超えています: "_ansi + shown;
+            return o;
+        }
+        // Runs of zeros (the holes of a sparse entry, handed out without their bytes, or plain zeros)
+        // are skipped, not written: the file keeps its holes and a run of zeros costs no disk space.
+        o.endsInHole = !data || (size >= kHoleBlock && AllZero(data, size));
         if (o.endsInHole) {
             if (::lseek(fd, static_cast<off_t>(size), SEEK_CUR) < 0) return writeFailed(errno);
         } else if (!WriteAll(fd, data, size)) {
@@ -349,6 +370,69 @@ WriteOutcome WriteData(int fd, Reader& reader, const AnsiString& shown, const st
             }
         }
     }
+}
+
+// Follows a link target the way the kernel will, from the link's folder (host names of real
+// folders under root), through the links already on disk: false as soon as a step would leave root,
+// on an absolute target, on a loop, or on ".." after a component that does not exist yet (a link
+// made there later could turn it around). Tested by LinkTest.
+bool ResolvesInside(int root, std::vector<std::string> position, const std::string& target) {
+    constexpr int kMaxLinks = 40;  // as the kernel's limit
+    auto split = [](std::string_view text, std::deque<std::string>& into, bool front) {
+        std::vector<std::string> parts;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t slash = text.find('/', start);
+            parts.emplace_back(text.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+            if (slash == std::string_view::npos) break;
+            start = slash + 1;
+        }
+        if (front) into.insert(into.begin(), parts.begin(), parts.end());
+        else into.insert(into.end(), parts.begin(), parts.end());
+    };
+    if (target.empty() || target[0] == '/') return false;
+    std::deque<std::string> todo;
+    split(target, todo, false);
+    int links = 0;
+    bool unresolved = false;  // the position names something that is not a folder on disk (yet)
+    while (!todo.empty()) {
+        std::string c = std::move(todo.front());
+        todo.pop_front();
+        if (c.empty() || c == ".") continue;
+        if (c == "..") {
+            if (unresolved || position.empty()) return false;
+            position.pop_back();
+            continue;
+        }
+        if (unresolved) {
+            position.push_back(std::move(c));
+            continue;
+        }
+        Fd folder(::dup(root));
+        for (const std::string& p : position) {
+            if (!folder) break;
+            folder.reset(::openat(folder.get(), p.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        }
+        struct stat st {};
+        if (!folder || ::fstatat(folder.get(), c.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            unresolved = true;
+            position.push_back(std::move(c));
+            continue;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (++links > kMaxLinks) return false;
+            std::string next(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
+            const ssize_t n = ::readlinkat(folder.get(), c.c_str(), next.data(), next.size());
+            if (n <= 0 || static_cast<std::size_t>(n) >= next.size()) return false;
+            next.resize(static_cast<std::size_t>(n));
+            if (next[0] == '/') return false;
+            split(next, todo, true);
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) unresolved = true;
+        position.push_back(std::move(c));
+    }
+    return true;
 }
 
 }  // namespace
@@ -465,12 +549,17 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
     }
 
     std::string temp;
+    std::vector<std::string> linkFolder;
+    bool climbs = false;  // the link's target has a ".." component
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) linkFolder.push_back(FromAnsi(parts[i]));
     if (entry.type == EntryType::Symlink) {
-        if (!LinkTargetInside(entry.linkTarget, parts.size() - 1)) {
+        std::string target = FromAnsi(entry.linkTarget);
+        climbs = ("/" + target + "/").find("/../") != std::string::npos;
+        if (!LinkTargetInside(entry.linkTarget, parts.size() - 1) || !ResolvesInside(d.root.get(), linkFolder, target) ||
+            (climbs && d.links.size() >= kMaxClimbingLinks)) {
             fail(ARC_ERROR_NOT_FILENAME, "> 展開先の外を指すリンクは作成しません: "_ansi + shown);
             return ARC_ERROR_NOT_FILENAME;
         }
-        std::string target = FromAnsi(entry.linkTarget);
         for (int tries = 0; tries < 8; ++tries) {
             temp = TempName();
             if (::symlinkat(target.c_str(), parent.get(), temp.c_str()) == 0) break;
@@ -514,6 +603,22 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         // A hard link renamed onto a name that is already a link to the same file leaves both names
         // in place (rename does nothing then): the temporary one goes.
         if (entry.type == EntryType::Hardlink) ::unlinkat(parent.get(), temp.c_str(), 0);
+        if (entry.type == EntryType::Symlink) {
+            // A link that replaces another may turn around an earlier link whose target climbs
+            // through it: every climbing link of this run must still stay inside, or the new one
+            // goes. (A link at a fresh name cannot: a target that met a missing name was refused
+            // if it climbed after it.)
+            bool outside = false;
+            if (replacing && S_ISLNK(existing.st_mode))
+                for (const Impl::MadeLink& made : d.links)
+                    outside = outside || !ResolvesInside(d.root.get(), made.folder, made.target);
+            if (outside) {
+                ::unlinkat(parent.get(), name.c_str(), 0);
+                fail(ARC_ERROR_NOT_FILENAME, "> 展開先の外を指すリンクは作成しません: "_ansi + shown);
+                return ARC_ERROR_NOT_FILENAME;
+            }
+            if (climbs) d.links.push_back({linkFolder, FromAnsi(entry.linkTarget)});
+        }
         if (entry.type == EntryType::Symlink && entry.hasMtime) {
             struct timespec times[2] = {ToTimespec(entry.hasAtime, entry.atime, entry.atimeNsec),
                                         ToTimespec(true, entry.mtime, entry.mtimeNsec)};
@@ -594,7 +699,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         }
         FillProgressRecord(entry, destPath, 0, record);
         if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
-        WriteOutcome o = WriteData(file.get(), *source, shown, [&](int64_t n) {
+        WriteOutcome o = WriteData(file.get(), *source, entry.size, shown, [&](int64_t n) {
             FillProgressRecord(entry, destPath, n, record);
             return d.sink.send(ARCEXTRACT_INPROCESS, record);
         });
@@ -673,7 +778,7 @@ bool SafeExtractor::writeAhead(const EntryInfo& entry, EntryDataReader& data, Wr
     std::string temp;
     if (OpenNewFile(parent.get(), file, named, temp) != 0) return false;
     WriteOutcome o;
-    if (progress(0)) o = WriteData(file.get(), data, entry.path, progress);
+    if (progress(0)) o = WriteData(file.get(), data, entry.size, entry.path, progress);
     else o.code = ARC_ERROR_USER_CANCEL;
     out.code = o.code;
     out.message = std::move(o.message);
@@ -739,6 +844,10 @@ int32_t SafeExtractor::test(const EntryInfo& entry, ArchiveSource& source) {
             return code;
         }
         if (size == 0) break;
+        if (entry.size >= 0 && static_cast<uint64_t>(size) > static_cast<uint64_t>(entry.size - read)) {
+            fail(ARC_ERROR_HEADER_BROKEN, "> 書庫のデータがヘッダの大きさを超えています: "_ansi + entry.path);
+            return ARC_ERROR_HEADER_BROKEN;
+        }
         read += static_cast<int64_t>(size);
         if (read - reported >= kProgressStep) {
             reported = read;

@@ -320,7 +320,8 @@ bool FindFirstHeader(int fd, uint64_t fileSize, uint64_t& offset) {
         offset = 0;
         return true;
     }
-    const std::size_t scan = static_cast<std::size_t>(std::min<uint64_t>(fileSize, 64 * 1024));
+    // Behind a self-extracting stub of up to 1 MiB, as for the other formats.
+    const std::size_t scan = static_cast<std::size_t>(std::min<uint64_t>(fileSize, (1 << 20) + 64));
     std::vector<uint8_t> buf(scan);
     if (scan < 22 || !ReadAt(fd, 0, buf.data(), scan)) return false;
     for (std::size_t i = 1; i + 7 <= scan; ++i) {

@@ -3,9 +3,11 @@
 // tar (xz, lzma, zstd), 0 none of these.
 #include <archive.h>
 #include <archive_entry.h>
+#include <unistd.h>
 
 #include "modules/common/ArchiverModule.h"
 #include "modules/common/LibarchiveSource.h"
+#include "modules/common/RegularFile.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules {
@@ -27,8 +29,13 @@ public:
 
     int32_t archiveType(const AnsiString& path) override {
         Utf8LocaleScope scope;
+        const int fd = OpenRegularFile(FromAnsi(path));  // never a fifo or a device
+        if (fd < 0) return 0;
         struct archive* a = archive_read_new();
-        if (!a) return 0;
+        if (!a) {
+            ::close(fd);
+            return 0;
+        }
         archive_read_support_format_tar(a);
         archive_read_support_format_raw(a);
         archive_read_support_filter_gzip(a);
@@ -39,7 +46,7 @@ public:
         archive_read_support_filter_zstd(a);
         int32_t type = 0;
         struct archive_entry* e = nullptr;
-        if (archive_read_open_filename(a, FromAnsi(path).c_str(), 64 * 1024) == ARCHIVE_OK &&
+        if (archive_read_open_fd(a, fd, 64 * 1024) == ARCHIVE_OK &&
             archive_read_next_header(a, &e) >= ARCHIVE_WARN) {
             bool isTar = (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
             switch (archive_filter_code(a, 0)) {
@@ -51,6 +58,7 @@ public:
             }
         }
         archive_read_free(a);
+        ::close(fd);
         return type;
     }
 };

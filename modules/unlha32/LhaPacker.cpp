@@ -62,8 +62,9 @@ AnsiString NormalizeName(std::string_view path) {
 }
 
 // Strips trailing separators (whole characters).
+// Host paths: only "/" separates (a "\\" is part of a Linux name, and "/" is never a trail byte).
 AnsiString WithoutTrailingSeparators(AnsiString s) {
-    while (s.size() > 1 && AnsiEndsWithSeparator(s)) s.pop_back();
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
     return s;
 }
 
@@ -96,7 +97,7 @@ AnsiString WithoutDotComponents(std::string_view name) {
 // only when no base folder was given).
 AnsiString ResolveAgainstBase(const AnsiString& path, const AnsiString& base) {
     if (base.empty() || (!path.empty() && path[0] == '/')) return path;
-    return AnsiEndsWithSeparator(base) ? base + path : base + PathDelim + path;
+    return base.back() == '/' ? base + path : base + PathDelim + path;
 }
 
 // The entry name of a path given on the command line: relative to base when inside it, else its
@@ -104,11 +105,11 @@ AnsiString ResolveAgainstBase(const AnsiString& path, const AnsiString& base) {
 AnsiString EntryNameFor(const AnsiString& path, const AnsiString& base) {
     const AnsiString p = WithoutTrailingSeparators(path);
     if (!base.empty() && p.size() > base.size() && p.compare(0, base.size(), base) == 0 &&
-        (p[base.size()] == '/' || p[base.size()] == '\\' || AnsiEndsWithSeparator(base))) {
+        (p[base.size()] == '/' || base.back() == '/')) {
         AnsiString name = WithoutDotComponents(NormalizeName(std::string_view(p).substr(base.size())));
         if (!name.empty()) return name;
     }
-    const std::size_t sep = AnsiLastDelimiter(p, "/\\");
+    const std::size_t sep = p.rfind('/');
     AnsiString name = sep == std::string::npos ? p : p.substr(sep + 1);
     if (name.empty() || name == "." || name == "..") {
         // "dir/.." and the like: name it after the folder it really is.

@@ -15,6 +15,7 @@ extern "C" {
 #include <lhasa.h>
 }
 
+#include "modules/common/RegularFile.h"
 #include "modules/lzh/LzhCrc16.h"
 #include "platform/AnsiCodec.h"
 
@@ -248,7 +249,7 @@ LzhSource::~LzhSource() {
 
 int32_t LzhSource::Open(const AnsiString& path, std::unique_ptr<LzhSource>& out) {
     const std::string host = FromAnsi(path);
-    const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(host);
     if (fd < 0) return errno == ENOENT ? ARC_ERROR_NOT_FIND_ARC_FILE : ARC_ERROR_ARC_FILE_OPEN;
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

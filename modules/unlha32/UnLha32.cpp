@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "modules/common/ArchiverModule.h"
+#include "modules/common/RegularFile.h"
 #include "modules/lzh/LzhHeader.h"
 #include "modules/unlha32/LhaPacker.h"
 #include "modules/unlha32/LzhSource.h"
@@ -32,7 +33,7 @@ public:
     }
 
     bool signatureMatches(const AnsiString& path) const override {
-        const int fd = open(FromAnsi(path).c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = OpenRegularFile(FromAnsi(path));
         if (fd < 0) return false;
         const off_t size = lseek(fd, 0, SEEK_END);
         uint64_t offset = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "modules/common/RegularFile.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules::rar {
@@ -18,6 +19,21 @@ struct FileCloser {
 
 uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const unsigned char* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
+
+// Valid UTF-8 with at least one multi-byte sequence (plain ASCII reads the same either way).
+bool IsUtf8(std::string_view s) {
+    bool multi = false;
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        multi = multi || n > 1;
+        i += n;
+    }
+    return multi;
+}
 
 constexpr unsigned char kMarker4[7] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
 
@@ -33,7 +49,7 @@ bool SeekMarker(FILE* f) {
 }
 
 bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::NameOverride>& out, VolumeLayout& layout) {
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(hostPath.c_str(), "rb"));
+    std::unique_ptr<FILE, FileCloser> f(OpenRegularStream(hostPath));
     if (!f || !SeekMarker(f.get())) return false;
     bool firstFile = true;
     for (;;) {
@@ -74,6 +90,13 @@ bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::Name
             }
             if (nameAt + nameSize > size) return false;
             addSize = packSize;
+            const bool stored = header[25] == 0x30, encrypted = (flags & 0x0004) != 0;
+            const bool folder = (flags & 0x00E0) == 0x00E0;
+            if ((flags & 0x0001) && !(flags & 0x0002) && !out.empty() && out.back().splitOpen) {
+                // The last part of a split file carries the CRC of the whole file.
+                out.back().crc = Le32(&header[16]);
+                out.back().splitOpen = false;
+            }
             if (!(flags & 0x0001)) {  // the first part of a file is the entry libarchive reports
                 std::string name(reinterpret_cast<const char*>(&header[nameAt]), nameSize);
                 LibarchiveOptions::NameOverride o;
@@ -83,6 +106,19 @@ bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::Name
                 o.compressedSize = static_cast<int64_t>(packSize);
                 o.crc = Le32(&header[16]);
                 o.method = "RAR";
+                // libarchive checks the CRC of compressed data only: stored data is checked here.
+                o.verifyCrc = stored && !encrypted && !folder;
+                // A link's target is its (stored) data, read here: libarchive decodes it in the
+                // name charset, which fails for a UTF-8 target beside Unicode names.
+                const bool link = header[15] == 3 && (Le32(&header[28]) & 0xF000) == 0xA000;
+                if (link && stored && !encrypted && !(flags & 0x0002) && packSize > 0 && packSize <= 4096) {
+                    std::string target(static_cast<std::size_t>(packSize), '\0');
+                    const off_t here = ftello(f.get());
+                    if (here >= 0 && std::fread(target.data(), 1, target.size(), f.get()) == target.size())
+                        o.linkTarget = (flags & 0x0200) && IsUtf8(target) ? ToAnsi(target) : AnsiString(target);
+                    if (here < 0 || fseeko(f.get(), here, SEEK_SET) != 0) return false;
+                }
+                o.splitOpen = (flags & 0x0002) != 0;
                 out.push_back(std::move(o));
             }
         } else if (flags & 0x8000) {
@@ -112,6 +148,9 @@ bool ReadRar4Names(const std::vector<AnsiString>& volumes, std::vector<Libarchiv
         }
         layouts.push_back(layout);
     }
+    // A split file whose last part is missing has no whole-file CRC to check against.
+    for (auto& o : out)
+        if (o.splitOpen) o.verifyCrc = false;
     return true;
 }
 

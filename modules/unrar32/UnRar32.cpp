@@ -1,5 +1,8 @@
 // UNRAR32.DLL (prefix "Unrar"): RAR 4 and RAR 5 listing, testing and extraction over libarchive,
 // split sets read from their first volume to their last.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -7,6 +10,7 @@
 
 #include "modules/common/ArchiverModule.h"
 #include "modules/common/LibarchiveSource.h"
+#include "modules/common/RegularFile.h"
 #include "modules/unrar32/Rar4Names.h"
 #include "platform/AnsiCodec.h"
 
@@ -85,7 +89,7 @@ bool SeekRar5Signature(FILE* f) {
 
 bool WalkRar5Volume(const std::string& hostPath, std::vector<LibarchiveOptions::NameOverride>& out,
                     rar::VolumeLayout& layout) {
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(hostPath.c_str(), "rb"));
+    std::unique_ptr<FILE, FileCloser> f(OpenRegularStream(hostPath));
     if (!f || !SeekRar5Signature(f.get())) return false;
     bool firstFile = true;
     std::vector<unsigned char> header;
@@ -140,13 +144,19 @@ bool WalkRar5Volume(const std::string& hostPath, std::vector<LibarchiveOptions::
             if ((fileFlags & 0x0002) && !c.skip(4)) return false;
             if ((fileFlags & 0x0004) && !c.u32(dataCrc)) return false;
             if (!c.vint(compression) || !c.vint(hostOs)) return false;
+            if (continues && !goesOn && !out.empty() && out.back().splitOpen) {
+                // The last part of a split file carries the CRC of the whole file.
+                out.back().crc = dataCrc;
+                out.back().splitOpen = false;
+            }
             if (!continues) {  // the first part of a file is the entry libarchive reports
                 LibarchiveOptions::NameOverride o;  // the name stays libarchive's (UTF-8 in RAR 5)
                 o.size = (fileFlags & 0x0008) ? -1 : static_cast<int64_t>(unpacked);
                 o.compressedSize = static_cast<int64_t>(dataSize);
                 o.crc = dataCrc;
                 // libarchive leaves stored data unchecked: check a whole stored file ourselves.
-                o.verifyCrc = (fileFlags & 0x0004) && !(fileFlags & 0x0001) && !goesOn && ((compression >> 7) & 7) == 0;
+                o.verifyCrc = (fileFlags & 0x0004) && !(fileFlags & 0x0001) && ((compression >> 7) & 7) == 0;
+                o.splitOpen = goesOn;
                 out.push_back(std::move(o));
             }
         }
@@ -168,26 +178,38 @@ bool ReadRar5Layout(const std::vector<AnsiString>& volumes, std::vector<Libarchi
         }
         layouts.push_back(layout);
     }
+    for (auto& o : out)
+        if (o.splitOpen) o.verifyCrc = false;
     return true;
+}
+
+// The marker of RAR 4 ("Rar!" 1A 07 00) or RAR 5 ("Rar!" 1A 07 01 00).
+bool RarMarker(const unsigned char* at, std::size_t available) {
+    return available >= 8 && (at[6] == 0 || (at[6] == 1 && at[7] == 0));
+}
+
+// Where the archive starts in the first volume: at 0, or behind a stub of up to 1 MiB; -1 when
+// there is no marker.
+int64_t RarStart(const AnsiString& path) {
+    const int fd = OpenRegularFile(FromAnsi(path));
+    if (fd < 0) return -1;
+    const int64_t at = FindSignature(fd, std::string_view("Rar!\x1a\x07", 6), RarMarker);
+    ::close(fd);
+    return at;
 }
 
 class RarModule : public ArchiverModule {
 public:
     SwitchDialect dialect() const override { return SwitchDialect::Rar; }
 
-    bool signatureMatches(const AnsiString& path) const override {
-        char head[7] = {};
-        FILE* f = std::fopen(FromAnsi(path).c_str(), "rb");
-        if (!f) return false;
-        std::size_t n = std::fread(head, 1, sizeof head, f);
-        std::fclose(f);
-        return (n == 7 && std::memcmp(head, "Rar!\x1a\x07", 6) == 0) || (n >= 2 && std::memcmp(head, "MZ", 2) == 0);
-    }
+    bool signatureMatches(const AnsiString& path) const override { return RarStart(path) >= 0; }
 
     int32_t openSource(const AnsiString& path, const SourceContext& context,
                        std::unique_ptr<ArchiveSource>& out) override {
         LibarchiveOptions options;
         options.formats = FormatRar;
+        // A self-extracting archive: read from where the archive starts behind the stub.
+        options.startOffset = static_cast<uint64_t>(std::max<int64_t>(RarStart(path), 0));
         options.volumes = FindRarVolumes(path);
         std::vector<rar::VolumeLayout> layouts;
         if (rar::ReadRar4Names(options.volumes, options.overrides, layouts) ||

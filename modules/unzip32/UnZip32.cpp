@@ -36,9 +36,21 @@ public:
         std::vector<AnsiString> names;
         names.reserve(cd.entries.size());
         for (const zip::CentralEntry& e : cd.entries) {
+            LibarchiveOptions::NameOverride o;
             names.push_back(zip::EntryName(e, cd.unflaggedNamesAreUtf8));
-            options.overrides.push_back({names.back(), static_cast<int64_t>(e.size),
-                                         static_cast<int64_t>(e.compressedSize), e.crc, zip::MethodName(e.method)});
+            o.name = names.back();
+            o.size = static_cast<int64_t>(e.size);
+            o.compressedSize = static_cast<int64_t>(e.compressedSize);
+            o.crc = e.crc;
+            o.method = zip::MethodName(e.method);
+            // The target is in the charset of the entry's name; a writer that flags UTF-8 names may
+            // leave an ASCII name unflagged, so in an archive with flagged names a UTF-8 target is
+            // taken as UTF-8.
+            bool multi = false;
+            const bool utf8 = e.utf8Flag || cd.unflaggedNamesAreUtf8 ||
+                              (cd.anyUtf8Flag && zip::IsValidUtf8(e.linkTarget, &multi) && multi);
+            if (!e.linkTarget.empty()) o.linkTarget = utf8 ? ToAnsi(e.linkTarget) : AnsiString(e.linkTarget);
+            options.overrides.push_back(std::move(o));
         }
         std::unique_ptr<LibarchiveSource> source;
         int32_t code = LibarchiveSource::Open(path, options, context, source);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "modules/common/RegularFile.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules::zip {
@@ -101,7 +102,7 @@ AnsiString EntryName(const CentralEntry& e, bool unflaggedNamesAreUtf8) {
 
 bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
     out = CentralDirectory{};
-    File f(std::fopen(hostPath.c_str(), "rb"));
+    File f(OpenRegularStream(hostPath));
     if (!f) return false;
     if (fseeko(f.get(), 0, SEEK_END) != 0) return false;
     off_t fileSize = ftello(f.get());
@@ -153,12 +154,14 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
         CentralEntry entry;
         entry.flags = Le16(h + 8);
         entry.utf8Flag = (entry.flags & 0x0800) != 0;
+        out.anyUtf8Flag = out.anyUtf8Flag || entry.utf8Flag;
         entry.method = Le16(h + 10);
         entry.crc = Le32(h + 16);
         entry.compressedSize = Le32(h + 20);
         entry.size = Le32(h + 24);
         uint16_t nameLen = Le16(h + 28), extraLen = Le16(h + 30), commentLen = Le16(h + 32);
         entry.localHeaderOffset = Le32(h + 42);
+        entry.symlink = (h[5] == 3) && ((Le32(h + 38) >> 16) & 0170000) == 0120000;
         if (pos + 46 + nameLen + extraLen + commentLen > cd.size()) return false;
         entry.rawName.assign(reinterpret_cast<const char*>(h + 46), nameLen);
         const unsigned char* x = h + 46 + nameLen;
@@ -186,6 +189,18 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
         pos += 46 + nameLen + extraLen + commentLen;
     }
     out.unflaggedNamesAreUtf8 = allUtf8 && anyMulti;
+    // A stored link's target is its data: read here, since libarchive decodes it in the archive's
+    // name charset even when the entry's own flag says UTF-8. Offsets move with a stub in front.
+    const uint64_t shift = cdStart >= cdOffset ? cdStart - cdOffset : 0;
+    for (CentralEntry& entry : out.entries) {
+        if (!entry.symlink || entry.method != 0 || entry.compressedSize == 0 || entry.compressedSize > 4096) continue;
+        unsigned char local[30];
+        const uint64_t at = entry.localHeaderOffset + shift;
+        if (!ReadAt(f.get(), at, local, 30) || Le32(local) != 0x04034b50) continue;
+        std::string target(static_cast<std::size_t>(entry.compressedSize), '\0');
+        if (ReadAt(f.get(), at + 30 + Le16(local + 26) + Le16(local + 28), target.data(), target.size()))
+            entry.linkTarget = std::move(target);
+    }
     return true;
 }
 

@@ -20,6 +20,8 @@ struct CentralEntry {
     uint64_t compressedSize = 0;
     uint64_t size = 0;
     uint64_t localHeaderOffset = 0;
+    bool symlink = false;       // made on Unix with the link type in its mode
+    std::string linkTarget;     // a stored link's target bytes, read from its data (else empty)
 };
 
 struct CentralDirectory {
@@ -27,6 +29,7 @@ struct CentralDirectory {
     // True when every name without the flag or a valid Unicode field is valid UTF-8 and at least one
     // of them has a multi-byte sequence: the archive was made where names are UTF-8.
     bool unflaggedNamesAreUtf8 = false;
+    bool anyUtf8Flag = false;  // some entry has the UTF-8 flag
 };
 
 // Reads the central directory of the file at hostPath (UTF-8). False when there is none.
