@@ -144,7 +144,6 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
     uint64_t cdStart = cdEnd - cdSize;
     std::vector<unsigned char> cd(static_cast<std::size_t>(cdSize));
     if (cdSize && !ReadAt(f.get(), cdStart, cd.data(), cd.size())) return false;
-    (void)cdOffset;
 
     bool allUtf8 = true, anyMulti = false;
     std::size_t pos = 0;
@@ -189,13 +188,16 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
         pos += 46 + nameLen + extraLen + commentLen;
     }
     out.unflaggedNamesAreUtf8 = allUtf8 && anyMulti;
-    // A stored link's target is its data: read here, since libarchive decodes it in the archive's
-    // name charset even when the entry's own flag says UTF-8. Offsets move with a stub in front.
+    // Offsets move with a stub in front (a self-extracting archive): they are given as offsets in
+    // the file.
     const uint64_t shift = cdStart >= cdOffset ? cdStart - cdOffset : 0;
+    for (CentralEntry& entry : out.entries) entry.localHeaderOffset += shift;
+    // A stored link's target is its data: read here, since libarchive decodes it in the archive's
+    // name charset even when the entry's own flag says UTF-8.
     for (CentralEntry& entry : out.entries) {
         if (!entry.symlink || entry.method != 0 || entry.compressedSize == 0 || entry.compressedSize > 4096) continue;
         unsigned char local[30];
-        const uint64_t at = entry.localHeaderOffset + shift;
+        const uint64_t at = entry.localHeaderOffset;
         if (!ReadAt(f.get(), at, local, 30) || Le32(local) != 0x04034b50) continue;
         std::string target(static_cast<std::size_t>(entry.compressedSize), '\0');
         if (ReadAt(f.get(), at + 30 + Le16(local + 26) + Le16(local + 28), target.data(), target.size()))

@@ -19,7 +19,7 @@ struct CentralEntry {
     uint32_t crc = 0;
     uint64_t compressedSize = 0;
     uint64_t size = 0;
-    uint64_t localHeaderOffset = 0;
+    uint64_t localHeaderOffset = 0;  // in the file (a stub in front counted)
     bool symlink = false;       // made on Unix with the link type in its mode
     std::string linkTarget;     // a stored link's target bytes, read from its data (else empty)
 };

@@ -10,6 +10,7 @@
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
+#include "modules/common/RegularFile.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules::zip {
@@ -46,7 +47,7 @@ bool FastInflateHandles(const CentralEntry& entry) {
 }
 
 std::shared_ptr<ArchiveFile> ArchiveFile::Open(const std::string& hostPath) {
-    int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenRegularFile(hostPath);  // never blocks on a fifo
     if (fd < 0) return nullptr;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

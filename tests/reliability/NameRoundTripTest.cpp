@@ -17,7 +17,7 @@ namespace {
 // Names with quotes, wildcards, response-file and switch marks, separators of other systems, blanks
 // at either end, CR and LF, invalid UTF-8 and cp932 characters whose trail byte is "\".
 const std::vector<std::string> kNames = {
-    "a\"b", "a\" \"b", "\"", "*x?", "@at", "-dash", "back\\slash", "co:lon", " lead", "trail ", "cr\rlf\n",
+    "a\"b", "a\" \"b", "\"", "*x?", "@at", "-dash", "back\\slash", "trail\\", "co:lon", " lead", "trail ", "cr\rlf\n",
     "\xff\xfe", "表ソ", "é😀", "-@\"*?\\: \r\n",
 };
 
@@ -38,7 +38,9 @@ TEST(NameRoundTrip, CliExtractsEveryNamedArchiveIntoItsNamedFolder) {
     WriteFile(td / "empty.ini", "");
     fs::create_directories(td / "log");
     WriteFile(td / "src/inner.txt", "inner");
-    ASSERT_EQ(RunTool({"zip", "-q", td / "src.zip", "inner.txt"}, td / "src").exitCode, 0);
+    WriteFile(td / "src/second.txt", "second");
+    // Two top-level entries: the engine gathers them in a bind folder named after the archive.
+    ASSERT_EQ(RunTool({"zip", "-q", td / "src.zip", "inner.txt", "second.txt"}, td / "src").exitCode, 0);
     const std::string zip = ReadFile(td / "src.zip");
     // Decoys that a line split or unquoted at the wrong place would name.
     for (const char* decoy : {"arc/a", "arc/b.zip", "arc/at.zip", "arc/dash.zip", "arc/x?.zip"}) WriteFile(td / decoy, zip);
