@@ -24,6 +24,21 @@ bool SameChar(std::string_view a, std::size_t ia, std::size_t la, std::string_vi
     return FoldAscii(a[ia]) == FoldAscii(b[ib]);
 }
 
+// The pieces of a mask list between its ";" (whole characters), empty ones dropped.
+std::vector<std::string_view> MaskPieces(std::string_view list) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= list.size();) {
+        if (i == list.size() || list[i] == ';') {
+            if (i > start) pieces.push_back(list.substr(start, i - start));
+            start = ++i;
+            continue;
+        }
+        i += AnsiCharLength(list, i);
+    }
+    return pieces;
+}
+
 }  // namespace
 
 // ---- Wildcard masks --------------------------------------------------------------------------------
@@ -93,15 +108,7 @@ bool MatchMask(std::string_view mask, std::string_view name) {
 }
 
 TMaskList::TMaskList(std::string_view list) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= list.size();) {
-        if (i == list.size() || list[i] == ';') {
-            if (i > start) masks_.push_back(NormalizeMask(list.substr(start, i - start)));
-            start = ++i;
-            continue;
-        }
-        i += AnsiCharLength(list, i);
-    }
+    for (std::string_view piece : MaskPieces(list)) masks_.push_back(NormalizeMask(piece));
 }
 
 bool TMaskList::Matches(std::string_view name) const {
@@ -200,7 +207,11 @@ TArchiveSearch::~TArchiveSearch() = default;
 
 TArchiveSearch TArchiveSearch::Wildcard(const AnsiString& text) {
     TArchiveSearch s;
-    s.masks_ = TMaskList("*" + text + "*");
+    // The empty pieces of the text go before the stars are added: a trailing ";" would otherwise
+    // leave a bare "*" that matches every name. A text of nothing but ";" finds nothing.
+    AnsiString pieces;
+    for (std::string_view piece : MaskPieces(text)) pieces.append(pieces.empty() ? "" : ";").append(piece);
+    if (!pieces.empty()) s.masks_ = TMaskList("*" + pieces + "*");
     return s;
 }
 

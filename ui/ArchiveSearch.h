@@ -98,11 +98,12 @@ struct TSearchSummary {
     bool stopped = false;
 };
 
-// One search: either a wildcard text (matched as the mask list "*" + text + "*") or a compiled regular
-// expression (a hit when it matches anywhere in the name part).
+// One search: either a wildcard text (matched as the mask list "*" + text + "*", see Wildcard) or a
+// compiled regular expression (a hit when it matches anywhere in the name part).
 class TArchiveSearch {
 public:
-    // Wildcard mode.
+    // Wildcard mode: the pieces of text between its ";" (empty ones dropped, so a trailing ";" adds
+    // nothing) wrapped as "*" + pieces + "*". A text with no piece at all matches no name.
     static TArchiveSearch Wildcard(const AnsiString& text);
     // Regular-expression mode; fuzzy turns on the fuzzy character dictionary. Raises ERegExpParser for
     // a pattern with a syntax error.
