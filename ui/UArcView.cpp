@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 
 #include "settings/SettingsBlock.h"
@@ -31,12 +32,8 @@ constexpr const char* kGridLines =
     "QTreeWidget::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }"
     "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }";
 
-QFont DesignFont() {
-    QFont font;
-    font.setFamilies({"ＭＳ Ｐゴシック", "MS PGothic", "IPAPGothic", "Noto Sans CJK JP", "VL PGothic"});
-    font.setPixelSize(12);
-    return font;
-}
+constexpr int kTreeWidth = 105;
+constexpr int kColumnWidths[] = {200, 80, 85};
 
 // The key of a folder in the tree: its names joined by "/", so "a\\b/" and "a/b/" are one folder.
 QByteArray FolderKey(const std::vector<AnsiString>& parts, std::size_t count) {
@@ -53,8 +50,6 @@ QByteArray FolderKey(const std::vector<AnsiString>& parts, std::size_t count) {
 TfrmArcView::TfrmArcView(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("frmArcView");
     setWindowTitle("書庫プレビュー");
-    setFont(DesignFont());
-    resize(412, 319);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -84,9 +79,12 @@ TfrmArcView::TfrmArcView(QWidget* parent) : QWidget(parent, Qt::Window) {
     lvArc->setHeaderLabels({"ファイル名", "格納サイズ", "解凍後サイズ"});
     lvArc->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     lvArc->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
-    lvArc->setColumnWidth(0, 200);
-    lvArc->setColumnWidth(1, 80);
-    lvArc->setColumnWidth(2, 85);
+    // Each column at least as wide as its heading in the desktop's font.
+    int listWidth = 2 * lvArc->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (int c = 0; c < 3; ++c) {
+        lvArc->setColumnWidth(c, std::max(kColumnWidths[c], lvArc->header()->sectionSizeHint(c)));
+        listWidth += lvArc->columnWidth(c);
+    }
     lvArc->setRootIsDecorated(false);
     lvArc->setUniformRowHeights(true);
     lvArc->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -100,13 +98,16 @@ TfrmArcView::TfrmArcView(QWidget* parent) : QWidget(parent, Qt::Window) {
     split->addWidget(lvArc);
     split->setStretchFactor(0, 0);
     split->setStretchFactor(1, 1);
-    split->setSizes({105, 307});
     layout->addWidget(split, 1);
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(true);
     layout->addWidget(StatusBar1);
+
+    // Wide enough for the tree and every column of the list, never narrower than designed (412 x 319).
+    split->setSizes({kTreeWidth, listWidth});
+    resize(std::max(412, kTreeWidth + split->handleWidth() + listWidth), std::max(319, sizeHint().height()));
 
     // A look before extracting: Escape puts the window away again.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
@@ -146,7 +147,9 @@ void TfrmArcView::Preview(const AnsiString& archive) {
 
 // Every entry is listed once. Files at the top level become rows (every file, by its name, when the
 // directory structure is ignored: that is what the extraction would then put side by side). The tree
-// shows the archive's folders as they nest, each folder once, in the order they first appear.
+// shows the archive's folders as they nest, each folder once, in the order they first appear. The
+// status line counts as the list does: the top level (files and folders alike), or everything when
+// the directory structure is ignored.
 void TfrmArcView::Walk(const AnsiString& archive, int& files, int& folders) {
     const bool flat = Settings.IgnoreDirectory;
     AnsiString folder, name;
@@ -171,6 +174,7 @@ void TfrmArcView::Walk(const AnsiString& archive, int& files, int& folders) {
         if (icon >= 0) item->setIcon(0, IconCache.SmallIcon(icon));
         return true;
     });
+    if (!flat) folders = tvFolder->topLevelItemCount();
     if (!opened)
         StatusBar1->showMessage("書庫を開けませんでした");
     else

@@ -21,6 +21,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "regexp/RECommon.h"
 #include "ui/QtAnsi.h"
@@ -60,6 +61,8 @@ QComboBox* MakePatternBox(QWidget* parent, const char* name, const QStringList& 
     c->setObjectName(name);
     c->setEditable(true);
     c->setInsertPolicy(QComboBox::NoInsert);
+    // No inline completion from the presets: "*.jpg" typed stays "*.jpg" and is what Enter searches.
+    c->setCompleter(nullptr);
     c->addItems(presets);
     c->setMinimumWidth(300);
     return c;
@@ -145,9 +148,9 @@ TfrmSearch::TfrmSearch(QWidget* parent) : QDialog(parent) {
     lvFile->setColumnCount(3);
     lvFile->setHeaderLabels({"書庫内ファイル名", "展開後サイズ", "該当書庫"});
     lvFile->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-    lvFile->setColumnWidth(0, 210);
-    lvFile->setColumnWidth(1, 80);
-    lvFile->setColumnWidth(2, 250);
+    // The designed widths, each at least as wide as its heading in the desktop's font.
+    const int widths[] = {210, 80, 250};
+    for (int c = 0; c < 3; ++c) lvFile->setColumnWidth(c, std::max(widths[c], lvFile->header()->sectionSizeHint(c)));
     lvFile->setRootIsDecorated(false);
     lvFile->setUniformRowHeights(true);
     lvFile->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -212,6 +215,9 @@ void TfrmSearch::Execute(TfrmMain& main) {
 void TfrmSearch::showEvent(QShowEvent* event) {
     chkWildCard->setChecked(true);
     QDialog::showEvent(event);
+    // Typing goes straight into the wildcard box, replacing its text, and Enter searches.
+    cmbWildCard->setFocus(Qt::OtherFocusReason);
+    cmbWildCard->lineEdit()->selectAll();
 }
 
 void TfrmSearch::reject() {

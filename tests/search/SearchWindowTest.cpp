@@ -149,6 +149,8 @@ private slots:
         // Every folder once, nested as in the archive; "表" ends in the byte 0x5C and stays whole.
         QCOMPARE(Tree(w.tvFolder), QStringList({"a", "  sub", "b", "表"}));
         QVERIFY(!w.lvArc->topLevelItem(0)->icon(0).isNull());
+        // The status line counts what the window shows: the top level, files and folders alike.
+        QCOMPARE(w.StatusBar1->currentMessage(), QString("ファイル 2 個、フォルダ 3 個"));
 
         // With the directory structure ignored every file is listed by its name, side by side.
         Settings.IgnoreDirectory = true;
@@ -156,6 +158,7 @@ private slots:
         QCOMPARE(Column(w.lvArc, 0), QStringList({"readme.txt", "x.txt", "z.txt", "w.txt", "y.txt", "ソース.txt", "データ.bin"}));
         QCOMPARE(w.lvArc->topLevelItem(6)->data(0, TfrmArcView::kEntryPathRole).toByteArray().toStdString(), "表/データ.bin"_ansi);
         QCOMPARE(Tree(w.tvFolder), QStringList({"a", "  sub", "b", "表"}));
+        QCOMPARE(w.StatusBar1->currentMessage(), QString("ファイル 7 個、フォルダ 4 個"));
         QVERIFY(asked.isEmpty());
     }
 
@@ -289,6 +292,33 @@ private slots:
         QTest::keyClick(w.cmbWildCard->lineEdit(), Qt::Key_Return);
         if (w.Searching()) QVERIFY(finished.wait(60000));
         QCOMPARE(Column(w.lvFile, 0), QStringList({"かいだん.txt"}));
+    }
+
+    // The window opens with the wildcard box focused and its text selected: typing replaces it, nothing
+    // completes inline from the presets, and Enter searches what was typed. The same in the other box.
+    void typedPatternsStayAsTyped() {
+        if (!haveTools()) QSKIP("zip or the modules are missing");
+        const QString zip = MakeZipOf(*tmp, "t.zip", {"a.jpg", "b.png", "c1.txt", "d.jpeg"});
+        TfrmSearch w;
+        w.ArchiveList = [&] { return Ansi({zip}); };
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QWidget* focus = QApplication::focusWidget();
+        QVERIFY(focus == w.cmbWildCard->lineEdit() || focus == w.cmbWildCard);
+        QSignalSpy finished(&w, &TfrmSearch::SearchFinished);
+        QTest::keyClicks(focus, "*.jpg");
+        QCOMPARE(w.cmbWildCard->currentText(), QString("*.jpg"));  // a preset starts with "*.jpg;"
+        QTest::keyClick(focus, Qt::Key_Return);
+        if (w.Searching()) QVERIFY(finished.wait(60000));
+        QCOMPARE(Column(w.lvFile, 0), QStringList({"a.jpg"}));
+
+        // "[0" would complete to the preset "[0-9]"; typed as it is, it is a bad pattern.
+        w.cmbRegExp->lineEdit()->setFocus();
+        w.cmbRegExp->lineEdit()->clear();
+        QTest::keyClicks(w.cmbRegExp->lineEdit(), "[0");
+        QCOMPARE(w.cmbRegExp->currentText(), QString("[0"));
+        QTest::keyClick(w.cmbRegExp->lineEdit(), Qt::Key_Return);
+        QCOMPARE(w.lblMessage->text(), QString("正規表現に誤りがあります"));
     }
 
     void stopAndCloseDuringASearch() {
