@@ -12,9 +12,10 @@
 #include "platform/InstanceChannel.h"
 #include "platform/InstanceLock.h"
 #include "platform/LocalTimeZone.h"
+#include "ui/AppSetup.h"
 #include "ui/HandOverServer.h"
+#include "ui/OptionsCommand.h"
 #include "ui/UForm.h"
-#include "ui/UfrmOption.h"
 #include "ui/ufrmSearch.h"
 
 namespace {
@@ -43,8 +44,8 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Norvex");
-    QApplication::setApplicationDisplayName("Norvex");
     QApplication::setApplicationVersion(NORVEX_VERSION);
+    norvex::ui::PrepareApplication(app);
     // A window hidden for a command-line run never counts as the last one closed: the program ends
     // when the main window's close has gone through.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -60,11 +61,7 @@ int main(int argc, char* argv[]) {
     // The other windows, in their creation order after the main window (the version dialog is made
     // when it is asked for).
     norvex::ui::InstallBrowsingWindows(main);  // the preview and search windows
-    norvex::ui::TfrmOption option(&main);
-    main.ShowOptionsDialog = [&option](norvex::ui::TfrmMain& w) {
-        option.exec();
-        w.RefreshModePanel();
-    };
+    norvex::ui::InstallOptionsDialog(main);
 
     if (!(main.CommandLineRun() && norvex::Settings.CmdHideWnd)) main.show();
     main.FormShowStart();

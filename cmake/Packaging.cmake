@@ -90,11 +90,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries come from dpkg-shlibdeps when it is there (libarchive13, liblhasa0, libisal2, the Qt 6 base
 # libraries, libc6, libstdc++6); without it, the same list by hand. The rest is never linked but
-# needed all the same: the Qt platform plugins, a Japanese font, and xdg-open for the help page and
+# needed all the same: the Qt platform plugins and translations, a Japanese font, and xdg-open for
 # folders.
 set(NORVEX_DEB_RUNTIME "fonts-ipafont-gothic, xdg-utils")
 if(TARGET norvex)
-  string(PREPEND NORVEX_DEB_RUNTIME "qt6-qpa-plugins, ")
+  # Qt's own texts in Japanese (file dialogs, context menus, standard buttons); the SVG image and
+  # icon plugins that draw the program's icon.
+  string(PREPEND NORVEX_DEB_RUNTIME "qt6-qpa-plugins, qt6-translations-l10n, libqt6svg6, ")
 endif()
 find_program(NORVEX_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(NORVEX_DPKG_SHLIBDEPS)
@@ -111,4 +113,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "${NORVEX_DEB_LIBS}, ${NORVEX_DEB_RUNTIME}")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils")
+if(TARGET norvex)
+  # The desktop's own file dialogs, where the desktop offers them to Qt.
+  string(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS ", qt6-xdgdesktopportal-platformtheme | qt6-gtk-platformtheme")
+endif()
 include(CPack)

@@ -7,6 +7,8 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config
   libarchive-dev liblhasa-dev libisal-dev qt6-base-dev
+  # run: Qt's own texts (file dialogs, context menus) in Japanese; the SVG program icon
+  qt6-translations-l10n libqt6svg6
   libgtest-dev libgmock-dev
   # fuzz targets and sanitizer runtimes
   clang libclang-rt-14-dev
@@ -15,6 +17,8 @@ packages=(
   xvfb xauth xdotool fonts-ipafont-gothic desktop-file-utils xdg-utils
   # tests: the Debian package check
   lintian
+  # tests on a real X server: a window manager, window properties
+  openbox x11-utils
 )
 if [ "${1:-}" = bench ]; then
   packages+=(libbenchmark-dev libre2-dev unar hyperfine time python3 librsvg2-bin)

@@ -30,11 +30,12 @@ bool TFileCtrl::BrowseForFolder(QWidget* owner, const QString& prompt, const QSt
         return true;
     }
 
-    // Application-modal: every other window of the program is disabled while it is open.
+    // Application-modal: every other window of the program is disabled while it is open. The
+    // desktop's own folder dialog is used where the platform offers one (a portal or a platform
+    // theme); elsewhere Qt's dialog, in Japanese, with the prompt over the folder list.
     QFileDialog dialog(owner, prompt);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setLabelText(QFileDialog::LookIn, prompt);
     if (initialFolder.size() > 1) dialog.setDirectory(initialFolder);

@@ -52,6 +52,8 @@
 #include "ui/FolderBrowser.h"
 #include "ui/HostPaths.h"
 #include "ui/QtAnsi.h"
+#include "ui/TopMost.h"
+#include "ui/UHelp.h"
 #include "ui/UModuleCheck.h"
 #include "ui/Uversion.h"
 
@@ -252,7 +254,8 @@ void TfrmMain::BuildControls() {
     txtExt->setEditable(true);
     txtExt->setInsertPolicy(QComboBox::NoInsert);
     for (const char* p : kFilePatterns) txtExt->addItem(QString::fromUtf8(p));
-    txtExt->setMinimumWidth(120);
+    txtExt->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    txtExt->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);  // room for the longest preset
     chkPretestArc = new QCheckBox("逐次書庫テスト(ヘッダ)", this);
     chkPretestArc->setObjectName("chkPretestArc");
     cmbPreTestMode = new QComboBox(this);
@@ -260,9 +263,12 @@ void TfrmMain::BuildControls() {
     opts->addWidget(btnIgnoreDirectory);
     opts->addWidget(chkSpecialExt);
     opts->addWidget(txtExt, 1);
-    opts->addWidget(chkPretestArc);
-    opts->addWidget(cmbPreTestMode);
     layout->addLayout(opts);
+    auto* pretest = new QHBoxLayout;
+    pretest->addWidget(chkPretestArc);
+    pretest->addWidget(cmbPreTestMode);
+    pretest->addStretch(1);
+    layout->addLayout(pretest);
 
     // Destination and after-processing groups
     auto* groups = new QGridLayout;
@@ -304,6 +310,8 @@ void TfrmMain::BuildControls() {
     btnMoveFolder->setToolTip("フォルダを開く");
     for (QPushButton* b : {btnSelectFolder, btnSpecialFolder, btnSelectMoveFolder, btnMoveFolder})
         b->setMaximumWidth(48);
+    // What is typed stays as typed: no inline completion from the presets or the remembered folders.
+    for (QComboBox* c : {txtExt, cmbSpecialFolder, cmbMoveFolder}) c->setCompleter(nullptr);
 
     groups->addWidget(lblOpenDirectory, 0, 0);
     groups->addWidget(cmbOpenDirectory, 0, 1);
@@ -628,23 +636,17 @@ void TfrmMain::DropFiles(const std::vector<AnsiString>& paths) {
 
 void TfrmMain::SetTopMost(bool on) {
     mmTopMost->setChecked(on);
-    if (TopMost() == on) return;
-    const bool visible = isVisible();
-    const QRect frame = geometry();
-    setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    if (visible) {
-        setGeometry(frame);
-        show();
-    }
+    SetStaysOnTop(this, on);
 }
 
-bool TfrmMain::TopMost() const { return windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
+bool TfrmMain::TopMost() const { return StaysOnTop(this); }
 
 void TfrmMain::RefreshModePanel() {
     QStringList parts;
     if (Settings.IgnoreDirectory) parts << "ディレクトリ構成無視 ";
     if (Settings.DelFolderNum) parts << "末尾数字等除去";
     stbPanel1->setText(parts.join(", "));
+    btnIgnoreDirectory->setChecked(Settings.IgnoreDirectory);  // also after the options dialog
 }
 
 void TfrmMain::ApplyIndicatePerFile() {
@@ -1115,7 +1117,7 @@ QString TfrmMain::SaveLogTo(const QString& name, QString* error) {
 }
 
 void TfrmMain::mmSaveLogClick() {
-    auto name = AskSaveFileName(this, TSaveRequest{"ログを保存", "ログファイル(*.txt) (*.TXT *.txt)"});
+    auto name = AskSaveFileName(this, TSaveRequest{"ログを保存", "ログファイル (*.txt)"});
     if (!name) return;
     QString error;
     if (SaveLogTo(*name, &error).isEmpty())
@@ -1129,9 +1131,7 @@ QString TfrmMain::HelpPagePath() {
 
 void TfrmMain::mmHelpClick() {
     SetTopMost(false);
-    const QString page = HelpPagePath();
-    if (!QFileInfo::exists(page) || !OpenInBrowser(QUrl::fromLocalFile(page).toString()))
-        ShowMessageBox(this, "ヘルプを開けませんでした。\n" + page, "ヘルプ", TMsgButtons::Ok, TMsgIcon::Warning);
+    ShowHelp(this, {HelpPagePath(), BuiltInHelpPage()});
 }
 
 void TfrmMain::mmVersionClick() {

@@ -11,11 +11,20 @@
 #define NORVEX_VERSION "0.0.0"
 #endif
 
+// Outside every namespace, as the resource initialiser's name is global.
+static void InitNorvexResources() { Q_INIT_RESOURCE(norvex); }
+
 namespace norvex::ui {
+
+void EnsureBuiltInResources() {
+    static const bool done = (InitNorvexResources(), true);
+    (void)done;
+}
 
 QString TfrmVersion::FileVersion() { return QStringLiteral(NORVEX_VERSION); }
 
 QIcon TfrmVersion::ProgramIcon() {
+    EnsureBuiltInResources();
     static const QIcon icon(":/icons/norvex.svg");
     return icon;
 }

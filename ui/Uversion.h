@@ -19,4 +19,8 @@ public:
     QLabel* imgLogo = nullptr;
 };
 
+// Makes the files built into the program (its icon, the help page) available. They live in a static
+// library, whose resources are linked in only when their initialiser is called; safe to call often.
+void EnsureBuiltInResources();
+
 }  // namespace norvex::ui

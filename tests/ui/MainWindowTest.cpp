@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
@@ -30,6 +32,7 @@
 #include "settings/uIniControl.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#include "tests/shell/ScopedHome.h"
 #include "ui/DialogHooks.h"
 #include "ui/FailedEntries.h"
 #include "ui/FileCtrl.h"
@@ -37,7 +40,11 @@
 #include "ui/HandOverServer.h"
 #include "ui/QtAnsi.h"
 #include "ui/UModuleCheck.h"
+#include "ui/OptionsCommand.h"
 #include "ui/UForm.h"
+#include "ui/UHelp.h"
+#include "ui/UfrmOption.h"
+#include "ui/Uversion.h"
 #include "ui/vclIconCache.h"
 
 using namespace norvex;
@@ -346,6 +353,66 @@ private slots:
         QCOMPARE(int(s.AfterMethod), 2);
         QVERIFY(s.IgnoreDirectory && s.DelFolderNum && s.IndicatePerFile);
         QCOMPARE(s.Favorite1, AnsiString("/fav/typed"));
+    }
+
+    // A pattern typed into the file filter stays as typed (a preset starts with "*.jpg "), in the box and
+    // in the setting the run reads.
+    void filePatternStaysAsTyped() {
+        auto w = makeWindow();
+        w->chkSpecialExt->setChecked(true);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        w->txtExt->lineEdit()->setFocus();
+        w->txtExt->lineEdit()->clear();
+        QTest::keyClicks(w->txtExt->lineEdit(), "*.jpg");
+        QCOMPARE(w->txtExt->currentText(), QString("*.jpg"));
+        QCOMPARE(Settings.FileSpec, AnsiString("*.jpg"));
+    }
+
+    // After "OK" in the options dialog, the tool bar's toggle and the mode panel show the mode in force.
+    void optionsDialogBringsTheToolBarInStep() {
+        norvex::test::ScopedHome home;  // "OK" rewrites the shell entries: never the real user's
+        auto w = makeWindow();
+        InstallOptionsDialog(*w);
+        auto* dialog = w->findChild<TfrmOption*>();
+        QVERIFY(dialog);
+        for (bool on : {true, false}) {
+            QTimer::singleShot(0, dialog, [dialog, on] {
+                dialog->chkIgnoreDirectory->setChecked(on);
+                dialog->btnOK->click();
+            });
+            w->mmOptionDialog->trigger();  // modal until "OK"
+            QCOMPARE(Settings.IgnoreDirectory, on);
+            QCOMPARE(w->btnIgnoreDirectory->isChecked(), on);
+            QCOMPARE(w->stbPanel1->text(), on ? QString("ディレクトリ構成無視 ") : QString());
+        }
+    }
+
+    // Help opens in the program's own window, from the installed page or the copy built in; when no
+    // page can be shown a box says so. Nothing is handed to a browser.
+    void helpInItsOwnWindow() {
+        auto w = makeWindow();
+        w->mmHelp->trigger();
+        auto* help = w->findChild<TfrmHelp*>();
+        QVERIFY(help && help->isVisible());
+        QVERIFY(help->txtHelp->toPlainText().contains("使い方"));
+        QCOMPARE(help->windowTitle(), QString("Norvex ヘルプ"));
+        QVERIFY(!w->TopMost());
+        QVERIFY(opened.isEmpty() && asked.isEmpty());
+        w->mmHelp->trigger();
+        QCOMPARE(w->findChildren<TfrmHelp*>().size(), 1);  // the same window again
+
+        const QString empty = Q(tmp->path()) + "/empty.html";
+        norvex::test::WriteFile(empty.toStdString(), "  \n");
+        QVERIFY(!ShowHelp(w.get(), {Q(tmp->path()) + "/missing/index.html", empty}));
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].caption, QString("ヘルプ"));
+        QVERIFY(asked[0].text.contains("missing/index.html") && asked[0].text.contains("empty.html"));
+        QVERIFY(help->txtHelp->toPlainText().contains("使い方"));  // the page shown before stays
+
+        // The files built into the program are linked in: the copy of the help page and the icon.
+        QVERIFY(ShowHelp(w.get(), {BuiltInHelpPage()}));
+        QVERIFY(!TfrmVersion::ProgramIcon().pixmap(32, 32).isNull());
     }
 
     void openingFoldersAndTheTrash() {

@@ -1,0 +1,98 @@
+// Every window at its default size shows its texts whole (captions, group titles, combo box items,
+// list headings), with the desktop's default font and again with a 12 pt font.
+#include <QApplication>
+#include <QTest>
+#include <memory>
+
+#include "settings/SettingsBlock.h"
+#include "tests/shell/ScopedHome.h"
+#include "tests/support/TempDir.h"
+#include "tests/ui/ClippedText.h"
+#include "ui/AppSetup.h"
+#include "ui/DialogHooks.h"
+#include "ui/UArcView.h"
+#include "ui/UForm.h"
+#include "ui/UfrmOption.h"
+#include "ui/Uversion.h"
+#include "ui/ufrmSearch.h"
+
+using namespace norvex;
+using namespace norvex::ui;
+using norvex::test::ClippedTexts;
+
+class LayoutTest : public QObject {
+    Q_OBJECT
+
+    QFont defaultFont;
+
+    // Shows window at its own default size and lists what it cuts short.
+    static QStringList Shown(QWidget& window, const QSet<QString>& userText = {}) {
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window)) return {"window not shown"};
+        QTest::qWait(20);
+        return ClippedTexts(&window, userText);
+    }
+
+private slots:
+    void initTestCase() { defaultFont = QApplication::font(); }
+
+    void init() {
+        Settings = SettingsBlock{};
+        SetMessageAnswerer([](const TMessageRequest&) { return int(mrOk); });
+    }
+
+    void cleanup() {
+        SetMessageAnswerer(nullptr);
+        QApplication::setFont(defaultFont);
+    }
+
+    void windows_data() {
+        QTest::addColumn<int>("pointSize");
+        QTest::newRow("default font") << 0;
+        QTest::newRow("12 pt") << 12;
+    }
+
+    void windows() {
+        QFETCH(int, pointSize);
+        if (pointSize > 0) {
+            QFont font = defaultFont;
+            font.setPointSize(pointSize);
+            QApplication::setFont(font);
+        }
+        norvex::test::TempDir tmp;
+        norvex::test::ScopedHome home;
+
+        TMainWindowOptions options;
+        options.iniPath = QString::fromStdString(tmp / "Norvex.ini");
+        TfrmMain main(options);
+        // The folder combos hold the user's own paths.
+        QStringList clipped = Shown(main, {"cmbSpecialFolder", "cmbMoveFolder"});
+
+        TfrmArcView preview;
+        clipped += Shown(preview);
+
+        TfrmSearch search;
+        clipped += Shown(search);
+
+        TfrmOption dialog(nullptr, Settings);
+        dialog.show();
+        for (int page = 0; page < TfrmOption::kPageCount; ++page) {
+            dialog.SetActivePage(page);
+            clipped += Shown(dialog);
+        }
+
+        TfrmVersion version;
+        clipped += Shown(version);
+
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("\n")));
+    }
+};
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    PrepareApplication(app);
+    LayoutTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "LayoutTest.moc"
