@@ -1,5 +1,6 @@
 // The options dialog: every control fills from and writes back to the settings, "キャンセル" changes
 // nothing, the enabling rules, and the shell entries that "OK" creates and removes in a temporary home.
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
@@ -14,6 +15,7 @@
 
 #include "platform/ShellRegistration.h"
 #include "tests/shell/ScopedHome.h"
+#include "ui/AppSetup.h"
 #include "ui/UfrmOption.h"
 
 using norvex::SettingsBlock;
@@ -75,6 +77,9 @@ class OptionsDialogTest : public QObject {
     void Ok() { dlg->btnOK->click(); }
 
 private slots:
+    // The dialog as the program shows it: its style and Qt's Japanese texts.
+    void initTestCase() { norvex::ui::PrepareApplication(*qApp); }
+
     void init() {
         home = std::make_unique<norvex::test::ScopedHome>();
         settings = SettingsBlock{};

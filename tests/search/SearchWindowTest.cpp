@@ -28,6 +28,7 @@
 #include "settings/SettingsBlock.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#include "ui/AppSetup.h"
 #include "ui/DialogHooks.h"
 #include "ui/QtAnsi.h"
 #include "ui/UArcView.h"
@@ -113,6 +114,9 @@ class SearchWindowTest : public QObject {
     }
 
 private slots:
+    // The windows as the program shows them: its style and Qt's Japanese texts.
+    void initTestCase() { PrepareApplication(*qApp); }
+
     void init() {
         Settings = SettingsBlock{};
         SetModuleFolder("");
@@ -435,7 +439,6 @@ private slots:
                                      QList<QPair<QString, int>>{{"表紙画像.png", 45000}, {"本文.html", 23000}, {"図/図1.png", 12000}});
 
         TfrmArcView view;
-        view.resize(520, 300);  // wide enough for all three columns
         view.Preview(FromQ(photos));
         view.tvFolder->expandAll();
         QVERIFY(QTest::qWaitForWindowExposed(&view));

@@ -14,6 +14,7 @@
 #include "settings/SettingsBlock.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
+#include "ui/AppSetup.h"
 #include "ui/DialogHooks.h"
 #include "ui/UForm.h"
 
@@ -40,6 +41,7 @@ QString MakeZip(const QString& dir, const QString& name, const QStringList& file
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    PrepareApplication(app);
     if (argc < 2) {
         std::fprintf(stderr, "usage: norvex_screenshot OUTPUT.png\n");
         return 2;
