@@ -150,6 +150,18 @@ typedef struct ArcProgressRecord {
 #define ARC_ANSWER_NO_ALL     4
 #define ARC_ANSWER_CANCEL     5
 
+/* Why the file system refused an entry, as told through NvxWindow.refused. */
+#define ARC_CAUSE_UNKNOWN         0
+#define ARC_CAUSE_NAME_TOO_LONG   1  /* a name longer than the file system takes */
+#define ARC_CAUSE_DISK_FULL       2
+#define ARC_CAUSE_QUOTA           3  /* the user's disk quota is used up */
+#define ARC_CAUSE_FILE_TOO_LARGE  4  /* larger than the file system (or the process limit) allows */
+#define ARC_CAUSE_READ_ONLY       5  /* a read-only file system */
+#define ARC_CAUSE_PERMISSION      6  /* no right to write there */
+#define ARC_CAUSE_NOT_A_FOLDER    7  /* a file stands where a folder of the path must be */
+#define ARC_CAUSE_INVALID_NAME    8  /* the file system does not take a character of the name */
+#define ARC_CAUSE_IO_ERROR        9  /* the device reported an error */
+
 struct NvxWindow {
     uint32_t structSize; /* sizeof(NvxWindow) */
     void* context;       /* the host's own data */
@@ -165,7 +177,15 @@ struct NvxWindow {
      * lstat gives them). Non-zero: the file is an archive the host is reading or has still to read,
      * and must stay; the entry is left out as a failure. Absent from a smaller structSize. */
     int32_t (*isProtected)(NvxWindow* self, const char* path, uint64_t device, uint64_t inode);
+    /* Added later; a module calls it only when structSize covers it and it is not NULL. An entry was
+     * left out because the file system refused it: cause is ARC_CAUSE_*, code the failure code,
+     * name the entry as the module shows it and line the module's own log line (both cp932). A
+     * non-zero answer means the host logs the refusal itself: the module then leaves line out of
+     * its output. May be called from any thread of the module. */
+    int32_t (*refused)(NvxWindow* self, int32_t cause, int32_t code, const char* name, const char* line);
 };
+/* The size of the window before refused was added; a module compares structSize with it. */
+#define NVX_WINDOW_SIZE_WITH_REFUSED (offsetof(NvxWindow, refused) + sizeof(void*))
 
 /* The callback of SetOwnerWindowEx (the host passes NULL) and of SetEnumMembersProc64. */
 typedef ARC_BOOL (*ARCHIVERPROC)(NvxWindow* window, uint32_t msg, uint32_t state, void* record);

@@ -16,6 +16,7 @@
 #include "engine/NaturalOrder.h"
 #include "engine/ArchiveKinds.h"
 #include "engine/Patterns.h"
+#include "engine/RefusalCauses.h"
 #include "engine/SplitSets.h"
 #include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
@@ -166,6 +167,7 @@ TUnPackThread::TUnPackThread(TUnPack& job, SettingsBlock& settings, TEngineHost&
     FOwnerWindow.sendArcExtract = &TUnPackThread::SendFromModule;
     FOwnerWindow.ask = &TUnPackThread::AskFromModule;
     FOwnerWindow.isProtected = &TUnPackThread::ProtectedFromModule;
+    FOwnerWindow.refused = &TUnPackThread::RefusedFromModule;
 }
 
 TUnPackThread::~TUnPackThread() {
@@ -611,6 +613,10 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
     }
     RememberReadFiles(archivePath);
     const AnsiString wildcard = FSettings.SpecialExt ? FSettings.FileSpec : AnsiString();
+    {
+        std::lock_guard lock(FRefusalMutex);
+        FRefusalLines.clear();
+    }
     const int result = arc.Extract(&FOwnerWindow, nullptr, destination, wildcard, TFileList{});
     FModuleReport = arc.Output();
     return result;
@@ -738,6 +744,20 @@ int32_t TUnPackThread::SendFromModule(NvxWindow* self, uint32_t state, const Arc
     return abort ? 1 : 0;
 }
 
+// A refusal with its cause: the engine writes the line that says why (RefusalCauses.h).
+int32_t TUnPackThread::RefusedFromModule(NvxWindow* self, int32_t cause, int32_t, const char* name, const char*) {
+    auto* thread = static_cast<TUnPackThread*>(self->context);
+    try {
+        AnsiString line = RefusalLine(cause, name ? name : "");
+        if (line.empty()) return 0;
+        std::lock_guard lock(thread->FRefusalMutex);
+        thread->FRefusalLines.push_back(std::move(line));
+        return 1;
+    } catch (...) {
+        return 0;  // the module keeps its own line
+    }
+}
+
 int32_t TUnPackThread::AskFromModule(NvxWindow* self, int32_t kind, const char* caption, const char* text,
                                      char* answerText, uint32_t answerSize) {
     auto* thread = static_cast<TUnPackThread*>(self->context);
@@ -761,6 +781,18 @@ int32_t TUnPackThread::AskFromModule(NvxWindow* self, int32_t kind, const char* 
 void TUnPackThread::LogModuleReport() {
     constexpr int kMaxLines = 200;
     int shown = 0, more = 0;
+    {
+        std::lock_guard lock(FRefusalMutex);
+        for (const AnsiString& line : FRefusalLines) {
+            if (shown < kMaxLines) {
+                FHost.AppendLog(line);
+                ++shown;
+            } else {
+                ++more;
+            }
+        }
+        FRefusalLines.clear();
+    }
     std::size_t start = 0;
     while (start < FModuleReport.size()) {
         std::size_t end = FModuleReport.find('\n', start);

@@ -143,6 +143,7 @@ private:
     // The identity of each file of the archive as it was read; disposal acts only on those files.
     void RememberReadFiles(const AnsiString& archivePath);
     const TFileIdentity* ReadIdentity(const AnsiString& path) const;
+    static int32_t RefusedFromModule(NvxWindow* self, int32_t cause, int32_t code, const char* name, const char* line);
 
     TUnPack& FJob;
     SettingsBlock& FSettings;
@@ -166,6 +167,10 @@ private:
     // What the module wrote to its output buffer during the last extraction; its "> " lines name
     // the entries it refused, and go to the log when the extraction failed.
     AnsiString FModuleReport;
+    // The refusals the module explained with a cause (its lines for them are not in FModuleReport):
+    // the lines to log, in order. Filled from any thread of the module.
+    std::mutex FRefusalMutex;
+    std::vector<AnsiString> FRefusalLines;
     int FIndex = 0;
     int FLastFilePercent = 999;
     int FLastTotalPercent = 999;

@@ -149,6 +149,35 @@ int32_t ProgressSink::askOverwrite(const AnsiString& path) const {
     return window->ask(window, ARC_ASK_OVERWRITE, caption.c_str(), path.c_str(), nullptr, 0);
 }
 
+bool ProgressSink::refused(int32_t cause, int32_t code, const AnsiString& name, const AnsiString& line) const {
+    if (!window || window->structSize < NVX_WINDOW_SIZE_WITH_REFUSED || !window->refused) return false;
+    return window->refused(window, cause, code, name.c_str(), line.c_str()) != 0;
+}
+
+// The cause of a refusal from the errno of the call, or from the failure code it was turned into.
+int32_t RefusalCause(int32_t code, int err) {
+    switch (err) {
+    case ENAMETOOLONG: return ARC_CAUSE_NAME_TOO_LONG;
+    case ENOSPC: return ARC_CAUSE_DISK_FULL;
+    case EDQUOT: return ARC_CAUSE_QUOTA;
+    case EFBIG: return ARC_CAUSE_FILE_TOO_LARGE;
+    case EROFS: return ARC_CAUSE_READ_ONLY;
+    case EACCES:
+    case EPERM: return ARC_CAUSE_PERMISSION;
+    case ENOTDIR: return ARC_CAUSE_NOT_A_FOLDER;
+    case EILSEQ:
+    case EINVAL: return ARC_CAUSE_INVALID_NAME;
+    case EIO: return ARC_CAUSE_IO_ERROR;
+    default: break;
+    }
+    switch (code) {
+    case ARC_ERROR_LONG_FILE_NAME: return ARC_CAUSE_NAME_TOO_LONG;
+    case ARC_DISK_SPACE: return ARC_CAUSE_DISK_FULL;
+    case ARC_READ_ONLY: return ARC_CAUSE_READ_ONLY;
+    default: return ARC_CAUSE_UNKNOWN;
+    }
+}
+
 int32_t WriteErrorCode(int err) {
     switch (err) {
     case ENOSPC:
@@ -194,9 +223,11 @@ SafeExtractor::SafeExtractor(ProgressSink sink, AnsiString destination, ExtractO
 
 SafeExtractor::~SafeExtractor() { delete impl_; }
 
-void SafeExtractor::fail(int32_t code, const AnsiString& message) {
+void SafeExtractor::fail(int32_t code, const AnsiString& message, int sysError, const AnsiString& name) {
     if (code == ARC_ERROR_USER_CANCEL) impl_->cancelled = true;
     else if (impl_->firstFailure == ARC_OK) impl_->firstFailure = code;
+    const int32_t cause = RefusalCause(code, sysError);
+    if (!message.empty() && cause != ARC_CAUSE_UNKNOWN && impl_->sink.refused(cause, code, name, message)) return;
     if (!message.empty()) {
         log_ += message;
         log_ += "\r\n";
@@ -215,7 +246,8 @@ int32_t SafeExtractor::open() {
         if (pos == host.size() || host[pos] == '/') {
             std::string prefix = host.substr(0, pos);
             if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
-                fail(ARC_ERROR_MAKEDIRECTORY, "> 展開先フォルダを作成できません: "_ansi + impl_->destination);
+                fail(ARC_ERROR_MAKEDIRECTORY, "> 展開先フォルダを作成できません: "_ansi + impl_->destination, errno,
+                     impl_->destination);
                 return ARC_ERROR_MAKEDIRECTORY;
             }
         }
@@ -473,7 +505,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         return ARC_ERROR_NOT_FILENAME;
     case WalkResult::NotFolder:
     case WalkResult::CannotMake:
-        fail(ARC_ERROR_MAKEDIRECTORY, "> フォルダを作成できません: "_ansi + shown);
+        fail(ARC_ERROR_MAKEDIRECTORY, "> フォルダを作成できません: "_ansi + shown, errno, shown);
         return ARC_ERROR_MAKEDIRECTORY;
     }
     std::string name = FromAnsi(parts.back());
@@ -481,7 +513,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
 
     if (entry.type == EntryType::Directory) {
         if (::mkdirat(parent.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
-            fail(ARC_ERROR_MAKEDIRECTORY, "> フォルダを作成できません: "_ansi + shown);
+            fail(ARC_ERROR_MAKEDIRECTORY, "> フォルダを作成できません: "_ansi + shown, errno, shown);
             return ARC_ERROR_MAKEDIRECTORY;
         }
         struct stat st {};
@@ -564,8 +596,9 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
             temp = TempName();
             if (::symlinkat(target.c_str(), parent.get(), temp.c_str()) == 0) break;
             if (errno != EEXIST) {
-                int32_t code = WriteErrorCode(errno);
-                fail(code, "> リンクを作成できません: "_ansi + shown);
+                const int err = errno;
+                int32_t code = WriteErrorCode(err);
+                fail(code, "> リンクを作成できません: "_ansi + shown, err, shown);
                 return code;
             }
         }
@@ -587,17 +620,19 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
             temp = TempName();
             if (::linkat(targetFolder.get(), targetName.c_str(), parent.get(), temp.c_str(), 0) == 0) break;
             if (errno != EEXIST) {
-                int32_t code = WriteErrorCode(errno);
-                fail(code, "> リンクを作成できません: "_ansi + shown);
+                const int err = errno;
+                int32_t code = WriteErrorCode(err);
+                fail(code, "> リンクを作成できません: "_ansi + shown, err, shown);
                 return code;
             }
         }
     }
     if (!temp.empty()) {
         if (::renameat(parent.get(), temp.c_str(), parent.get(), name.c_str()) != 0) {
-            int32_t code = WriteErrorCode(errno);
+            const int err = errno;
+            int32_t code = WriteErrorCode(err);
             ::unlinkat(parent.get(), temp.c_str(), 0);
-            fail(code, "> リンクを作成できません: "_ansi + shown);
+            fail(code, "> リンクを作成できません: "_ansi + shown, err, shown);
             return code;
         }
         // A hard link renamed onto a name that is already a link to the same file leaves both names
@@ -641,15 +676,15 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
     int tempFolder = parent.get();  // where `temp` lives
     int64_t written = 0;
     bool endsInHole = false;
-    auto discard = [&](int32_t code, const AnsiString& message) {
+    auto discard = [&](int32_t code, const AnsiString& message, int err = 0) {
         file.reset();
         if (named) ::unlinkat(tempFolder, temp.c_str(), 0);
-        fail(code, message);
+        fail(code, message, err, shown);
         return code;
     };
     auto writeFailed = [&](int err) {
         int32_t wcode = WriteErrorCode(err);
-        return discard(wcode, (wcode == ARC_DISK_SPACE ? "> ディスクの空きが足りません: "_ansi : "> 書き込めません: "_ansi) + shown);
+        return discard(wcode, (wcode == ARC_DISK_SPACE ? "> ディスクの空きが足りません: "_ansi : "> 書き込めません: "_ansi) + shown, err);
     };
     if (ahead) {
         FillProgressRecord(entry, destPath, 0, record);
@@ -677,7 +712,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         }
         WrittenData& w = *ahead->outcome();
         if (w.code != ARC_OK) {
-            fail(w.code, w.message);
+            fail(w.code, w.message, 0, shown);
             return w.code;
         }
         file.reset(w.file);
@@ -694,7 +729,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         int err = OpenNewFile(parent.get(), file, named, temp);
         if (err) {
             int32_t code = WriteErrorCode(err);
-            fail(code, "> ファイルを作成できません: "_ansi + shown);
+            fail(code, "> ファイルを作成できません: "_ansi + shown, err, shown);
             return code;
         }
         FillProgressRecord(entry, destPath, 0, record);
@@ -737,15 +772,17 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
     }
     int closeFd = file.release();
     if (::close(closeFd) != 0) {
-        int32_t code = WriteErrorCode(errno);
+        const int err = errno;
+        int32_t code = WriteErrorCode(err);
         ::unlinkat(tempFolder, temp.c_str(), 0);
-        fail(code, "> 書き込めません: "_ansi + shown);
+        fail(code, "> 書き込めません: "_ansi + shown, err, shown);
         return code;
     }
     if (::renameat(tempFolder, temp.c_str(), parent.get(), name.c_str()) != 0) {
-        int32_t code = WriteErrorCode(errno);
+        const int err = errno;
+        int32_t code = WriteErrorCode(err);
         ::unlinkat(tempFolder, temp.c_str(), 0);
-        fail(code, "> ファイルを置き換えられません: "_ansi + shown);
+        fail(code, "> ファイルを置き換えられません: "_ansi + shown, err, shown);
         return code;
     }
     ++written_;

@@ -45,6 +45,9 @@ struct ProgressSink {
     int32_t askOverwrite(const AnsiString& path) const;
     // True when the host says the existing file at path must not be replaced (an archive of its run).
     bool isProtected(const AnsiString& path, uint64_t device, uint64_t inode) const;
+    // Tells the host why the file system refused an entry (NvxWindow::refused); true when the host
+    // logs it itself and the module's line is to be left out.
+    bool refused(int32_t cause, int32_t code, const AnsiString& name, const AnsiString& line) const;
 };
 
 // The data of one regular file written ahead of its turn, by a worker of ParallelExtraction, into a
@@ -121,7 +124,9 @@ public:
     int32_t test(const EntryInfo& entry, ArchiveSource& source);
 
     // Records a failure found outside extract() (a broken header, say).
-    void fail(int32_t code, const AnsiString& message);
+    // sysError: the errno of a file-system call that refused the entry (0 when none), and name the
+    // entry as shown; with them the host is told the cause (ProgressSink::refused).
+    void fail(int32_t code, const AnsiString& message, int sysError = 0, const AnsiString& name = {});
 
     // Applies the folders' times and modes. Returns result().
     int32_t finish();

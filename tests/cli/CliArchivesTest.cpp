@@ -230,3 +230,21 @@ TEST_F(CliArchives, FolderSettingsFromWindowsOrRelativeAreRefused) {
         EXPECT_TRUE(fs::exists(zip));
     }
 }
+
+TEST_F(CliArchives, ARefusalNamesItsRealCause) {
+    NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
+    const std::string longName(300, 'n');
+    fs::create_directories(td / "in");
+    const auto rar = WriteRar(td / "in", "long",
+                              {{"ok.txt", "ok"}, {longName + ".txt", "too long"}, {longName + "/inside.txt", "x"}}, 1);
+    const CliResult r = RunCli(td, {"--ini", td / "empty.ini", "--to", td / "out", rar[0]});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    // The failed extraction's bind folder is residue and goes.
+    EXPECT_FALSE(fs::exists(td / "out/long"));
+    const std::string why = "> [ 展開できません ] 名前がファイルシステムの上限より長いため作れません: ";
+    EXPECT_TRUE(HasText(r.out, why + longName + ".txt"));
+    EXPECT_TRUE(HasText(r.out, why + longName + "/inside.txt"));
+    EXPECT_FALSE(HasTextContaining(r.out, "置き換えられません"));
+    EXPECT_FALSE(HasTextContaining(r.out, "フォルダを作成できません"));
+    EXPECT_TRUE(HasTextContaining(r.out, "> [ 解凍失敗 ]"));
+}

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/EngineLog.h"
+#include "engine/NaturalOrder.h"
+#include "engine/SplitSets.h"
 #include "engine/UUnPack.h"
 #include "engine/UUnPackThread.h"
 #include "platform/AnsiCodec.h"
@@ -82,6 +84,37 @@ TEST(EnginePathChecks, DangerWordsAndAbsolutePaths) {
     EXPECT_TRUE(IsPlainName("back\\"));  // Linux names hold "\\" and ":"
     EXPECT_TRUE(IsPlainName("会議 12:30"_ansi));
     EXPECT_TRUE(IsPlainName("ソ"_ansi));
+}
+
+TEST(EngineNames, NaturalOrderIsTotalAndCaseBlind) {
+    std::vector<AnsiString> names = {"x10.zip", "X2.zip", "x2.zip", "x02.zip", "b", "B", "a1b", "a01b", "ソ2"_ansi, "ソ10"_ansi};
+    std::sort(names.begin(), names.end(), NaturalLess);
+    EXPECT_EQ(names, (std::vector<AnsiString>{"a01b", "a1b", "B", "b", "X2.zip", "x02.zip", "x2.zip", "x10.zip", "ソ2"_ansi, "ソ10"_ansi}));
+}
+
+TEST(EngineNames, SplitVolumeNames) {
+    struct Case {
+        const char* name;
+        const char* ext;
+        TVolumeKind kind;
+        const char* base;
+    };
+    const Case cases[] = {
+        {"x.part1.rar", ".rar", TVolumeKind::FirstVolume, "x"},
+        {"UP.PART01.RAR", ".rar", TVolumeKind::FirstVolume, "UP"},
+        {"a.b.Part2.Rar", ".rar", TVolumeKind::LaterVolume, "a.b"},
+        {"x.part0.rar", ".rar", TVolumeKind::LaterVolume, "x"},
+        {"OLD.RAR", ".rar", TVolumeKind::Unnumbered, "OLD"},
+        {"department5.rar", ".rar", TVolumeKind::Unnumbered, "department5"},
+        {".part1.rar", ".rar", TVolumeKind::Unnumbered, ".part1"},
+        {"x.part1.zip", ".zip", TVolumeKind::NotSplit, ""},
+        {"x.r00", ".r00", TVolumeKind::NotSplit, ""},
+    };
+    for (const Case& c : cases) {
+        const TVolumeName v = ClassifyVolumeName(c.name, c.ext);
+        EXPECT_EQ(v.Kind, c.kind) << c.name;
+        EXPECT_EQ(v.Base, c.base) << c.name;
+    }
 }
 
 TEST(EngineExtract, ExtensionsAndErrorNames) {

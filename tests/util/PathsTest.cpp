@@ -33,6 +33,19 @@ TEST(UtilPaths, JoinAddsOneSeparatorUnlessThereIsOne) {
     EXPECT_EQ(JoinPath("表"_ansi, "表"_ansi), "表/表"_ansi);
 }
 
+TEST(UtilPaths, NormalizedPathsAreWrittenPlainly) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/usr/bin/../lib/norvex/modules", "/usr/lib/norvex/modules"},
+        {"/a/./b//c/", "/a/b/c"},
+        {"/../x", "/x"},
+        {"/", "/"},
+        {"a/../../b", "../b"},
+        {"/back\\/..", "/"},
+        {"/表/./ソ", "/表/ソ"},
+    };
+    for (const auto& [path, plain] : cases) EXPECT_EQ(NormalizeHostPath(ToAnsi(path)), ToAnsi(plain)) << path;
+}
+
 TEST(UtilPaths, HostSplitKeepsBackslashAndColonInNames) {
     EXPECT_EQ(ExtractHostFolder("a/b:c\\d.txt"), "a/");
     EXPECT_EQ(ExtractHostName("a/b:c\\d.txt"), "b:c\\d.txt");

@@ -1,0 +1,26 @@
+// The texts of the refusal causes.
+#include "engine/RefusalCauses.h"
+
+#include "archivers/ArchiverAbi.h"
+#include "platform/AnsiCodec.h"
+
+namespace norvex {
+
+AnsiString RefusalLine(int32_t cause, const AnsiString& name) {
+    const char* text = nullptr;
+    switch (cause) {
+        case ARC_CAUSE_NAME_TOO_LONG: text = "名前がファイルシステムの上限より長いため作れません"; break;
+        case ARC_CAUSE_DISK_FULL: text = "ディスクの空きが足りません"; break;
+        case ARC_CAUSE_QUOTA: text = "ディスク使用量の割り当てを超えました"; break;
+        case ARC_CAUSE_FILE_TOO_LARGE: text = "ファイルシステムが扱える大きさを超えています"; break;
+        case ARC_CAUSE_READ_ONLY: text = "読み取り専用のファイルシステムです"; break;
+        case ARC_CAUSE_PERMISSION: text = "書き込む権限がありません"; break;
+        case ARC_CAUSE_NOT_A_FOLDER: text = "フォルダの位置に同名のファイルがあります"; break;
+        case ARC_CAUSE_INVALID_NAME: text = "ファイルシステムがこの名前を受け付けません"; break;
+        case ARC_CAUSE_IO_ERROR: text = "ディスクの入出力エラーです"; break;
+        default: return {};
+    }
+    return ToAnsi("> [ 展開できません ] ") + ToAnsi(text) + ": " + name;
+}
+
+}  // namespace norvex
