@@ -162,6 +162,7 @@ typedef struct ArcProgressRecord {
 #define ARC_CAUSE_INVALID_NAME    8  /* the file system does not take a character of the name */
 #define ARC_CAUSE_IO_ERROR        9  /* the device reported an error */
 
+/* A host zero-initialises its window (NvxWindow w{};) so that members it does not use are NULL. */
 struct NvxWindow {
     uint32_t structSize; /* sizeof(NvxWindow) */
     void* context;       /* the host's own data */

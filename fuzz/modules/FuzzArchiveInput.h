@@ -78,6 +78,7 @@ struct CheckingWindow : NvxWindow {
 
     CheckingWindow() {
         structSize = sizeof(NvxWindow);
+        refused = nullptr;
         context = nullptr;
         sendArcExtract = [](NvxWindow* self, uint32_t, const ArcProgressRecord* r) -> int32_t {
             auto* w = static_cast<CheckingWindow*>(self);

@@ -86,6 +86,7 @@ int32_t Ask(NvxWindow* self, int32_t kind, const char*, const char* text, char* 
 
 TestWindow::TestWindow() {
     structSize = sizeof(NvxWindow);
+    refused = nullptr;
     context = nullptr;
     sendArcExtract = &SendArcExtract;
     ask = &Ask;
