@@ -13,7 +13,7 @@ packages=(
   # fuzz targets and sanitizer runtimes
   clang libclang-rt-14-dev
   # tests: independent tools that make and check archives, a display, a CJK font, desktop tools
-  libarchive-tools lhasa zip unzip p7zip-full gcab zstd xz-utils
+  libarchive-tools lhasa zip unzip p7zip-full gcab zstd xz-utils python3
   xvfb xauth xdotool fonts-ipafont-gothic desktop-file-utils xdg-utils
   # tests: the Debian package check
   lintian

@@ -22,30 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Writes a ZIP: "name=content", or "name=@N" for N zero bytes (deflated); "bad" flips the last
-// entry's last data byte.
-const char* const kZipScript = R"(
-import sys, zipfile
-out, bad = sys.argv[1], sys.argv[2] == 'bad'
-with zipfile.ZipFile(out, 'w') as z:
-    for spec in sys.argv[3:]:
-        name, _, data = spec.partition('=')
-        info = zipfile.ZipInfo(name)
-        if data.startswith('@'):
-            info.compress_type = zipfile.ZIP_DEFLATED
-            z.writestr(info, bytes(int(data[1:])), compresslevel=1)
-        else:
-            z.writestr(info, data)
-if bad:
-    with zipfile.ZipFile(out) as z:
-        last = z.infolist()[-1]
-    raw = bytearray(open(out, 'rb').read())
-    off = last.header_offset
-    start = off + 30 + int.from_bytes(raw[off+26:off+28], 'little') + int.from_bytes(raw[off+28:off+30], 'little')
-    raw[start + last.compress_size - 1] ^= 0x55
-    open(out, 'wb').write(bytes(raw))
-)";
-
 constexpr const char* kBig = "@300000000";
 
 std::string Joined(const std::vector<std::string>& lines) {
@@ -65,9 +41,7 @@ protected:
     }
 
     std::string Zip(const std::string& path, const std::vector<std::string>& entries, bool bad = false) {
-        std::vector<std::string> args{root + "/" + path, bad ? "bad" : "good"};
-        args.insert(args.end(), entries.begin(), entries.end());
-        EXPECT_TRUE(RunPython(kZipScript, args));
+        EXPECT_TRUE(MakeTestZip(root + "/" + path, entries, bad));
         return root + "/" + path;
     }
     std::string Ini(const std::string& text) {

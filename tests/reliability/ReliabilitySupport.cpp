@@ -180,6 +180,36 @@ bool RunPython(const std::string& script, const std::vector<std::string>& args) 
     return r.exitCode == 0;
 }
 
+namespace {
+const char* const kZipScript = R"(
+import sys, zipfile
+out, bad = sys.argv[1], sys.argv[2] == 'bad'
+with zipfile.ZipFile(out, 'w') as z:
+    for spec in sys.argv[3:]:
+        name, _, data = spec.partition('=')
+        info = zipfile.ZipInfo(name)
+        if data.startswith('@'):
+            info.compress_type = zipfile.ZIP_DEFLATED
+            z.writestr(info, bytes(int(data[1:])), compresslevel=1)
+        else:
+            z.writestr(info, data.encode('utf-8', 'surrogateescape'))
+if bad:
+    with zipfile.ZipFile(out) as z:
+        last = z.infolist()[-1]
+    raw = bytearray(open(out, 'rb').read())
+    off = last.header_offset
+    start = off + 30 + int.from_bytes(raw[off+26:off+28], 'little') + int.from_bytes(raw[off+28:off+30], 'little')
+    raw[start + last.compress_size - 1] ^= 0x55
+    open(out, 'wb').write(bytes(raw))
+)";
+}  // namespace
+
+bool MakeTestZip(const std::string& path, const std::vector<std::string>& entries, bool flipLastByte) {
+    std::vector<std::string> args{path, flipLastByte ? "bad" : "good"};
+    args.insert(args.end(), entries.begin(), entries.end());
+    return RunPython(kZipScript, args);
+}
+
 std::vector<std::string> WaysOut(const std::string& root) {
     std::vector<std::string> out;
     Walk(root, "", [&](const std::string& rel, const struct stat& st) {

@@ -46,6 +46,11 @@ std::vector<std::string> Differences(const TreeSnapshot& before, const TreeSnaps
 // Runs python3 with the script (its arguments in argv); true when it succeeded.
 bool RunPython(const std::string& script, const std::vector<std::string>& args = {});
 
+// Writes a ZIP with Python's zipfile: each entry "name=content" (the name's bytes kept as they are),
+// or "name=@N" for N zero bytes, deflated. With flipLastByte the last entry's last data byte is
+// flipped, so its checksum fails. True when it succeeded.
+bool MakeTestZip(const std::string& path, const std::vector<std::string>& entries, bool flipLastByte = false);
+
 // Entries that point out of root: links whose target leaves root lexically, special files.
 std::vector<std::string> WaysOut(const std::string& root);
 

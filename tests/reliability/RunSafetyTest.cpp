@@ -25,36 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Writes a ZIP: each argument "name=content" is one entry ("name=@N" is N zero bytes, deflated);
-// with "bad" the last entry's last data byte is flipped, so its checksum fails.
-const char* const kZipScript = R"(
-import sys, zipfile
-out, bad = sys.argv[1], sys.argv[2] == 'bad'
-with zipfile.ZipFile(out, 'w') as z:
-    for spec in sys.argv[3:]:
-        name, _, data = spec.partition('=')
-        info = zipfile.ZipInfo(name)
-        if data.startswith('@'):
-            info.compress_type = zipfile.ZIP_DEFLATED
-            z.writestr(info, bytes(int(data[1:])), compresslevel=1)
-        else:
-            z.writestr(info, data.encode('utf-8', 'surrogateescape'))
-if bad:
-    with zipfile.ZipFile(out) as z:
-        last = z.infolist()[-1]
-    raw = bytearray(open(out, 'rb').read())
-    off = last.header_offset
-    start = off + 30 + int.from_bytes(raw[off+26:off+28], 'little') + int.from_bytes(raw[off+28:off+30], 'little')
-    raw[start + last.compress_size - 1] ^= 0x55
-    open(out, 'wb').write(bytes(raw))
-)";
-
-bool MakeArchive(const std::string& path, const std::vector<std::string>& entries, bool bad = false) {
-    std::vector<std::string> args{path, bad ? "bad" : "good"};
-    args.insert(args.end(), entries.begin(), entries.end());
-    return RunPython(kZipScript, args);
-}
-
 // Bytes below 0x20 other than the line ends and the log's own tabs, and DEL: what a terminal obeys.
 std::vector<std::string> RawControls(const std::string& text) {
     std::vector<std::string> found;
@@ -118,7 +88,7 @@ TEST_F(RunSafety, ControlCharactersOfNamesReachTheTerminalEscaped) {
     // puts its name in a question and in the module's lines of the log.
     const std::string archive = root + "/arc\x1b[41m\r.zip";
     entries.push_back("/abs\x1b[5m.txt=z");
-    ASSERT_TRUE(MakeArchive(archive, entries));
+    ASSERT_TRUE(MakeTestZip(archive, entries));
     const std::string ini = Ini("ask.ini", "[Main]\r\nPreTestArc=0\r\n[Sub_Bind]\r\nBindFolder=0\r\n");
     const CliRun run = RunCli({"--ini", ini, "--to", root + "/out", "--answer", "yes", "-k", archive}, root, root + "/log");
     EXPECT_FALSE(run.timedOut);
@@ -138,7 +108,7 @@ TEST_F(RunSafety, NoEntryReplacesAnArchiveOfTheRun) {
     const std::string overwrite = Ini("overwrite.ini", "[Main]\r\nOverWrite=1\r\nPreTestArc=0\r\n");
     {
         // An entry named like its own archive, extracted beside it, with "overwrite" and "delete".
-        ASSERT_TRUE(MakeArchive(root + "/self.zip", {"self.zip=not the archive"}));
+        ASSERT_TRUE(MakeTestZip(root + "/self.zip", {"self.zip=not the archive"}));
         const std::string bytes = ReadFile(root + "/self.zip");
         const CliRun run = RunCli({"--ini", overwrite, "--answer", "yes", "-d", root + "/self.zip"}, root, root + "/log");
         EXPECT_EQ(run.exitCode, 1) << Joined(run.lines);
@@ -148,9 +118,9 @@ TEST_F(RunSafety, NoEntryReplacesAnArchiveOfTheRun) {
         // The first archive carries the second one's name (and a file in a folder listed later):
         // neither is replaced; the second is still extracted afterwards.
         fs::create_directories(root + "/q/later");
-        ASSERT_TRUE(MakeArchive(root + "/q/second.zip", {"from-second.txt=2"}));
-        ASSERT_TRUE(MakeArchive(root + "/q/later/third.zip", {"from-third.txt=3"}));
-        ASSERT_TRUE(MakeArchive(root + "/q/first.zip", {"second.zip=evil", "later/third.zip=evil", "ok.txt=1"}));
+        ASSERT_TRUE(MakeTestZip(root + "/q/second.zip", {"from-second.txt=2"}));
+        ASSERT_TRUE(MakeTestZip(root + "/q/later/third.zip", {"from-third.txt=3"}));
+        ASSERT_TRUE(MakeTestZip(root + "/q/first.zip", {"second.zip=evil", "later/third.zip=evil", "ok.txt=1"}));
         const std::string second = ReadFile(root + "/q/second.zip"), third = ReadFile(root + "/q/later/third.zip");
         const std::string ini = Ini("nobind.ini", "[Main]\r\nOverWrite=1\r\nPreTestArc=0\r\n[Sub_Bind]\r\nBindFolder=0\r\n");
         const CliRun run = RunCli({"--ini", ini, "--answer", "yes", "-k", root + "/q/first.zip", root + "/q/second.zip",
@@ -182,7 +152,7 @@ TEST_F(RunSafety, EverySplitVolumeIsAnArchiveOfTheRun) {
 
 TEST_F(RunSafety, DisposalActsOnlyOnTheFileThatWasRead) {
     // The archive is replaced by another file while the run is stopped during its extraction.
-    ASSERT_TRUE(MakeArchive(root + "/big.zip", {"big/data.bin=@300000000", "big/small.txt=s"}));
+    ASSERT_TRUE(MakeTestZip(root + "/big.zip", {"big/data.bin=@300000000", "big/small.txt=s"}));
     const std::string ini = Ini("plain.ini", "[Main]\r\nPreTestArc=0\r\n");
     const pid_t pid = StartCli({"--ini", ini, "--to", root + "/out", "--answer", "yes", "-d", root + "/big.zip"}, root,
                                root + "/log");
@@ -216,7 +186,7 @@ TEST_F(RunSafety, ResidueTenThousandLevelsDeepGoesUnderALowDescriptorLimit) {
     std::string deep;
     for (int i = 0; i < 10000; ++i) deep += "d/";
     // Two small files make a bind folder; the deep entry's checksum fails, after its folders are made.
-    ASSERT_TRUE(MakeArchive(root + "/deep.zip", {"a.txt=a", "b.txt=b", deep + "f.txt=checked"}, /*bad=*/true));
+    ASSERT_TRUE(MakeTestZip(root + "/deep.zip", {"a.txt=a", "b.txt=b", deep + "f.txt=checked"}, /*bad=*/true));
     const std::string ini = Ini("deep.ini", "[Main]\r\nPreTestArc=0\r\n");
     const std::string cmd = "ulimit -n 256 && exec '" + std::string(NORVEX_CLI_PATH) + "' --ini '" + ini + "' --to '" +
                             base + "/out' --answer yes -d '" + root + "/deep.zip' >'" + root + "/log/deep.out' 2>&1";
@@ -237,7 +207,7 @@ TEST_F(RunSafety, WhatCannotBeRemovedIsReportedNotClaimedRemoved) {
     fs::create_directories(root + "/out");
     chmod((root + "/out").c_str(), 0777);
     chmod((root + "/log").c_str(), 0777);
-    ASSERT_TRUE(MakeArchive(root + "/pics.zip", {"a.txt=a", "b.txt=b", "big.bin=@200000000"}, /*bad=*/true));
+    ASSERT_TRUE(MakeTestZip(root + "/pics.zip", {"a.txt=a", "b.txt=b", "big.bin=@200000000"}, /*bad=*/true));
     const std::string ini = Ini("user.ini", "[Main]\r\nPreTestArc=0\r\n");
     const std::string out = root + "/log/user.out";
     const pid_t pid = fork();
