@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config
-  libarchive-dev liblhasa-dev libisal-dev qt6-base-dev
+  libarchive-dev liblhasa-dev libisal-dev zlib1g-dev qt6-base-dev
   # run: Qt's own texts (file dialogs, context menus) in Japanese; the SVG program icon
   qt6-translations-l10n libqt6svg6
   libgtest-dev libgmock-dev

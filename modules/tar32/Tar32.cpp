@@ -8,10 +8,52 @@
 #include "modules/common/ArchiverModule.h"
 #include "modules/common/LibarchiveSource.h"
 #include "modules/common/RegularFile.h"
+#include "modules/tar32/GzipCheck.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules {
 namespace {
+
+// Entry data is handed over only once the whole gzip stream has been checked against its trailers,
+// so no entry of a damaged .tar.gz is written and the archive is never disposed of. Listing and
+// header tests read no data and stay as they were.
+class GzipCheckedSource : public ArchiveSource {
+public:
+    GzipCheckedSource(std::unique_ptr<ArchiveSource> inner, std::string hostPath)
+        : inner_(std::move(inner)), hostPath_(std::move(hostPath)) {}
+
+    int32_t nextEntry(EntryInfo& entry) override { return inner_->nextEntry(entry); }
+    int32_t readBlock(const void*& data, std::size_t& size) override {
+        if (damaged()) {
+            data = nullptr;
+            size = 0;
+            return ARC_FILE_CRC;
+        }
+        return inner_->readBlock(data, size);
+    }
+    bool fatal() const override { return checked_ && damaged_ ? true : inner_->fatal(); }
+    AnsiString lastMessage() const override {
+        if (checked_ && damaged_) return ToAnsi("gzip の CRC またはサイズが一致しません (書庫が壊れています)");
+        return inner_->lastMessage();
+    }
+    std::unique_ptr<EntryDataReader> takeDataReader() override {
+        return damaged() ? nullptr : inner_->takeDataReader();
+    }
+
+private:
+    bool damaged() {
+        if (!checked_) {
+            damaged_ = CheckGzipStream(hostPath_) == GzipCheck::Damaged;
+            checked_ = true;
+        }
+        return damaged_;
+    }
+
+    std::unique_ptr<ArchiveSource> inner_;
+    std::string hostPath_;
+    bool checked_ = false;
+    bool damaged_ = false;
+};
 
 class TarModule : public ArchiverModule {
 public:
@@ -23,7 +65,7 @@ public:
         options.formats = FormatTar;
         std::unique_ptr<LibarchiveSource> source;
         int32_t code = LibarchiveSource::Open(path, options, context, source);
-        if (code == ARC_OK) out = std::move(source);
+        if (code == ARC_OK) out = std::make_unique<GzipCheckedSource>(std::move(source), FromAnsi(path));
         return code;
     }
 

@@ -114,6 +114,12 @@ std::vector<Sample> Samples() {
              WriteFile(archive, BuildHandArchive({{"data.bin", content}}));
              return true;
          }},
+        // Random data leaves gzip's blocks stored: only the trailer's CRC can tell the flip.
+        {"tar.gz", kTar, ".tar.gz",
+         [](const TempDir& td, const std::string& archive, const std::string& content, std::string&) {
+             WriteFile(td / "src/data.bin", content);
+             return RunTool({"tar", "-czf", archive, "-C", td / "src", "data.bin"}).exitCode == 0;
+         }},
     };
 }
 
