@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -45,6 +46,14 @@ void BreakCrc(std::string& bytes, const std::string& name) {
     }
 }
 
+// Long contents by size and hash, so that a failed comparison prints a few lines (a line diff of
+// megabyte files costs gigabytes).
+std::map<std::string, std::string> Digest(std::map<std::string, std::string> tree) {
+    for (auto& [name, value] : tree)
+        if (value.size() > 64) value = std::to_string(value.size()) + " bytes, hash " + std::to_string(std::hash<std::string>{}(value));
+    return tree;
+}
+
 }  // namespace
 
 TEST(ParallelExtraction, QuestionBrokenEntryAndCancelInTheMiddle) {
@@ -72,10 +81,10 @@ TEST(ParallelExtraction, QuestionBrokenEntryAndCancelInTheMiddle) {
     WriteFile(out + "/" + Name(kAskedNo), "old no");
     TestWindow window;
     window.overwriteAnswers = {ARC_ANSWER_YES, ARC_ANSWER_NO};
-    // The host stops in the middle of an entry's data (f38 is 1.5 MB).
-    window.stopWhen = [&](const TestWindow::Progress& p) {
-        return p.source == Name(kCancelAt) && p.written > 0 && p.written < p.size;
-    };
+    // The host stops at the first progress of f38 (1.5 MB) that carries data. Usually that is in the
+    // middle of its data; when the worker outran the walk it may already be the whole size, but the
+    // file is still unnamed then, so a stop must leave nothing of it either way.
+    window.stopWhen = [&](const TestWindow::Progress& p) { return p.source == Name(kCancelAt) && p.written > 0; };
     std::string log;
     EXPECT_EQ(module.run(&window, "-x " + Q(dir / "a.zip") + " " + Q(out + "/"), &log), ARC_ERROR_USER_CANCEL);
 
@@ -93,7 +102,7 @@ TEST(ParallelExtraction, QuestionBrokenEntryAndCancelInTheMiddle) {
         if (i == kBroken) continue;
         expected[Name(i)] = "f:" + (i == kAskedNo ? std::string("old no") : content[Name(i)]);
     }
-    EXPECT_EQ(SnapshotTree(out), expected);
+    EXPECT_EQ(Digest(SnapshotTree(out)), Digest(expected));
 
     // Progress: entry by entry in archive order, each entry's records together, from 0 to its size.
     int current = -1;
@@ -127,12 +136,12 @@ TEST(ParallelExtraction, ManyEntriesLandWholeInFoldersMadeOnTheWay) {
     ASSERT_EQ(RunTool({"zip", "-q", "-r", dir / "a.zip", "."}, dir / "src").exitCode, 0);
     TestWindow window;
     ASSERT_EQ(module.run(&window, "-x " + Q(dir / "a.zip") + " " + Q(dir / "out/")), 0);
-    EXPECT_EQ(SnapshotTree(dir / "out"), SnapshotTree(dir / "src"));
+    EXPECT_EQ(Digest(SnapshotTree(dir / "out")), Digest(SnapshotTree(dir / "src")));
     // A second run over the same files, every question answered "no to all": one question, nothing
     // changed.
     window.overwriteAnswers = {ARC_ANSWER_NO_ALL};
     window.overwriteQuestions.clear();
     ASSERT_EQ(module.run(&window, "-x " + Q(dir / "a.zip") + " " + Q(dir / "out/")), 0);
     EXPECT_EQ(window.overwriteQuestions.size(), 1u);
-    EXPECT_EQ(SnapshotTree(dir / "out"), SnapshotTree(dir / "src"));
+    EXPECT_EQ(Digest(SnapshotTree(dir / "out")), Digest(SnapshotTree(dir / "src")));
 }
