@@ -22,30 +22,6 @@ constexpr TRange kFormatControls[] = {
     {0xE0020, 0xE007F},
 };
 
-// One UTF-8 sequence at s[i]: its code point and length, or length 0 when the bytes are not valid
-// UTF-8 (overlong forms and surrogates included).
-std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& c) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char b0 = b(i);
-    std::size_t len;
-    char32_t min;
-    if (b0 < 0x80) {
-        c = b0;
-        return 1;
-    }
-    if (b0 >= 0xC2 && b0 <= 0xDF) { len = 2; c = b0 & 0x1F; min = 0x80; }
-    else if (b0 >= 0xE0 && b0 <= 0xEF) { len = 3; c = b0 & 0x0F; min = 0x800; }
-    else if (b0 >= 0xF0 && b0 <= 0xF4) { len = 4; c = b0 & 0x07; min = 0x10000; }
-    else return 0;
-    if (i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        c = (c << 6) | (b(i + k) & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-    return len;
-}
-
 void AppendEscape(std::string& out, const char* format, unsigned value) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, format, value);

@@ -113,13 +113,23 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-// Decodes one UTF-8 sequence at s[i]; returns its length, or 0 when s[i] does not start a valid,
-// shortest-form sequence of a scalar value.
+
+void AppendCode(AnsiString& out, uint16_t code) {
+    if (code >= 0x100) out += static_cast<char>(code >> 8);
+    out += static_cast<char>(code & 0xFF);
+}
+
+}  // namespace
+
 std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& c) {
     const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
     const unsigned char b0 = b(0);
     std::size_t len;
     char32_t min;
+    if (b0 < 0x80) {
+        c = b0;
+        return 1;
+    }
     if (b0 >= 0xC2 && b0 <= 0xDF) { len = 2; c = b0 & 0x1F; min = 0x80; }
     else if (b0 >= 0xE0 && b0 <= 0xEF) { len = 3; c = b0 & 0x0F; min = 0x800; }
     else if (b0 >= 0xF0 && b0 <= 0xF4) { len = 4; c = b0 & 0x07; min = 0x10000; }
@@ -132,13 +142,6 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& c) {
     if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
     return len;
 }
-
-void AppendCode(AnsiString& out, uint16_t code) {
-    if (code >= 0x100) out += static_cast<char>(code >> 8);
-    out += static_cast<char>(code & 0xFF);
-}
-
-}  // namespace
 
 bool TryToAnsi(std::string_view utf8, AnsiString& out) {
     Tables& t = T();

@@ -45,6 +45,10 @@ inline std::size_t AnsiCharLength(std::string_view s, std::size_t i) {
 
 // Index of the last whole character of s that is one of delims (single-byte delimiters only), or
 // npos. A trail byte that equals a delimiter ("ソ" is 0x83 0x5C) is part of its character.
+// One UTF-8 sequence at s[i]: its code point and length, or length 0 when s[i] does not start a
+// valid, shortest-form sequence of a scalar value (overlong forms and surrogates are not).
+std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& c);
+
 std::size_t AnsiLastDelimiter(std::string_view s, std::string_view delims);
 // First such index at or after from, or npos.
 std::size_t AnsiFirstDelimiter(std::string_view s, std::string_view delims, std::size_t from = 0);
