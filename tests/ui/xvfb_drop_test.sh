@@ -35,10 +35,15 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")" XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=xcb
 
 "$work/prog/bin/norvex" >"$work/norvex.log" 2>&1 & pids+=("$!")
-"$dragsource" "$archive" >/dev/null 2>&1 & pids+=("$!")
-for _ in $(seq 100); do
-  xdotool search --name '^Norvex' >/dev/null 2>&1 && xdotool search --name '^norvex-drag-source$' >/dev/null 2>&1 && break
-  sleep 0.1
+# On a busy machine a client can lose its first connection to a server that has just started: the
+# drag source is started again when its window has not come up.
+for _ in 1 2 3; do
+  "$dragsource" "$archive" >/dev/null 2>&1 & pids+=("$!")
+  for _ in $(seq 100); do
+    xdotool search --name '^Norvex' >/dev/null 2>&1 && xdotool search --name '^norvex-drag-source$' >/dev/null 2>&1 && break 2
+    kill -0 "${pids[-1]}" 2>/dev/null || break
+    sleep 0.1
+  done
 done
 sleep 0.5
 
