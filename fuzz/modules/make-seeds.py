@@ -144,7 +144,48 @@ def lzh_level0(name, data):
     return bytes([len(head), sum(head) & 0xFF]) + head + data
 
 
+def lzh_coded(name, method, coded, size, crc):
+    head = method + struct.pack("<IIIBB", len(coded), size, 0x32CF6000, 0x20, 0) + \
+        bytes([len(name)]) + name + struct.pack("<H", crc)
+    return bytes([len(head), sum(head) & 0xFF]) + head + coded
+
+
+class Bits:
+    """A bit stream written first bit first, as the static-Huffman methods read it."""
+
+    def __init__(self):
+        self.bits = []
+
+    def put(self, n, v):
+        self.bits += [(v >> i) & 1 for i in range(n - 1, -1, -1)]
+        return self
+
+    def block(self, count, c, p, pbits):
+        # A block whose three tables are single symbols.
+        return self.put(16, count).put(5, 0).put(5, 0).put(9, 0).put(9, c).put(pbits, 0).put(pbits, p)
+
+    def bytes(self):
+        bits = self.bits + [0] * (-len(self.bits) % 8)
+        return bytes(int("".join(map(str, bits[i:i + 8])), 2) for i in range(0, len(bits), 8))
+
+
+def lzh_coded_seeds():
+    """Hand-made lh5/lh6/lh7 streams: sound ones and ones that break a rule of the format."""
+    for method, pbits in ((b"-lh5-", 4), (b"-lh6-", 5), (b"-lh7-", 5)):
+        tag = method.decode().strip("-")
+        sound = Bits().block(1, ord("A"), 0, pbits).block(1, 256 + 5, 0, pbits).bytes()
+        entries = lzh_coded(b"run.txt", method, sound, 9, crc16(b"A" * 9))
+        entries += lzh_coded(b"before.txt", method, Bits().block(1, 256, 0, pbits).bytes(), 3, 0)
+        entries += lzh_coded(b"past.txt", method, sound, 8, crc16(b"A" * 8))
+        entries += lzh_coded(b"short.txt", method, Bits().block(5, ord("A"), 0, pbits).bytes(), 600, 0)
+        entries += lzh_coded(b"zero.txt", method, Bits().block(0, ord("A"), 0, pbits).bytes() + b"....", 5, 0)
+        overfull = Bits().put(16, 1).put(5, 3).put(3, 1).put(3, 1).put(3, 1).put(2, 0).bytes() + b"...."
+        entries += lzh_coded(b"overfull.txt", method, overfull, 1, 0)
+        put("fuzz_unlha32", tag + "-hand.lzh", entries + b"\0")
+
+
 def lzh_seeds(build):
+    lzh_coded_seeds()
     put("fuzz_unlha32", "level0.lzh", lzh_level0(b"a.txt", b"hello") + lzh_level0(b"dir\\b.txt", b"b") + b"\0")
     put("fuzz_unlha32", "level0-cp932.lzh", lzh_level0("ソ表.txt".encode("cp932"), b"x") + b"\0")
     put("fuzz_unlha32", "level0-hostile.lzh", lzh_level0(b"..\\up.txt", b"u") + lzh_level0(b"\\abs.txt", b"a") + b"\0")

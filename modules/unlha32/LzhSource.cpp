@@ -1,8 +1,7 @@
-// The LHA module's reader: header walk, per-method decoders, CRC check. Tested by LhaModuleTest.
+// The LHA module's reader: header walk, per-method decoders, CRC check. Tested by LhaModuleTest and
+// LzhDecoderTest.
 #include "modules/unlha32/LzhSource.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@ extern "C" {
 
 #include "modules/common/RegularFile.h"
 #include "modules/lzh/LzhCrc16.h"
+#include "modules/lzh/LzhDecoder.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules {
@@ -25,7 +25,7 @@ using namespace norvex::literals;
 
 namespace {
 
-constexpr std::size_t kBlock = 1 << 16;
+constexpr std::size_t kBlock = 1 << 16;  // also the grain of the progress records
 
 // Reads the compressed bytes of one entry from the archive, in order.
 class CompressedReader {
@@ -54,66 +54,32 @@ private:
 class StoredDecoder : public LzhEntryDecoder {
 public:
     StoredDecoder(int fd, const lzh::LzhEntryHeader& h)
-        : reader_(fd, h.dataOffset, std::min(h.compressedSize, h.originalSize)) {}
-    int64_t read(uint8_t* out, std::size_t capacity) override {
-        const ssize_t got = reader_.read(out, capacity);
+        : reader_(fd, h.dataOffset, std::min(h.compressedSize, h.originalSize)),
+          buf_(static_cast<std::size_t>(std::clamp<uint64_t>(h.originalSize, 1, kBlock))) {}
+    int64_t next(const uint8_t*& data, std::size_t capacity) override {
+        data = buf_.data();
+        const ssize_t got = reader_.read(buf_.data(), std::min(capacity, buf_.size()));
         return got < 0 ? -ARC_ERROR_CANNOT_READ : got;
     }
 
 private:
     CompressedReader reader_;
+    std::vector<uint8_t> buf_;
 };
 
-// -lh5-, -lh6-, -lh7- through libarchive. libarchive reads whole archives, so it is handed a
-// one-entry archive made on the fly: a level-2 header with a plain ASCII name, this entry's data
-// and the end mark. That keeps the pairing of headers and data ours, whatever the real header's
-// level or name.
-class LibarchiveDecoder : public LzhEntryDecoder {
+// -lh5-, -lh6-, -lh7- through our own decoder.
+class OwnDecoder : public LzhEntryDecoder {
 public:
-    LibarchiveDecoder(int fd, const lzh::LzhEntryHeader& h) : reader_(fd, h.dataOffset, h.compressedSize), buf_(kBlock) {
-        lzh::Level2Fields f;
-        f.path = "x";
-        f.method = h.method;
-        f.compressedSize = h.compressedSize;
-        f.originalSize = h.originalSize;
-        f.crc = h.crc;
-        header_ = lzh::BuildLevel2Header(f);
-    }
-    ~LibarchiveDecoder() override {
-        if (archive_) archive_read_free(archive_);
-    }
+    OwnDecoder(int fd, const lzh::LzhEntryHeader& h, int dictBits)
+        : reader_(fd, h.dataOffset, h.compressedSize),
+          decoder_(dictBits, h.compressedSize, h.originalSize,
+                   [this](uint8_t* buf, std::size_t n) -> int64_t { return reader_.read(buf, n); }) {}
 
-    bool open() {
-        archive_ = archive_read_new();
-        if (!archive_) return false;
-        archive_read_support_format_lha(archive_);
-        if (archive_read_open(archive_, this, nullptr, &LibarchiveDecoder::Read, nullptr) != ARCHIVE_OK) return false;
-        struct archive_entry* entry = nullptr;
-        return archive_read_next_header(archive_, &entry) == ARCHIVE_OK;
-    }
-
-    int64_t read(uint8_t* out, std::size_t capacity) override {
-        const uint8_t* data = nullptr;
-        const int64_t n = next(data, out, capacity);
-        if (n > 0) std::memcpy(out, data, static_cast<std::size_t>(n));
-        return n;
-    }
-
-    // libarchive's own blocks, handed through without a copy.
-    int64_t next(const uint8_t*& data, uint8_t*, std::size_t capacity) override {
-        while (pendingSize_ == 0) {
-            if (ended_) return 0;
-            const void* data = nullptr;
-            size_t size = 0;
-            la_int64_t offset = 0;
-            const int r = archive_read_data_block(archive_, &data, &size, &offset);
-            if (r == ARCHIVE_EOF) {
-                ended_ = true;
-                return 0;
-            }
-            if (r != ARCHIVE_OK && r != ARCHIVE_WARN) return readFailed_ ? -ARC_ERROR_CANNOT_READ : -ARC_ERROR_HUFFMAN_CODE;
-            pending_ = static_cast<const uint8_t*>(data);
-            pendingSize_ = size;
+    int64_t next(const uint8_t*& data, std::size_t capacity) override {
+        if (pendingSize_ == 0) {
+            const int64_t got = decoder_.next(pending_);
+            if (got < 0) return -FailureCode(decoder_.status());
+            pendingSize_ = static_cast<std::size_t>(got);
         }
         const std::size_t n = std::min(capacity, pendingSize_);
         data = pending_;
@@ -123,42 +89,19 @@ public:
     }
 
 private:
-    static la_ssize_t Read(struct archive*, void* self, const void** block) {
-        auto* d = static_cast<LibarchiveDecoder*>(self);
-        if (d->headerSent_ < d->header_.size()) {
-            *block = d->header_.data() + d->headerSent_;
-            const std::size_t n = d->header_.size() - d->headerSent_;
-            d->headerSent_ = d->header_.size();
-            return static_cast<la_ssize_t>(n);
+    static int32_t FailureCode(lzh::DecodeStatus status) {
+        switch (status) {
+        case lzh::DecodeStatus::ReadFailed: return ARC_ERROR_CANNOT_READ;
+        case lzh::DecodeStatus::Truncated: return ARC_ERROR_EOF;
+        case lzh::DecodeStatus::TooLong: return ARC_FILE_CRC;
+        default: return ARC_ERROR_HUFFMAN_CODE;
         }
-        const ssize_t got = d->reader_.read(d->buf_.data(), d->buf_.size());
-        if (got < 0) {
-            d->readFailed_ = true;
-            return -1;
-        }
-        if (got > 0) {
-            *block = d->buf_.data();
-            return got;
-        }
-        if (!d->endSent_) {
-            d->endSent_ = true;
-            static const uint8_t kEnd = 0;
-            *block = &kEnd;
-            return 1;
-        }
-        return 0;
     }
 
     CompressedReader reader_;
-    std::vector<uint8_t> header_;
-    std::size_t headerSent_ = 0;
-    std::vector<uint8_t> buf_;
-    bool endSent_ = false;
-    bool readFailed_ = false;
-    struct archive* archive_ = nullptr;
+    lzh::LzhDecoder decoder_;
     const uint8_t* pending_ = nullptr;
     std::size_t pendingSize_ = 0;
-    bool ended_ = false;
 };
 
 // The older methods through liblhasa's raw decoders.
@@ -174,8 +117,10 @@ public:
     }
     bool ok() const { return decoder_ != nullptr; }
 
-    int64_t read(uint8_t* out, std::size_t capacity) override {
-        const size_t got = lha_decoder_read(decoder_, out, capacity);
+    int64_t next(const uint8_t*& data, std::size_t capacity) override {
+        if (buf_.empty()) buf_.resize(kBlock);
+        data = buf_.data();
+        const size_t got = lha_decoder_read(decoder_, buf_.data(), std::min(capacity, buf_.size()));
         if (readFailed_) return -ARC_ERROR_CANNOT_READ;
         return static_cast<int64_t>(got);
     }
@@ -197,6 +142,7 @@ private:
 
     static constexpr int kReadsAtEnd = 16;
     CompressedReader reader_;
+    std::vector<uint8_t> buf_;
     LHADecoder* decoder_ = nullptr;
     bool readFailed_ = false;
     int readsAtEnd_ = 0;
@@ -242,63 +188,25 @@ void EntryFromHeader(const lzh::LzhEntryHeader& h, EntryInfo& e) {
     e.method = h.method;
 }
 
-LzhSource::~LzhSource() {
-    decoder_.reset();
+LzhArchiveFile::~LzhArchiveFile() {
     if (fd_ >= 0) close(fd_);
 }
 
-int32_t LzhSource::Open(const AnsiString& path, std::unique_ptr<LzhSource>& out) {
-    const std::string host = FromAnsi(path);
-    const int fd = OpenRegularFile(host);
-    if (fd < 0) return errno == ENOENT ? ARC_ERROR_NOT_FIND_ARC_FILE : ARC_ERROR_ARC_FILE_OPEN;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return ARC_ERROR_ARC_FILE_OPEN;
-    }
-    out.reset(new LzhSource());
-    out->fd_ = fd;
-    out->fileSize_ = static_cast<uint64_t>(st.st_size);
-    return ARC_OK;
-}
+LzhEntryReader::LzhEntryReader(std::shared_ptr<LzhArchiveFile> file, const lzh::LzhEntryHeader& header)
+    : file_(std::move(file)), header_(header) {}
 
-int32_t LzhSource::nextEntry(EntryInfo& entry) {
-    decoder_.reset();
-    if (first_) {
-        first_ = false;
-        if (!lzh::FindFirstHeader(fd_, fileSize_, nextHeader_)) {
-            message_ = "LZH 書庫ではありません"_ansi;
-            return ARC_ERROR_NOT_ARC_FILE;
-        }
-    } else if (haveEntry_) {
-        nextHeader_ = header_.nextOffset();
-    }
-    haveEntry_ = false;
-    const lzh::HeaderStatus status = lzh::ReadHeader(fd_, nextHeader_, fileSize_, header_);
-    if (status == lzh::HeaderStatus::End) return ARC_FIND_END;
-    if (status != lzh::HeaderStatus::Ok) {
-        message_ = "書庫のヘッダが壊れています"_ansi;
-        return HeaderFailure(status, false);
-    }
-    haveEntry_ = true;
-    decodingDone_ = false;
-    produced_ = 0;
-    crc_ = 0;
-    EntryFromHeader(header_, entry);
-    return ARC_OK;
-}
+LzhEntryReader::~LzhEntryReader() = default;
 
-int32_t LzhSource::startDecoding() {
+int32_t LzhEntryReader::startDecoding() {
     const std::string& m = header_.method;
+    const int fd = file_->fd();
+    const int dictBits = lzh::DecoderDictionaryBits(m);
     if (m == "-lh0-" || m == "-lz4-") {
-        decoder_ = std::make_unique<StoredDecoder>(fd_, header_);
-    } else if ((m == "-lh5-" || m == "-lh6-" || m == "-lh7-") && header_.originalSize <= 0xFFFFFFFFu &&
-               header_.compressedSize <= 0xFFFFFFFFu) {
-        auto d = std::make_unique<LibarchiveDecoder>(fd_, header_);
-        if (!d->open()) return ARC_ERROR_HUFFMAN_CODE;
-        decoder_ = std::move(d);
+        decoder_ = std::make_unique<StoredDecoder>(fd, header_);
+    } else if (dictBits != 0) {
+        decoder_ = std::make_unique<OwnDecoder>(fd, header_, dictBits);
     } else {
-        auto d = std::make_unique<LhasaDecoder>(fd_, header_);
+        auto d = std::make_unique<LhasaDecoder>(fd, header_);
         if (!d->ok()) {
             message_ = "対応していない圧縮法です: "_ansi + m;
             return ARC_METHOD;
@@ -308,48 +216,103 @@ int32_t LzhSource::startDecoding() {
     return ARC_OK;
 }
 
-int32_t LzhSource::readBlock(const void*& data, std::size_t& size) {
+int32_t LzhEntryReader::finish(int32_t code, AnsiString message) {
+    done_ = true;
+    result_ = code;
+    decoder_.reset();
+    if (!message.empty()) message_ = std::move(message);
+    return code;
+}
+
+int32_t LzhEntryReader::readBlock(const void*& data, std::size_t& size) {
     data = nullptr;
     size = 0;
-    if (!haveEntry_ || decodingDone_ || header_.isDirectory || header_.isSymlink) return ARC_OK;
+    if (done_) return result_;
+    if (header_.isDirectory || header_.isSymlink) return finish(ARC_OK, {});
     if (!decoder_) {
         if (header_.originalSize == 0) {
-            decodingDone_ = true;
-            return (header_.hasCrc && header_.crc != 0) ? ARC_FILE_CRC : ARC_OK;
+            const bool crcOk = !header_.hasCrc || header_.crc == 0;
+            return finish(crcOk ? ARC_OK : ARC_FILE_CRC, crcOk ? AnsiString() : "CRC が一致しません: "_ansi + header_.path);
         }
         const int32_t code = startDecoding();
-        if (code != ARC_OK) {
-            decodingDone_ = true;
-            return code;
-        }
-        block_.resize(kBlock);
+        if (code != ARC_OK) return finish(code, {});
     }
     const uint64_t want = std::min<uint64_t>(kBlock, header_.originalSize - produced_);
-    const uint8_t* out = block_.data();
-    int64_t got = want == 0 ? 0 : decoder_->next(out, block_.data(), static_cast<std::size_t>(want));
-    if (got < 0) {
-        decodingDone_ = true;
-        message_ = "データが壊れています: "_ansi + header_.path;
-        return static_cast<int32_t>(-got);
-    }
+    const uint8_t* out = nullptr;
+    const int64_t got = want == 0 ? 0 : decoder_->next(out, static_cast<std::size_t>(want));
+    if (got < 0) return finish(static_cast<int32_t>(-got), "データが壊れています: "_ansi + header_.path);
     if (got == 0) {
-        decodingDone_ = true;
-        decoder_.reset();
-        if (produced_ != header_.originalSize) {
-            message_ = "データが途中で終わっています: "_ansi + header_.path;
-            return ARC_FILE_CRC;
-        }
-        if (header_.hasCrc && crc_ != header_.crc) {
-            message_ = "CRC が一致しません: "_ansi + header_.path;
-            return ARC_FILE_CRC;
-        }
-        return ARC_OK;
+        if (produced_ != header_.originalSize)
+            return finish(ARC_FILE_CRC, "データが途中で終わっています: "_ansi + header_.path);
+        if (header_.hasCrc && crc_ != header_.crc) return finish(ARC_FILE_CRC, "CRC が一致しません: "_ansi + header_.path);
+        return finish(ARC_OK, {});
     }
     crc_ = lzh::Crc16(crc_, out, static_cast<std::size_t>(got));
     produced_ += static_cast<uint64_t>(got);
     data = out;
     size = static_cast<std::size_t>(got);
     return ARC_OK;
+}
+
+LzhSource::~LzhSource() = default;
+
+int32_t LzhSource::Open(const AnsiString& path, std::unique_ptr<LzhSource>& out) {
+    const std::string host = FromAnsi(path);
+    const int fd = OpenRegularFile(host);
+    if (fd < 0) return errno == ENOENT ? ARC_ERROR_NOT_FIND_ARC_FILE : ARC_ERROR_ARC_FILE_OPEN;
+    auto file = std::make_shared<LzhArchiveFile>(fd);
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return ARC_ERROR_ARC_FILE_OPEN;
+    out.reset(new LzhSource());
+    out->file_ = std::move(file);
+    out->fileSize_ = static_cast<uint64_t>(st.st_size);
+    return ARC_OK;
+}
+
+int32_t LzhSource::nextEntry(EntryInfo& entry) {
+    reader_.reset();
+    const int fd = file_->fd();
+    if (first_) {
+        first_ = false;
+        if (!lzh::FindFirstHeader(fd, fileSize_, nextHeader_)) {
+            message_ = "LZH 書庫ではありません"_ansi;
+            return ARC_ERROR_NOT_ARC_FILE;
+        }
+    } else if (haveEntry_) {
+        nextHeader_ = header_.nextOffset();
+    }
+    haveEntry_ = false;
+    const lzh::HeaderStatus status = lzh::ReadHeader(fd, nextHeader_, fileSize_, header_);
+    if (status == lzh::HeaderStatus::End) return ARC_FIND_END;
+    if (status != lzh::HeaderStatus::Ok) {
+        message_ = "書庫のヘッダが壊れています"_ansi;
+        return HeaderFailure(status, false);
+    }
+    haveEntry_ = true;
+    message_.clear();
+    reader_ = std::make_unique<LzhEntryReader>(file_, header_);
+    EntryFromHeader(header_, entry);
+    return ARC_OK;
+}
+
+int32_t LzhSource::readBlock(const void*& data, std::size_t& size) {
+    data = nullptr;
+    size = 0;
+    if (!reader_) return ARC_OK;
+    return reader_->readBlock(data, size);
+}
+
+AnsiString LzhSource::lastMessage() const {
+    if (reader_) {
+        AnsiString m = reader_->lastMessage();
+        if (!m.empty()) return m;
+    }
+    return message_;
+}
+
+std::unique_ptr<EntryDataReader> LzhSource::takeDataReader() {
+    if (!reader_ || header_.isDirectory || header_.isSymlink) return nullptr;
+    return std::move(reader_);
 }
 
 }  // namespace norvex::modules

@@ -1,7 +1,9 @@
 // The LHA module's reader: our own header reader walks the archive (so names are the raw cp932
-// bytes, trail byte 0x5C included), and each entry's data is decoded by the library that knows its
-// method: stored data is copied, -lh5-, -lh6- and -lh7- go through libarchive, the older methods
-// (-lh1-, -lh4-, -lzs-, -lz5-, ...) through liblhasa. The CRC of every entry is checked here.
+// bytes, trail byte 0x5C included), and each entry's data is decoded by the decoder that knows its
+// method: stored data is copied, -lh5-, -lh6- and -lh7- go through our own decoder (LzhDecoder), the
+// older methods (-lh1-, -lh4-, -lzs-, -lz5-, ...) through liblhasa. The CRC and size of every entry
+// are checked here. An entry's data can also be read apart from the walk (takeDataReader), on the
+// archive's descriptor shared with pread, so that entries decode on every core.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -12,19 +14,49 @@
 
 namespace norvex::modules {
 
-// Decodes one entry's data; implemented per library in LzhSource.cpp.
+// The archive's descriptor, shared by the walk and the entries' readers (which may outlive it).
+class LzhArchiveFile {
+public:
+    explicit LzhArchiveFile(int fd) : fd_(fd) {}
+    ~LzhArchiveFile();
+    LzhArchiveFile(const LzhArchiveFile&) = delete;
+    LzhArchiveFile& operator=(const LzhArchiveFile&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Decodes one entry's data; implemented per method in LzhSource.cpp.
 class LzhEntryDecoder {
 public:
     virtual ~LzhEntryDecoder() = default;
-    // Up to capacity decoded bytes into out; 0 at the end. A negative value is a failure code
-    // negated (ARC_ERROR_HUFFMAN_CODE for data that does not decode, ...).
-    virtual int64_t read(uint8_t* out, std::size_t capacity) = 0;
-    // The same, but may hand out the decoder's own bytes instead of filling scratch (no copy);
-    // data stays valid until the next call.
-    virtual int64_t next(const uint8_t*& data, uint8_t* scratch, std::size_t capacity) {
-        data = scratch;
-        return read(scratch, capacity);
-    }
+    // Up to capacity decoded bytes, in the decoder's own buffer (valid until the next call); 0 at
+    // the end. A negative value is a failure code negated (ARC_ERROR_HUFFMAN_CODE for data that does
+    // not decode, ...).
+    virtual int64_t next(const uint8_t*& data, std::size_t capacity) = 0;
+};
+
+// One entry's data: decoded, counted and CRC-checked. Usable from any thread.
+class LzhEntryReader : public EntryDataReader {
+public:
+    LzhEntryReader(std::shared_ptr<LzhArchiveFile> file, const lzh::LzhEntryHeader& header);
+    ~LzhEntryReader() override;
+    int32_t readBlock(const void*& data, std::size_t& size) override;
+    AnsiString lastMessage() const override { return message_; }
+
+private:
+    int32_t startDecoding();
+    int32_t finish(int32_t code, AnsiString message);
+
+    std::shared_ptr<LzhArchiveFile> file_;
+    lzh::LzhEntryHeader header_;
+    std::unique_ptr<LzhEntryDecoder> decoder_;
+    bool done_ = false;
+    int32_t result_ = 0;
+    uint64_t produced_ = 0;
+    uint16_t crc_ = 0;
+    AnsiString message_;
 };
 
 class LzhSource : public ArchiveSource {
@@ -36,27 +68,23 @@ public:
     int32_t nextEntry(EntryInfo& entry) override;
     int32_t readBlock(const void*& data, std::size_t& size) override;
     bool fatal() const override { return false; }
-    AnsiString lastMessage() const override { return message_; }
+    AnsiString lastMessage() const override;
+    std::unique_ptr<EntryDataReader> takeDataReader() override;
 
     // The header of the entry last returned by nextEntry (for the packer's update).
     const lzh::LzhEntryHeader& currentHeader() const { return header_; }
-    int fd() const { return fd_; }
+    int fd() const { return file_->fd(); }
 
 private:
     LzhSource() = default;
-    int32_t startDecoding();
 
-    int fd_ = -1;
+    std::shared_ptr<LzhArchiveFile> file_;
     uint64_t fileSize_ = 0;
     uint64_t nextHeader_ = 0;
     bool first_ = true;
     bool haveEntry_ = false;
     lzh::LzhEntryHeader header_;
-    std::unique_ptr<LzhEntryDecoder> decoder_;
-    bool decodingDone_ = false;
-    uint64_t produced_ = 0;
-    uint16_t crc_ = 0;
-    std::vector<uint8_t> block_;
+    std::unique_ptr<LzhEntryReader> reader_;  // the current entry's data, until taken
     AnsiString message_;
 };
 
