@@ -1,10 +1,15 @@
-// CAB32.DLL (prefix "Cab"): cabinet listing, testing and extraction over libarchive.
+// CAB32.DLL (prefix "Cab"): cabinet listing, testing and extraction. Cabinets whose folders are all
+// stored or MSZIP are read by the module itself (CabSource); LZX and Quantum folders, sets of
+// cabinets and whatever our reader refuses go to libarchive.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "modules/cab32/CabDirectory.h"
+#include "modules/cab32/CabSource.h"
 #include "modules/common/ArchiverModule.h"
 #include "modules/common/LibarchiveSource.h"
 #include "modules/common/RegularFile.h"
@@ -35,14 +40,34 @@ public:
 
     int32_t openSource(const AnsiString& path, const SourceContext& context,
                        std::unique_ptr<ArchiveSource>& out) override {
+        const int64_t start = Start(path);
+        if (start >= 0 && OpenOwn(path, start, out)) return ARC_OK;
         LibarchiveOptions options;
         options.formats = FormatCab;
         // A self-extracting cabinet: the cabinet is read from where it starts behind the stub.
-        options.startOffset = static_cast<uint64_t>(std::max<int64_t>(Start(path), 0));
+        options.startOffset = static_cast<uint64_t>(std::max<int64_t>(start, 0));
         std::unique_ptr<LibarchiveSource> source;
         int32_t code = LibarchiveSource::Open(path, options, context, source);
         if (code == ARC_OK) out = std::move(source);
         return code;
+    }
+
+private:
+    // Our own reader, when the directory can be read and every folder is one it decodes.
+    static bool OpenOwn(const AnsiString& path, int64_t start, std::unique_ptr<ArchiveSource>& out) {
+        const int fd = OpenRegularFile(FromAnsi(path));
+        if (fd < 0) return false;
+        struct stat st {};
+        cab::CabDirectory directory;
+        std::string why;
+        if (::fstat(fd, &st) != 0 ||
+            !cab::ReadCabDirectory(fd, static_cast<uint64_t>(start), static_cast<uint64_t>(st.st_size), directory, why) ||
+            !cab::OwnDecoderReads(directory)) {
+            ::close(fd);
+            return false;
+        }
+        out = std::make_unique<cab::CabSource>(fd, static_cast<uint64_t>(st.st_size), std::move(directory));
+        return true;
     }
 };
 
