@@ -10,6 +10,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <fstream>
+#include <atomic>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -334,12 +335,20 @@ bool LinkTargetInside(std::string_view target, std::size_t depth) {
     return true;
 }
 
+// The permission bits a regular file entry gets (no set-id bits), the umask applied.
+mode_t FileMode(const EntryInfo& entry) {
+    mode_t mode = entry.hasMode ? (entry.mode & 0777) : (entry.readOnly ? 0444 : 0666);
+    return mode & ~CurrentUmask();
+}
+
 // Creates a file without a name in folder (or, where the file system has none, one under a new
-// temporary name). 0 or the errno.
-int OpenNewFile(int folder, Fd& file, bool& named, std::string& temp) {
+// temporary name). A file without a name gets its final permission bits `mode` at once (nobody can
+// open it before it is complete and named); a named one is made 0600, and its bits are set when it
+// is complete. 0 or the errno.
+int OpenNewFile(int folder, mode_t mode, Fd& file, bool& named, std::string& temp) {
     static const bool canNameLater = ::access("/proc/self/fd", X_OK) == 0;
     named = false;
-    if (canNameLater) file.reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (canNameLater) file.reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
     for (int tries = 0; tries < 8 && !file; ++tries) {
         temp = TempName();
         file.reset(::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -347,6 +356,31 @@ int OpenNewFile(int folder, Fd& file, bool& named, std::string& temp) {
         if (!file && errno != EEXIST) break;
     }
     return file ? 0 : (errno ? errno : EIO);
+}
+
+// Gives a file without a name (OpenNewFile) the name `name` in folder; never replaces what is
+// there (EEXIST). 0 or the errno.
+int NameNewFile(int file, int folder, const char* name) {
+    // A descriptor names its file directly where the kernel lets this process do so; elsewhere
+    // through /proc.
+    static std::atomic<bool> emptyPath{true};
+    if (emptyPath.load(std::memory_order_relaxed)) {
+        if (::linkat(file, "", folder, name, AT_EMPTY_PATH) == 0) return 0;
+        if (errno != ENOENT && errno != EPERM) return errno;
+        emptyPath.store(false, std::memory_order_relaxed);
+    }
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", file);
+    return ::linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// The entry's times on a complete file (the access time is the modification time when the archive
+// has none).
+void SetFileTimes(int file, const EntryInfo& entry) {
+    struct timespec times[2] = {ToTimespec(entry.hasAtime, entry.atime, entry.atimeNsec),
+                                ToTimespec(entry.hasMtime, entry.mtime, entry.mtimeNsec)};
+    if (entry.hasMtime && !entry.hasAtime) times[0] = times[1];
+    if (entry.hasMtime || entry.hasAtime) ::futimens(file, times);
 }
 
 struct WriteOutcome {
@@ -494,10 +528,13 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
     }
     AnsiString destPath = d.destination + PathDelim + JoinParts(parts, parts.size());
 
-    Fd parent;
+    // The folder's descriptor belongs to the cache and stays open until the next entry.
     int parentFd = -1;
     WalkResult walked = static_cast<WalkResult>(openFolderCached(parts, parts.size() - 1, d.folderCache, parentFd));
-    parent.reset(parentFd);
+    const struct {
+        int fd;
+        int get() const { return fd; }
+    } parent{parentFd};
     switch (walked) {
     case WalkResult::Ok: break;
     case WalkResult::Link:
@@ -676,6 +713,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
     int tempFolder = parent.get();  // where `temp` lives
     int64_t written = 0;
     bool endsInHole = false;
+    bool finished = false;  // the worker gave the file its permission bits and times
     auto discard = [&](int32_t code, const AnsiString& message, int err = 0) {
         file.reset();
         if (named) ::unlinkat(tempFolder, temp.c_str(), 0);
@@ -725,8 +763,9 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         named = !temp.empty();
         written = w.written;
         endsInHole = w.endsInHole;
+        finished = w.finished;
     } else {
-        int err = OpenNewFile(parent.get(), file, named, temp);
+        int err = OpenNewFile(parent.get(), FileMode(entry), file, named, temp);
         if (err) {
             int32_t code = WriteErrorCode(err);
             fail(code, "> ファイルを作成できません: "_ansi + shown, err, shown);
@@ -744,31 +783,43 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
     }
     if (entry.size >= 0 && written != entry.size)
         return discard(ARC_ERROR_EOF, "> 書庫のデータが途中で終わっています: "_ansi + shown);
-    if (endsInHole && ::ftruncate(file.get(), static_cast<off_t>(written)) != 0) return writeFailed(errno);
-
-    mode_t mode = entry.hasMode ? (entry.mode & 0777) : (entry.readOnly ? 0444 : 0666);
-    mode &= ~CurrentUmask();
-    ::fchmod(file.get(), mode);
-    struct timespec times[2] = {ToTimespec(entry.hasAtime, entry.atime, entry.atimeNsec),
-                                ToTimespec(entry.hasMtime, entry.mtime, entry.mtimeNsec)};
-    if (entry.hasMtime && !entry.hasAtime) times[0] = times[1];
-    ::futimens(file.get(), times);
+    if (!finished) {
+        if (endsInHole && ::ftruncate(file.get(), static_cast<off_t>(written)) != 0) return writeFailed(errno);
+        if (named) ::fchmod(file.get(), FileMode(entry));
+        SetFileTimes(file.get(), entry);
+    }
     EntryInfo done = entry;
     if (done.size < 0) done.size = written;
     FillProgressRecord(done, destPath, written, record);
     if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
     // The file it replaces stays whole until the new one is on the disk, even across a power cut.
     if (replacing && ::fdatasync(file.get()) != 0) return writeFailed(errno);
-    if (!named) {
-        char self[64];
-        std::snprintf(self, sizeof self, "/proc/self/fd/%d", file.get());
-        tempFolder = parent.get();
-        for (int tries = 0; tries < 8 && !named; ++tries) {
-            temp = TempName();
-            if (::linkat(AT_FDCWD, self, parent.get(), temp.c_str(), AT_SYMLINK_FOLLOW) == 0) named = true;
-            else if (errno != EEXIST) break;
+    if (!named && !replacing) {
+        // Nothing had the name when it was looked at: the complete file takes it in one step. Should
+        // the name have been taken since, the file goes the way of a replacement.
+        const int err = NameNewFile(file.get(), parent.get(), name.c_str());
+        if (err == 0) {
+            if (::close(file.release()) != 0) {
+                const int closeErr = errno;
+                int32_t code = WriteErrorCode(closeErr);
+                ::unlinkat(parent.get(), name.c_str(), 0);
+                fail(code, "> 書き込めません: "_ansi + shown, closeErr, shown);
+                return code;
+            }
+            ++written_;
+            return ARC_OK;
         }
-        if (!named) return writeFailed(errno);
+        if (err != EEXIST) return writeFailed(err);
+    }
+    if (!named) {
+        tempFolder = parent.get();
+        int err = EEXIST;
+        for (int tries = 0; tries < 8 && err == EEXIST; ++tries) {
+            temp = TempName();
+            err = NameNewFile(file.get(), parent.get(), temp.c_str());
+        }
+        if (err) return writeFailed(err);
+        named = true;
     }
     int closeFd = file.release();
     if (::close(closeFd) != 0) {
@@ -806,29 +857,51 @@ bool SafeExtractor::writeAhead(const EntryInfo& entry, EntryDataReader& data, Wr
     if (entry.type != EntryType::File) return false;
     std::vector<AnsiString> parts;
     if (!SanitizePath(entry.path, d.options.useFolders, parts)) return false;
-    Fd parent, file;
-    int parentFd = -1;
-    if (static_cast<WalkResult>(openFolderCached(parts, parts.size() - 1, folders, parentFd)) != WalkResult::Ok)
+    // The folder's descriptor belongs to the cache; it is kept beside the file only for a temporary
+    // name, which is removed or renamed through it.
+    int parent = -1;
+    if (static_cast<WalkResult>(openFolderCached(parts, parts.size() - 1, folders, parent)) != WalkResult::Ok)
         return false;
-    parent.reset(parentFd);
+    Fd file;
     bool named = false;
     std::string temp;
-    if (OpenNewFile(parent.get(), file, named, temp) != 0) return false;
+    if (OpenNewFile(parent, FileMode(entry), file, named, temp) != 0) return false;
     WriteOutcome o;
     if (progress(0)) o = WriteData(file.get(), data, entry.size, entry.path, progress);
     else o.code = ARC_ERROR_USER_CANCEL;
+    if (o.code == ARC_OK && (entry.size < 0 || o.written == entry.size)) {
+        // Complete: its permission bits and times now, off the walk's thread.
+        if (o.endsInHole && ::ftruncate(file.get(), static_cast<off_t>(o.written)) != 0) {
+            o.code = WriteErrorCode(errno);
+            o.message = (o.code == ARC_DISK_SPACE ? "> ディスクの空きが足りません: "_ansi : "> 書き込めません: "_ansi) + entry.path;
+        } else {
+            if (named) ::fchmod(file.get(), FileMode(entry));
+            SetFileTimes(file.get(), entry);
+            out.finished = true;
+        }
+    }
     out.code = o.code;
     out.message = std::move(o.message);
     out.written = o.written;
     out.endsInHole = o.endsInHole;
     if (o.code != ARC_OK) {
         file.reset();
-        if (named) ::unlinkat(parent.get(), temp.c_str(), 0);
+        if (named) ::unlinkat(parent, temp.c_str(), 0);
         return true;
     }
     out.file = file.release();
-    out.folder = parent.release();
-    if (named) out.temp = std::move(temp);
+    if (named) {
+        out.folder = ::dup(parent);
+        if (out.folder < 0) {
+            out.code = WriteErrorCode(errno);
+            out.message = "> 書き込めません: "_ansi + entry.path;
+            ::unlinkat(parent, temp.c_str(), 0);
+            ::close(out.file);
+            out.file = -1;
+            return true;
+        }
+        out.temp = std::move(temp);
+    }
     return true;
 }
 
@@ -836,20 +909,19 @@ int SafeExtractor::openFolderCached(const std::vector<AnsiString>& parts, std::s
                                     int& fd) const {
     fd = -1;
     if (cache.fd >= 0 && cache.parts.size() == count && std::equal(parts.begin(), parts.begin() + count, cache.parts.begin())) {
-        fd = ::dup(cache.fd);
-        if (fd >= 0) return static_cast<int>(WalkResult::Ok);
+        fd = cache.fd;
+        return static_cast<int>(WalkResult::Ok);
     }
     Fd out;
     WalkResult r = OpenFolder(impl_->root.get(), parts, count, true, out);
     if (r == WalkResult::Ok) {
         if (cache.fd >= 0) ::close(cache.fd);
-        cache.fd = ::dup(out.get());
+        cache.fd = out.release();
         cache.parts.assign(parts.begin(), parts.begin() + count);
-        fd = out.release();
+        fd = cache.fd;
     }
     return static_cast<int>(r);
 }
-
 FolderCache::~FolderCache() {
     if (fd >= 0) ::close(fd);
 }

@@ -59,11 +59,12 @@ struct WrittenData {
     WrittenData& operator=(const WrittenData&) = delete;
     int32_t code = ARC_OK;     // ARC_OK when the whole data is in the file
     AnsiString message;        // the log line of a failure, as extract() would write it
-    int folder = -1;           // the entry's folder
+    int folder = -1;           // the entry's folder, kept only with a temporary name
     int file = -1;
     std::string temp;          // the temporary name, when the file system has no files without one
     int64_t written = 0;
     bool endsInHole = false;
+    bool finished = false;     // the file is complete and has its permission bits and times
 };
 
 // The last folder files went into, kept open for the next file in the same folder (one per thread).
@@ -146,7 +147,7 @@ private:
     int32_t extractImpl(const EntryInfo& entry, ArchiveSource* source, AheadWrite* ahead);
     // Opens the folder parts[0..count) under the destination like the walk of every entry, from the
     // cache when the last file went into the same folder. A folder once walked cannot turn into a
-    // link: an entry never replaces a folder.
+    // link: an entry never replaces a folder. fd belongs to the cache: valid until its next use.
     int openFolderCached(const std::vector<AnsiString>& parts, std::size_t count, FolderCache& cache, int& fd) const;
     struct Impl;
     Impl* impl_;
