@@ -52,9 +52,9 @@ struct CabFolderDecoder::Inflater {
     inflate_state state;
 };
 
-CabFolderDecoder::CabFolderDecoder()
-    : input_(new unsigned char[kInput + kBlockHeader + 255 + kMaxBlockData]),
-      output_(new unsigned char[kHistory + kPiece + kMaxBlockData + 1]) {}
+CabFolderDecoder::CabFolderDecoder() : input_(new unsigned char[kInput + kBlockHeader + 255 + kMaxBlockData]) {}
+
+std::size_t CabFolderDecoder::PieceCapacity() { return kHistory + kPiece + kMaxBlockData + 1; }
 
 CabFolderDecoder::~CabFolderDecoder() = default;
 
@@ -65,6 +65,7 @@ void CabFolderDecoder::start(int fd, uint64_t fileSize, const CabFolder& folder,
     dataReserve_ = dataReserve;
     readOffset_ = folder.dataOffset;
     inputStart_ = inputEnd_ = 0;
+    output_ = nullptr;
     outputEnd_ = history_ = 0;
     blocksDone_ = 0;
     position_ = 0;
@@ -99,7 +100,7 @@ bool CabFolderDecoder::fill(std::size_t size) {
 }
 
 int32_t CabFolderDecoder::decodeBlock(const unsigned char* data, std::size_t compressed, std::size_t uncompressed) {
-    unsigned char* out = output_.get() + outputEnd_;
+    unsigned char* out = output_ + outputEnd_;
     const uint16_t method = folder_.compression & 0x000F;
     if (method == kCompressNone) {
         if (compressed != uncompressed) return fail(ARC_ERROR_CANNOT_READ, "無圧縮ブロックの大きさが一致しません");
@@ -135,16 +136,16 @@ int32_t CabFolderDecoder::decodeBlock(const unsigned char* data, std::size_t com
     return ARC_OK;
 }
 
-int32_t CabFolderDecoder::next(const unsigned char*& data, std::size_t& size) {
+int32_t CabFolderDecoder::next(unsigned char* buffer, const unsigned char*& data, std::size_t& size) {
     data = nullptr;
     size = 0;
     if (failed_) return failed_;
-    // Keep the last 32 KiB as the next block's dictionary, in front of the new piece.
-    if (outputEnd_ > kHistory) {
-        const std::size_t keep = std::min(history_, kHistory);
-        std::memmove(output_.get(), output_.get() + outputEnd_ - keep, keep);
-        outputEnd_ = keep;
-    }
+    // The last 32 KiB of the piece before go in front of the new piece, as the next block's dictionary
+    // (memmove: the buffer may be the same).
+    const std::size_t keep = std::min(history_, kHistory);
+    if (keep > 0) std::memmove(buffer, output_ + outputEnd_ - keep, keep);
+    output_ = buffer;
+    outputEnd_ = keep;
     const std::size_t pieceStart = outputEnd_;
     int32_t code = ARC_OK;
     while (blocksDone_ < folder_.blocks && outputEnd_ - pieceStart < kPiece) {
@@ -175,10 +176,9 @@ int32_t CabFolderDecoder::next(const unsigned char*& data, std::size_t& size) {
         ++blocksDone_;
     }
     size = outputEnd_ - pieceStart;
-    data = output_.get() + pieceStart;
     // Blocks decoded before a broken one are handed out first; the failure comes with the next call.
-    if (code != ARC_OK && size == 0) data = nullptr;
     if (code != ARC_OK && size == 0) return code;
+    data = output_ + pieceStart;
     position_ += size;
     return ARC_OK;
 }

@@ -21,10 +21,14 @@ public:
     // Starts over at the first block of folder in the file fd (fileSize bytes long); the descriptor
     // stays the caller's.
     void start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve);
-    // The next piece of decoded data (one or more whole blocks): ARC_OK with size > 0, ARC_OK with
-    // size 0 after the folder's last block, or a failure code (message() tells why; the decoder then
-    // repeats it until start()). The piece stays valid until the next call.
-    int32_t next(const unsigned char*& data, std::size_t& size);
+    // The bytes a piece buffer must hold.
+    static std::size_t PieceCapacity();
+    // Decodes the next piece (one or more whole blocks) into buffer (PieceCapacity() bytes; the
+    // buffer of the piece before, or another; the previous piece's buffer must still hold it, as its
+    // last 32 KiB are the dictionary). ARC_OK with size > 0 and data inside buffer, ARC_OK with size 0
+    // after the folder's last block, or a failure code (message() tells why; the decoder then repeats
+    // it until start()).
+    int32_t next(unsigned char* buffer, const unsigned char*& data, std::size_t& size);
     // Where the piece next() hands out next starts, in the folder's decoded data.
     uint64_t position() const { return position_; }
     // A Japanese line about the failure (UTF-8).
@@ -38,7 +42,8 @@ private:
 
     struct Inflater;
     std::unique_ptr<Inflater> inflater_;
-    std::unique_ptr<unsigned char[]> input_, output_;
+    std::unique_ptr<unsigned char[]> input_;
+    unsigned char* output_ = nullptr;  // the buffer of the piece being decoded, or of the last one
     int fd_ = -1;
     uint64_t fileSize_ = 0;
     CabFolder folder_;

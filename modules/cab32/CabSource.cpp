@@ -34,6 +34,7 @@ CabSource::CabSource(int fd, uint64_t fileSize, CabDirectory directory)
     : fd_(fd), fileSize_(fileSize), directory_(std::move(directory)), broken_(directory_.folders.size()) {}
 
 CabSource::~CabSource() {
+    decoder_.stop();  // before the descriptor it reads goes
     if (fd_ >= 0) ::close(fd_);
 }
 

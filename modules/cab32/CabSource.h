@@ -2,6 +2,7 @@
 // of the file table, each the slice of its folder's decoded data that the table gives. A folder is
 // decoded front to back once while its files come in order; a file that starts before the decoded
 // position (listed out of order, or sharing data with the file before) makes the folder start over.
+// The folder is decoded on a thread of its own, ahead of the extraction's writing.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -9,7 +10,7 @@
 #include <vector>
 
 #include "modules/cab32/CabDirectory.h"
-#include "modules/cab32/CabFolderDecoder.h"
+#include "modules/cab32/CabReadAhead.h"
 #include "modules/common/ArchiveSource.h"
 
 namespace norvex::modules::cab {
@@ -37,7 +38,7 @@ private:
     uint64_t fileSize_;
     CabDirectory directory_;
     std::vector<Broken> broken_;   // per folder
-    CabFolderDecoder decoder_;
+    CabReadAhead decoder_;
     int decoderFolder_ = -1;       // the folder decoder_ reads, -1 for none
     const unsigned char* piece_ = nullptr;  // the decoder's current piece
     std::size_t pieceSize_ = 0;

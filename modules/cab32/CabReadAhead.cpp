@@ -1,0 +1,117 @@
+// The decoding thread of a folder and the ring of pieces it fills.
+#include "modules/cab32/CabReadAhead.h"
+
+#include <system_error>
+
+#include "archivers/ArchiverAbi.h"
+
+namespace norvex::modules::cab {
+
+namespace {
+
+// Pieces in the ring: the one being written, the one being decoded, and room to even out the two.
+constexpr std::size_t kSlots = 4;
+
+}  // namespace
+
+CabReadAhead::CabReadAhead() {
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        slots_.emplace_back(new unsigned char[CabFolderDecoder::PieceCapacity()]);
+        free_.push_back(i);
+    }
+}
+
+CabReadAhead::~CabReadAhead() { stop(); }
+
+void CabReadAhead::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    ready_.clear();
+    free_.clear();
+    for (std::size_t i = 0; i < slots_.size(); ++i) free_.push_back(i);
+    held_ = false;
+    stopping_ = false;
+}
+
+void CabReadAhead::start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve) {
+    stop();
+    decoder_.start(fd, fileSize, folder, dataReserve);
+    position_ = 0;
+    ended_ = false;
+    endCode_ = 0;
+    message_.clear();
+    started_ = true;
+    try {
+        thread_ = std::thread([this] { run(); });
+        threaded_ = true;
+    } catch (const std::system_error&) {
+        threaded_ = false;  // no thread to be had: the reader's calls decode
+    }
+}
+
+void CabReadAhead::run() {
+    for (;;) {
+        std::size_t slot;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return stopping_ || !free_.empty(); });
+            if (stopping_) return;
+            slot = free_.back();
+            free_.pop_back();
+        }
+        Piece piece;
+        piece.slot = slot;
+        piece.code = decoder_.next(slots_[slot].get(), piece.data, piece.size);
+        const bool last = piece.code != ARC_OK || piece.size == 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ready_.push_back(piece);
+        }
+        changed_.notify_all();
+        if (last) return;
+    }
+}
+
+int32_t CabReadAhead::next(const unsigned char*& data, std::size_t& size) {
+    data = nullptr;
+    size = 0;
+    if (!started_) return ARC_ERROR_CANNOT_READ;
+    if (ended_) return endCode_;
+    Piece piece;
+    if (!threaded_) {
+        piece.code = decoder_.next(slots_[0].get(), piece.data, piece.size);
+    } else {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (held_) {
+            free_.push_back(heldSlot_);
+            held_ = false;
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [this] { return !ready_.empty(); });
+        piece = ready_.front();
+        ready_.pop_front();
+        if (piece.code == ARC_OK && piece.size > 0) {
+            held_ = true;
+            heldSlot_ = piece.slot;
+        } else {
+            free_.push_back(piece.slot);
+        }
+    }
+    if (piece.code != ARC_OK || piece.size == 0) {
+        // The decoding thread has stopped by now: its message can be read.
+        ended_ = true;
+        endCode_ = piece.code;
+        if (piece.code != ARC_OK) message_ = decoder_.message();
+        return piece.code;
+    }
+    position_ += piece.size;
+    data = piece.data;
+    size = piece.size;
+    return ARC_OK;
+}
+
+}  // namespace norvex::modules::cab

@@ -1,0 +1,63 @@
+// A folder decoded on a thread of its own, a few pieces ahead of the reader: while the extraction
+// writes one piece, the next ones are being read, checked and inflated. The pieces live in a small
+// ring of buffers (a few MiB in all, whatever the folder's size).
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "modules/cab32/CabFolderDecoder.h"
+
+namespace norvex::modules::cab {
+
+class CabReadAhead {
+public:
+    CabReadAhead();
+    ~CabReadAhead();
+    CabReadAhead(const CabReadAhead&) = delete;
+    CabReadAhead& operator=(const CabReadAhead&) = delete;
+
+    // Starts over at the first block of folder (CabFolderDecoder::start); a decoding still running
+    // for an earlier start is stopped first.
+    void start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve);
+    // The next piece, as CabFolderDecoder::next gives it. The piece handed out before is let go.
+    int32_t next(const unsigned char*& data, std::size_t& size);
+    // Where the next piece starts, in the folder's decoded data.
+    uint64_t position() const { return position_; }
+    const std::string& message() const { return message_; }
+    // Stops the decoding thread (it reads the descriptor given to start()).
+    void stop();
+
+private:
+    struct Piece {
+        std::size_t slot = 0;
+        const unsigned char* data = nullptr;
+        std::size_t size = 0;
+        int32_t code = 0;
+    };
+    void run();
+
+    CabFolderDecoder decoder_;
+    std::vector<std::unique_ptr<unsigned char[]>> slots_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::size_t> free_;   // slots the decoder may fill
+    std::deque<Piece> ready_;         // decoded, in order
+    bool started_ = false;
+    bool threaded_ = false;           // false: next() decodes on the caller's thread
+    bool stopping_ = false;
+    bool held_ = false;               // the reader holds heldSlot_
+    std::size_t heldSlot_ = 0;
+    bool ended_ = false;              // the last piece (the end or a failure) was handed out
+    int32_t endCode_ = 0;
+    uint64_t position_ = 0;
+    std::string message_;
+    std::thread thread_;
+};
+
+}  // namespace norvex::modules::cab
