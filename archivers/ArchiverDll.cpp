@@ -34,15 +34,27 @@ const char* const kSuffixes[aeEntryCount] = {
     ARC_SUFFIX_CLEAR_ENUM_MEMBERS_PROC64,
 };
 
-// Fills one time of the extended record: the module's answer, else the DOS stamp of the entry.
-void FillTime(bool gotIt, uint64_t fromModule, const ArcEntryRecord& e, uint64_t& field) {
-    if (gotIt) {
-        field = fromModule;
-        return;
+// The DOS stamp of an entry as a file time, converted once for the three times of a record that
+// fall back on it.
+struct TDosStampTime {
+    const ArcEntryRecord& entry;
+    bool converted = false;
+    bool valid = false;
+    uint64_t time = 0;
+
+    // Fills one time of the extended record: the module's answer, else the DOS stamp of the entry.
+    void Fill(bool gotIt, uint64_t fromModule, uint64_t& field) {
+        if (gotIt) {
+            field = fromModule;
+            return;
+        }
+        if (!converted) {
+            valid = DosStampToFileTime(entry.dosDate, entry.dosTime, time);
+            converted = true;
+        }
+        if (valid) field = time;  // a failed conversion keeps the field
     }
-    uint64_t ft = 0;
-    if (DosStampToFileTime(e.dosDate, e.dosTime, ft)) field = ft;  // a failed conversion keeps the field
-}
+};
 
 }  // namespace
 
@@ -97,22 +109,23 @@ int TCustomArchiverDll::FindNext(HARC harc, TArchiveEntryInfo* info) {
 }
 
 void TCustomArchiverDll::FillExtendedRecord(HARC harc, TArchiveEntryInfo* info) {
+    TDosStampTime stamp{info->entry};
     uint64_t ft = 0;
     uint64_t field = info->lastWriteTime;
     const bool w = GetWriteTimeEx(harc, &ft);
-    FillTime(w, ft, info->entry, field);
+    stamp.Fill(w, ft, field);
     info->lastWriteTime = field;
 
     ft = 0;
     field = info->lastAccessTime;
     const bool a = GetAccessTimeEx(harc, &ft);
-    FillTime(a, ft, info->entry, field);
+    stamp.Fill(a, ft, field);
     info->lastAccessTime = field;
 
     ft = 0;
     field = info->creationTime;
     const bool c = GetCreateTimeEx(harc, &ft);
-    FillTime(c, ft, info->entry, field);
+    stamp.Fill(c, ft, field);
     info->creationTime = field;
 
     int64_t size = 0;

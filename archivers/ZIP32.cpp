@@ -1,6 +1,8 @@
 // The ZIP binding over three modules and the ZIP driver with its two creation switch languages.
 #include "archivers/ZIP32.h"
 
+#include <sys/stat.h>
+
 #include <stdexcept>
 
 #include "archivers/DriverSupport.h"
@@ -27,9 +29,33 @@ const char* TZipDll::ModuleName(TZipModule m) {
     return kNames[m];
 }
 
+TZipDll::TFolderStamp TZipDll::StampOfModuleFolder() {
+    struct stat st {};
+    TFolderStamp stamp;
+    if (::stat(FromAnsi(ModuleFolder()).c_str(), &st) != 0) return stamp;
+    stamp.known = true;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.seconds = st.st_mtim.tv_sec;
+    stamp.nanoseconds = st.st_mtim.tv_nsec;
+    return stamp;
+}
+
 void TZipDll::Load() {
-    for (int m = 0; m < zmCount; ++m)
-        if (!FModules[m]) FModules[m] = LoadModule(ModuleName(static_cast<TZipModule>(m)));
+    bool missing = false;
+    for (ModuleHandle h : FModules) missing = missing || !h;
+    if (!missing) return;
+    // Every call of the binding loads first: a module that is not there is searched for again only
+    // when a file may have come into the folder since, not on every call.
+    const TFolderStamp now = StampOfModuleFolder();
+    bool loaded = false;
+    for (int m = 0; m < zmCount; ++m) {
+        if (FModules[m] || (now.known && FMissingIn[m] == now)) continue;
+        FModules[m] = LoadModule(ModuleName(static_cast<TZipModule>(m)));
+        FMissingIn[m] = FModules[m] ? TFolderStamp{} : now;
+        loaded = loaded || FModules[m];
+    }
+    if (loaded) ForgetLookups();
 }
 
 void TZipDll::Unload() {
@@ -37,36 +63,48 @@ void TZipDll::Unload() {
         if (h) FreeModule(h);
         h = nullptr;
     }
-    FUnZipCommand = nullptr;
-    FZipCommand = nullptr;
+    for (TFolderStamp& s : FMissingIn) s = TFolderStamp{};
+    ForgetLookups();
     TCustomArchiverDll::Unload();
+}
+
+void TZipDll::ForgetLookups() {
+    for (bool& b : FLookedUp) b = false;
+    for (int e = 0; e < aeEntryCount; ++e) FEntries[e] = nullptr;
+    FUnZipCommand = FZipCommand = FFileNameEx = nullptr;
+    FUnZipCommandLookedUp = FZipCommandLookedUp = FFileNameExLookedUp = false;
 }
 
 void* TZipDll::LookupEntry(ModuleHandle module, const char* name) { return ModuleSymbol(module, name); }
 
 void* TZipDll::Find(TArcEntry field, const char* name, std::initializer_list<TZipModule> order, bool raise) {
-    void* found = nullptr;
-    for (TZipModule m : order) {
-        if (!FModules[m]) continue;
-        AnsiString asked(name);
-        if (m == zmLmzip32 && asked.size() >= 3 && asked[2] == 'Z') asked[2] = 'z';
-        found = LookupEntry(FModules[m], asked.c_str());
-        if (found) break;
-    }
-    if (field != aeEntryCount) FEntries[field] = found;
-    if (!found && raise)
-        throw EEntryNotFound(FormatMessage2("%0:s のエントリが DLL に見つかりませんでした。"_ansi, name));
-    return found;
+    return Find(&FEntries[field], &FLookedUp[field], name, order, raise);
 }
 
-void* TZipDll::FindCommand(const char* name, std::initializer_list<TZipModule> order) {
-    return Find(aeEntryCount, name, order, true);
+void* TZipDll::Find(void** slot, bool* lookedUp, const char* name, std::initializer_list<TZipModule> order,
+                    bool raise) {
+    // A name looked up once is kept, found or not, until the loaded modules change.
+    if (!*lookedUp) {
+        void* found = nullptr;
+        for (TZipModule m : order) {
+            if (!FModules[m]) continue;
+            AnsiString asked(name);
+            if (m == zmLmzip32 && asked.size() >= 3 && asked[2] == 'Z') asked[2] = 'z';
+            found = LookupEntry(FModules[m], asked.c_str());
+            if (found) break;
+        }
+        *slot = found;
+        *lookedUp = true;
+    }
+    if (!*slot && raise)
+        throw EEntryNotFound(FormatMessage2("%0:s のエントリが DLL に見つかりませんでした。"_ansi, name));
+    return *slot;
 }
 
 int TZipDll::Command(NvxWindow* window, const AnsiString&, const AnsiString& cmdLine, char* output, int size) {
     if (size < 0) throw std::out_of_range("negative output buffer size");
     Load();
-    FUnZipCommand = FindCommand("UnZip", {U, L});
+    Find(&FUnZipCommand, &FUnZipCommandLookedUp, "UnZip", {U, L}, true);
     return reinterpret_cast<ARC_COMMAND>(FUnZipCommand)(window, cmdLine.c_str(), size == 0 ? nullptr : output,
                                                         static_cast<uint32_t>(size));
 }
@@ -75,7 +113,7 @@ int TZipDll::PackCommand(NvxWindow* window, const AnsiString&, const AnsiString&
                          int size) {
     if (size < 0) throw std::out_of_range("negative output buffer size");
     Load();
-    FZipCommand = FindCommand("Zip", {Z, L});
+    Find(&FZipCommand, &FZipCommandLookedUp, "Zip", {Z, L}, true);
     return reinterpret_cast<ARC_COMMAND>(FZipCommand)(window, cmdLine.c_str(), size == 0 ? nullptr : output,
                                                       static_cast<uint32_t>(size));
 }
@@ -151,7 +189,7 @@ bool TZipDll::GetCreateTimeEx(HARC harc, uint64_t* fileTime) {
 }
 
 bool TZipDll::GetFileNameEx(HARC harc, AnsiString& name) {
-    return CallFileNameEx(Find(aeEntryCount, "UnZipGetFileNameEx", {L, Z, U}, false), harc, name);
+    return CallFileNameEx(Find(&FFileNameEx, &FFileNameExLookedUp, "UnZipGetFileNameEx", {L, Z, U}, false), harc, name);
 }
 
 bool TZipDll::GetAccessTimeEx(HARC harc, uint64_t* fileTime) {

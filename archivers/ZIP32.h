@@ -1,14 +1,16 @@
 // The ZIP driver over up to three modules: UNZIP32.DLL (listing and extraction), ZIP32J.DLL
 // (creation) and LMZIP32.DLL (either job).
 #pragma once
+#include <cstdint>
 #include <initializer_list>
 
 #include "archivers/Archives.h"
 
 namespace norvex {
 
-// One binding over the three ZIP modules; each entry is looked up on every call, in a fixed order of
-// modules. LMZIP32 spells the entries with a lower-case third letter ("UnzipOpenArchive").
+// One binding over the three ZIP modules; each entry is looked up in a fixed order of modules and
+// kept until the set of loaded modules changes. LMZIP32 spells the entries with a lower-case third
+// letter ("UnzipOpenArchive").
 class TZipDll : public TCustomArchiverDll {
 public:
     enum TZipModule { zmUnzip32, zmZip32j, zmLmzip32, zmCount };
@@ -16,7 +18,8 @@ public:
     TZipDll() = default;
     ~TZipDll() override;
 
-    // Loads each module that is not loaded yet; a missing one stays absent without an error.
+    // Loads each module that is not loaded yet; a missing one stays absent without an error. A module
+    // that was missing is looked for again only once the module folder has changed.
     void Load() override;
     void Unload() override;
     bool IsLoaded(TZipModule m) const { return FModules[m] != nullptr; }
@@ -51,11 +54,31 @@ protected:
 private:
     // Looks name up in the modules in order, skipping absent ones; stores the result in the field.
     void* Find(TArcEntry field, const char* name, std::initializer_list<TZipModule> order, bool raise);
-    void* FindCommand(const char* name, std::initializer_list<TZipModule> order);
+    // The same for a name outside the twenty fields (the commands, the long file name): its result
+    // is kept in slot, and lookedUp tells that it was looked up.
+    void* Find(void** slot, bool* lookedUp, const char* name, std::initializer_list<TZipModule> order, bool raise);
+    // Forgets every name looked up (a module came or went).
+    void ForgetLookups();
+
+    // What tells that the module folder changed: its identity and its change time.
+    struct TFolderStamp {
+        bool known = false;
+        uint64_t device = 0, inode = 0;
+        int64_t seconds = 0, nanoseconds = 0;
+        bool operator==(const TFolderStamp&) const = default;
+    };
+    static TFolderStamp StampOfModuleFolder();
 
     ModuleHandle FModules[zmCount] = {};
+    // The state of the module folder when each missing module was last looked for.
+    TFolderStamp FMissingIn[zmCount] = {};
+    bool FLookedUp[aeEntryCount] = {};
     void* FUnZipCommand = nullptr;
     void* FZipCommand = nullptr;
+    void* FFileNameEx = nullptr;
+    bool FUnZipCommandLookedUp = false;
+    bool FZipCommandLookedUp = false;
+    bool FFileNameExLookedUp = false;
 };
 
 class TZip32 : public TArchiver {

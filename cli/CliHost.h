@@ -33,6 +33,7 @@ public:
     void ShowEntryName(const AnsiString& name) override;
     void ShowFilePercent(int percent) override;
     void ShowTotalPercent(int percent) override;
+    bool ShowsProgress() const override { return FShowProgress; }
     void EnableBreakButton() override {}
     void RememberFolder(TFolderList, const AnsiString&) override {}
     bool Ask(const AnsiString& caption, const AnsiString& text) override;

@@ -39,6 +39,10 @@ public:
 
     // Progress display. Nothing is drawn while the window is minimised; the engine asks first.
     virtual bool IsMinimized() { return false; }
+    // False for a host that never draws progress (a batch run writing to a file or a pipe): the
+    // worker then hands no progress to the main thread at all. Asked from the worker; it must not
+    // change during a run.
+    virtual bool ShowsProgress() const { return true; }
     virtual void ShowEntryName(const AnsiString& name) = 0;  // txtFileName
     virtual void ShowFilePercent(int percent) = 0;           // progExpand and lblIndicate ("n%")
     virtual void ShowTotalPercent(int percent) = 0;          // progExpandGlobal and lblIndicateGlobal

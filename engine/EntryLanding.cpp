@@ -19,7 +19,7 @@ std::vector<AnsiString> SplitEntryPath(const AnsiString& path) {
     }
 }
 
-bool StartsWithDriveLetter(const AnsiString& component) {
+bool StartsWithDriveLetter(std::string_view component) {
     if (component.size() < 2 || component[1] != ':') return false;
     const char c = component[0];
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -34,6 +34,39 @@ std::vector<AnsiString> LandingParts(const AnsiString& entryPath) {
         parts.push_back(std::move(c));
     }
     return parts;
+}
+
+void ReadEntryPath(std::string_view entryPath, TEntryPath& path) {
+    path.Landing.clear();
+    path.DirLength = 0;
+    path.LeavesDestination = !entryPath.empty() && (entryPath[0] == '/' || entryPath[0] == '\\');
+    bool nowhere = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0;;) {
+        const bool end = i >= entryPath.size();
+        const std::size_t n = end ? 0 : AnsiCharLength(entryPath, i);
+        if (!end && !(n == 1 && (entryPath[i] == '/' || entryPath[i] == '\\'))) {
+            i += n;
+            continue;
+        }
+        // One component, with the rules of LandingParts and IsAbsoluteEntryPath.
+        std::string_view c = entryPath.substr(start, i - start);
+        if (c == ".." || StartsWithDriveLetter(c)) path.LeavesDestination = true;
+        if (!nowhere) {
+            if (path.Landing.empty() && StartsWithDriveLetter(c)) c.remove_prefix(2);
+            if (c == "..") {
+                nowhere = true;
+            } else if (!c.empty() && c != ".") {
+                if (!path.Landing.empty()) path.Landing += '/';
+                path.Landing.append(c);
+            }
+        }
+        if (end) break;
+        path.DirLength = i + 1;
+        start = ++i;
+    }
+    path.EndsWithSeparator = !entryPath.empty() && path.DirLength == entryPath.size();
+    if (nowhere) path.Landing.clear();
 }
 
 }  // namespace norvex

@@ -47,12 +47,6 @@ bool ContainsWholeChars(const AnsiString& text, const AnsiString& word) {
 
 AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
 
-AnsiString JoinEntryParts(const std::vector<AnsiString>& parts) {
-    AnsiString out;
-    for (const AnsiString& part : parts) out += (out.empty() ? "" : "/") + part;
-    return out;
-}
-
 // Closes the listing of an archive object on every way out of the count.
 struct TListingCloser {
     TArchiveFile& arc;
@@ -132,21 +126,32 @@ AnsiString TUnPack::CheckPathDanger(const AnsiString& dirPart) {
 }
 
 // The two path questions for one file entry. False when the user said No (the archive is skipped).
-bool TUnPack::CheckEntryPath(const AnsiString& path, const AnsiString& dirPart) {
+// The texts are made only when a question is asked.
+bool TUnPack::CheckEntryPath(const AnsiString& path, bool leaves, bool dangerous) {
     // The carriage returns are the message's own line breaks: those of the names are shown escaped.
-    const AnsiString head = "\"" + ShownName(FSettings.CurrentArchiveName) + "\r";
-    const AnsiString entry = "\r" + Quoted(ShownName(path)) + "\r";
-    if (FSettings.AlertAbsExpand && IsAbsoluteEntryPath(path)) {
-        const AnsiString text = head + "\"" + "には絶対パスによる展開が含まれています。"_ansi + entry + "続行しますか？"_ansi;
+    const auto head = [&] {
+        AnsiString text = "\"";
+        text += ShownName(FSettings.CurrentArchiveName);
+        text += '\r';
+        return text;
+    };
+    const auto entry = [&] {
+        AnsiString text = "\r";
+        text += Quoted(ShownName(path));
+        text += '\r';
+        return text;
+    };
+    if (FSettings.AlertAbsExpand && leaves) {
+        const AnsiString text = head() + "\"" + "には絶対パスによる展開が含まれています。"_ansi + entry() + "続行しますか？"_ansi;
         if (!FHost.Ask("確認"_ansi, text)) {
             FSettings.SkipArchive = true;
             FHost.AppendLog("> [ 中断 ] 絶対パス展開抑制による中断"_ansi);
             return false;
         }
     }
-    if (FSettings.CheckDangerPath && CheckPathDanger(dirPart) == "DANGER") {
-        const AnsiString text = head + "内のファイルに(StartUp,System,スタートアップなど) のパス情報が含まれています。"_ansi +
-                                entry + " 続行しますか？"_ansi;
+    if (FSettings.CheckDangerPath && dangerous) {
+        const AnsiString text = head() + "内のファイルに(StartUp,System,スタートアップなど) のパス情報が含まれています。"_ansi +
+                                entry() + " 続行しますか？"_ansi;
         if (!FHost.Ask("確認"_ansi, text)) {
             FSettings.SkipArchive = true;
             FHost.AppendLog("> [ 中断 ] 危険パスによる中断"_ansi);
@@ -160,6 +165,9 @@ bool TUnPack::CheckEntryPath(const AnsiString& path, const AnsiString& dirPart) 
 // top folder (as archivers store them) for the count to be exact. A top-level file whose name has a
 // dot is remembered as "pending": when a later entry lies inside a folder of that name, the file was
 // really the folder's own entry and is not counted twice.
+//
+// The walk reads each name once and keeps no list: a folder's danger check is reused by the entries
+// that follow it in the same folder.
 int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     FSingleName.clear();
     FListedPath = archivePath;
@@ -178,42 +186,51 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     AnsiString lastTop, pending = "<>", single;
     uint64_t listedSize = 0;
     bool complete = false;
+    TEntryPath path;
+    AnsiString dangerDir;
+    bool dangerKnown = false, danger = false;
     try {
         TArchiveEntryInfo info{};
         int found = arc.FindFirst(wild, &info);
         while (found == 0) {
             // The whole name: the record's field is cut to 513 bytes.
-            const AnsiString raw = arc.EntryName();
+            const AnsiString& raw = arc.EntryName();
             listedSize += info.originalSize;
-            if (!AnsiEndsWithSeparator(raw)) {
-                const std::size_t sep = AnsiLastDelimiter(raw, "/\\");
-                if (!CheckEntryPath(raw, sep == AnsiString::npos ? AnsiString() : raw.substr(0, sep + 1))) break;
+            ReadEntryPath(raw, path);
+            if (!path.EndsWithSeparator) {
+                const std::string_view rawDir(raw.data(), path.DirLength);
+                if (FSettings.CheckDangerPath && (!dangerKnown || rawDir != dangerDir)) {
+                    dangerDir.assign(rawDir);
+                    danger = CheckPathDanger(dangerDir) == "DANGER";
+                    dangerKnown = true;
+                }
+                if (!CheckEntryPath(raw, path.LeavesDestination, FSettings.CheckDangerPath && danger)) break;
                 // Counted as it lands: "/etc/x.txt" is "etc/x.txt"; a name that lands nowhere is
-                // not counted (the module refuses it).
-                const AnsiString p = JoinEntryParts(LandingParts(raw));
-                const std::size_t last = AnsiLastDelimiter(p, "/");
-                const AnsiString dirPart = last == AnsiString::npos ? AnsiString() : p.substr(0, last + 1);
-                const AnsiString filePart = last == AnsiString::npos ? p : p.substr(last + 1);
+                // not counted (the module refuses it). "/" is never a cp932 trail byte.
+                const std::string_view p = path.Landing;
+                const std::size_t last = p.rfind('/');
+                const std::string_view dirPart = last == std::string_view::npos ? std::string_view() : p.substr(0, last + 1);
+                const std::string_view filePart = last == std::string_view::npos ? p : p.substr(last + 1);
                 if (p.empty()) {
                     // nothing of it lands
                 } else if (FSettings.IgnoreDirectory) {
                     ++count;
                 } else if (dirPart.empty()) {
                     ++count;
-                    single = filePart;
+                    single.assign(filePart);
                     FSingleIsFolder = false;
-                    if (filePart.find('.') != AnsiString::npos) pending = filePart;
+                    if (filePart.find('.') != std::string_view::npos) pending.assign(filePart);
                 } else {
-                    if (dirPart == pending + "\\" || dirPart == pending + "/") {
+                    if (dirPart.size() == pending.size() + 1 && dirPart.starts_with(pending)) {
                         --count;
                         pending = "<>";
                     }
-                    std::size_t first = AnsiFirstDelimiter(dirPart, "/");
-                    if (first == AnsiString::npos) first = AnsiFirstDelimiter(dirPart, "\\");
-                    const AnsiString top = dirPart.substr(0, first);
-                    if (top != lastTop) ++count;
-                    lastTop = top;
-                    single = top;
+                    const std::string_view top = dirPart.substr(0, dirPart.find('/'));
+                    if (top != lastTop) {
+                        ++count;
+                        lastTop.assign(top);
+                    }
+                    single.assign(top);
                     FSingleIsFolder = true;
                 }
             }

@@ -72,7 +72,8 @@ public:
     bool MayUseExistingFolder(const AnsiString& path, bool moveAside);
 
 private:
-    bool CheckEntryPath(const AnsiString& path, const AnsiString& dirPart);
+    // leaves: the path leaves the destination; dangerous: its folder part has a danger word.
+    bool CheckEntryPath(const AnsiString& path, bool leaves, bool dangerous);
 
     SettingsBlock& FSettings;
     TEngineHost& FHost;

@@ -244,6 +244,7 @@ void TUnPackThread::Execute() {
             FLastTotalPercent = 999;
             FLastShownName = "xxxxxx";
             FDoneSize = 0;
+            FEntryCounted = false;
             PausePoint();
 
             bool haveEntry = true;
@@ -583,6 +584,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
 
     arc.OnProgress = progress;
     FSettings.RunState = TRunState::Extracting;
+    FShowsProgress = FHost.ShowsProgress();
     Main([&] {
         FHost.ShowStatus("解凍開始"_ansi);
         FHost.EnableBreakButton();
@@ -693,7 +695,7 @@ void TUnPackThread::OnArchiverProgress(int state, const EXTRACTINGINFOEX* eis, b
 }
 
 // The figures are worked out here on the worker; the main thread is called only when the display
-// would change, which keeps a notification cheap.
+// would change, which keeps a notification cheap. A host that draws no progress is not called.
 void TUnPackThread::ShowProgress(const EXTRACTINGINFOEX* eis) {
     uint64_t size = eis->fileSize, written = eis->writeSize;
     const auto* record = reinterpret_cast<const ArcProgressRecord*>(eis);
@@ -702,32 +704,42 @@ void TUnPackThread::ShowProgress(const EXTRACTINGINFOEX* eis) {
         written = record->writeSize64;
     }
     const TProgressFigures f = ComputeProgress(size, written, FDoneSize, FSettings.TotalSize);
-    const AnsiString name(eis->sourceFileName, strnlen(eis->sourceFileName, ARC_FNAME_MAX));
-    const bool perFile = FSettings.IndicatePerFile;
-    const bool changed = f.totalPercent != FLastTotalPercent ||
-                         (perFile && (name != FLastShownName || f.filePercent != FLastFilePercent));
-    // Each display is a wait for the main thread; a busy desktop makes those waits long, so the
-    // display follows at most every 50 ms (the end of the run is always shown).
-    const auto now = std::chrono::steady_clock::now();
-    const bool due = now - FLastShownAt >= std::chrono::milliseconds(50) || f.totalPercent >= 100;
-    if (changed && due) {
-        FLastShownAt = now;
-        Main([&] {
-            if (FHost.IsMinimized()) return;
-            if (perFile) {
-                if (name != FLastShownName) FHost.ShowEntryName(ShownName(name));
-                if (f.filePercent != FLastFilePercent) FHost.ShowFilePercent(f.filePercent);
-            }
-            FHost.ShowTotalPercent(f.totalPercent);
-            FLastTotalPercent = f.totalPercent;
-            FLastShownName = name;
-            FLastFilePercent = f.filePercent;
-        });
-    }
+    const std::string_view name(eis->sourceFileName, strnlen(eis->sourceFileName, ARC_FNAME_MAX));
+    // A module tells the end of an entry more than once (its last step and its closing report): the
+    // entry's size counts once towards the total.
     if (f.entryComplete) {
-        FDoneSize += size;
-        FLastFilePercent = 999;
+        if (!FEntryCounted || name != FCountedName) {
+            FDoneSize += size;
+            FCountedName.assign(name);
+            FEntryCounted = true;
+        }
+    } else {
+        FEntryCounted = false;
     }
+    if (FShowsProgress) {
+        const bool perFile = FSettings.IndicatePerFile;
+        const bool changed = f.totalPercent != FLastTotalPercent ||
+                             (perFile && (name != FLastShownName || f.filePercent != FLastFilePercent));
+        // Each display is a wait for the main thread; a busy desktop makes those waits long, so the
+        // display follows at most every 50 ms (the end of the run is always shown).
+        const auto now = std::chrono::steady_clock::now();
+        const bool due = now - FLastShownAt >= std::chrono::milliseconds(50) || f.totalPercent >= 100;
+        if (changed && due) {
+            FLastShownAt = now;
+            Main([&] {
+                if (FHost.IsMinimized()) return;
+                if (perFile) {
+                    if (name != FLastShownName) FHost.ShowEntryName(ShownName(AnsiString(name)));
+                    if (f.filePercent != FLastFilePercent) FHost.ShowFilePercent(f.filePercent);
+                }
+                FHost.ShowTotalPercent(f.totalPercent);
+                FLastTotalPercent = f.totalPercent;
+                FLastShownName.assign(name);
+                FLastFilePercent = f.filePercent;
+            });
+        }
+    }
+    if (f.entryComplete) FLastFilePercent = 999;
 }
 
 // A module may report progress to the window of the call rather than to the archive object's own

@@ -182,6 +182,10 @@ private:
     int FTopLevelCount = 0;
     bool FFolderCreated = false;
     uint64_t FDoneSize = 0;
+    // The entry whose end was counted into FDoneSize, while its end is being reported.
+    AnsiString FCountedName;
+    bool FEntryCounted = false;
+    bool FShowsProgress = true;  // the host draws progress (asked once per extraction)
 };
 
 }  // namespace norvex
