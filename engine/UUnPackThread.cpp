@@ -142,6 +142,17 @@ TProgressFigures ComputeProgress(uint64_t size, uint64_t written, uint64_t doneS
     return f;
 }
 
+void TDoneSizeTally::Note(std::string_view name, bool complete, uint64_t size) {
+    if (!complete) {
+        FCounted = false;
+        return;
+    }
+    if (FCounted && name == FCountedName) return;
+    FTotal += size;
+    FCountedName.assign(name);
+    FCounted = true;
+}
+
 AnsiString ArchiverErrorName(int code) {
     static const char* const kNames[] = {
         "DISK_SPACE", "READ_ONLY", "USER_SKIP", "UNKNOWN_TYPE", "METHOD", "PASSWORD_FILE", "VERSION", "FILE_CRC",
@@ -243,8 +254,7 @@ void TUnPackThread::Execute() {
             FLastFilePercent = 999;
             FLastTotalPercent = 999;
             FLastShownName = "xxxxxx";
-            FDoneSize = 0;
-            FEntryCounted = false;
+            FDone.Reset();
             PausePoint();
 
             bool haveEntry = true;
@@ -703,19 +713,9 @@ void TUnPackThread::ShowProgress(const EXTRACTINGINFOEX* eis) {
         size = record->fileSize64;
         written = record->writeSize64;
     }
-    const TProgressFigures f = ComputeProgress(size, written, FDoneSize, FSettings.TotalSize);
+    const TProgressFigures f = ComputeProgress(size, written, FDone.Total(), FSettings.TotalSize);
     const std::string_view name(eis->sourceFileName, strnlen(eis->sourceFileName, ARC_FNAME_MAX));
-    // A module tells the end of an entry more than once (its last step and its closing report): the
-    // entry's size counts once towards the total.
-    if (f.entryComplete) {
-        if (!FEntryCounted || name != FCountedName) {
-            FDoneSize += size;
-            FCountedName.assign(name);
-            FEntryCounted = true;
-        }
-    } else {
-        FEntryCounted = false;
-    }
+    FDone.Note(name, f.entryComplete, size);
     if (FShowsProgress) {
         const bool perFile = FSettings.IndicatePerFile;
         const bool changed = f.totalPercent != FLastTotalPercent ||

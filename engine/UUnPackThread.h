@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -58,6 +59,21 @@ struct TProgressFigures {
     bool entryComplete = false;  // the entry has been written completely
 };
 TProgressFigures ComputeProgress(uint64_t size, uint64_t written, uint64_t doneSize, double totalSize);
+
+// The sizes of the entries written so far, for the total percentage. A module reports the end of an
+// entry more than once (its last step and its closing report): each entry counts once. A report of
+// the entry still being written ends that entry's count, so a later entry of the same name counts.
+class TDoneSizeTally {
+public:
+    void Note(std::string_view name, bool complete, uint64_t size);
+    uint64_t Total() const { return FTotal; }
+    void Reset() { *this = TDoneSizeTally(); }
+
+private:
+    uint64_t FTotal = 0;
+    AnsiString FCountedName;
+    bool FCounted = false;
+};
 
 // The name of an archiver failure code ("ERROR_NOT_ARC_FILE"), empty for codes without one.
 AnsiString ArchiverErrorName(int code);
@@ -181,10 +197,7 @@ private:
     AnsiString FExtension;
     int FTopLevelCount = 0;
     bool FFolderCreated = false;
-    uint64_t FDoneSize = 0;
-    // The entry whose end was counted into FDoneSize, while its end is being reported.
-    AnsiString FCountedName;
-    bool FEntryCounted = false;
+    TDoneSizeTally FDone;
     bool FShowsProgress = true;  // the host draws progress (asked once per extraction)
 };
 

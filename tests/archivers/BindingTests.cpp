@@ -1,6 +1,7 @@
 // The module bindings: lazy loading, entries resolved once, the extended record's fall-backs, the
 // messages of missing modules and entries, the three-module ZIP binding and the YZ1 binding.
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -213,6 +214,45 @@ TEST_F(BindingTest, ZipBindingPrefersUnzipForCommandsAndLmzipForListing) {
     // Owner windows are asked of UNZIP32 only.
     EXPECT_TRUE(dll.SetOwnerWindowEx(nullptr, nullptr));
     EXPECT_NE(un.log().find("UnZipSetOwnerWindowEx"), std::string::npos);
+}
+
+// A ZIP binding that counts how often it asks a module for each name.
+class CountingZipDll : public TZipDll {
+public:
+    std::map<std::string, int> lookups;
+
+protected:
+    void* LookupEntry(ModuleHandle module, const char* name) override {
+        ++lookups[name];
+        return TZipDll::LookupEntry(module, name);
+    }
+};
+
+TEST_F(BindingTest, ZipBindingKeepsItsLookupsUntilAModuleComes) {
+    // A folder of its own, with UNZIP32 only at first.
+    test::TempDir modules;
+    std::filesystem::copy_file(test::ModuleSet("zipboth") + "/unzip32.so", modules / "unzip32.so");
+    SetModuleFolder(ToAnsi(modules.path()));
+    const std::string arc = Archive("a.zip", "[Unzip][UnZip]");
+    CountingZipDll dll;
+    EXPECT_EQ(ListAll(dll, arc), 2);
+    EXPECT_EQ(ListAll(dll, arc), 2);
+    for (const char* name : {"UnZipOpenArchive", "UnZipFindFirst", "UnZipFindNext", "UnZipCloseArchive"})
+        EXPECT_EQ(dll.lookups[name], 1) << name;
+    EXPECT_FALSE(dll.IsLoaded(TZipDll::zmLmzip32));
+
+    // LMZIP32 put into the folder is found by the next call, and lists from then on.
+    std::filesystem::copy_file(test::ModuleSet("zipboth") + "/lmzip32.so", modules / "lmzip32.so");
+    RecordingModule lm("LMZIP32.DLL");
+    ASSERT_TRUE(lm.loaded());
+    EXPECT_EQ(ListAll(dll, arc), 2);
+    EXPECT_TRUE(dll.IsLoaded(TZipDll::zmLmzip32));
+    EXPECT_NE(lm.log().find("UnzipOpenArchive"), std::string::npos) << lm.log();
+    EXPECT_EQ(dll.lookups["UnzipFindNext"], 1);
+
+    dll.Unload();
+    EXPECT_EQ(ListAll(dll, arc), 2);
+    EXPECT_EQ(dll.lookups["UnzipFindNext"], 2) << "looked up afresh after an unload";
 }
 
 TEST_F(BindingTest, ZipBindingWithoutAnyZipModule) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/EngineLog.h"
+#include "engine/EntryLanding.h"
 #include "engine/NaturalOrder.h"
 #include "engine/SplitSets.h"
 #include "engine/UUnPack.h"
@@ -46,6 +47,23 @@ TEST(EngineProgress, PercentagesAre64BitSafe) {
     EXPECT_EQ(ComputeProgress(50, 50, 80, 100).totalPercent, 100);
 }
 
+TEST(EngineProgress, AnEntryEndReportedTwiceCountsOnce) {
+    TDoneSizeTally done;
+    done.Note("a.txt", false, 100);
+    done.Note("a.txt", true, 100);
+    done.Note("a.txt", true, 100);  // the closing report of the same end
+    EXPECT_EQ(done.Total(), 100u);
+    done.Note("b.txt", true, 50);  // a small entry whose first report is its end
+    EXPECT_EQ(done.Total(), 150u);
+    // A second entry of the same name counts once it has been seen being written.
+    done.Note("b.txt", false, 70);
+    done.Note("b.txt", true, 70);
+    done.Note("b.txt", true, 70);
+    EXPECT_EQ(done.Total(), 220u);
+    done.Reset();
+    EXPECT_EQ(done.Total(), 0u);
+}
+
 TEST(EngineNaming, TailCut) {
     EXPECT_EQ(CutNameTail("photos_2005", true), "photos");
     EXPECT_EQ(CutNameTail("report 3b", true), "report");
@@ -76,6 +94,26 @@ TEST(EnginePathChecks, DangerWordsAndAbsolutePaths) {
         {"ソ/x", false},          {"1:/x", false},             {"ab:/x", false},
     };
     for (const auto& [path, expected] : absolute) EXPECT_EQ(IsAbsoluteEntryPath(ToAnsi(path)), expected) << path;
+
+    // The one-pass reading of the count agrees with the rules it stands for, on every kind of name.
+    const char* const names[] = {
+        "a/b/c.txt", "a/b/", "x.txt", "/etc/x.txt", "\\srv\\share\\x", "C:/temp/x", "c:x", "./C:x",
+        "a/../x", "../x", "a/./b//c", "C:..", "C:", "./", "//", "", "a\\b\\", "会議 12:30/x",
+        "ソ/表\\x", "表ソ", "a/ソ", "a/b/..", "ab:/x", "1:/x", "a/c:x.txt",
+    };
+    for (const char* name : names) {
+        const AnsiString raw = ToAnsi(name);
+        TEntryPath path;
+        path.Landing = "left from an earlier entry";
+        ReadEntryPath(raw, path);
+        AnsiString joined;
+        for (const AnsiString& part : LandingParts(raw)) joined += (joined.empty() ? "" : "/") + part;
+        EXPECT_EQ(path.Landing, joined) << name;
+        EXPECT_EQ(path.LeavesDestination, IsAbsoluteEntryPath(raw)) << name;
+        EXPECT_EQ(path.EndsWithSeparator, AnsiEndsWithSeparator(raw)) << name;
+        const std::size_t sep = AnsiLastDelimiter(raw, "/\\");
+        EXPECT_EQ(path.DirLength, sep == AnsiString::npos ? 0 : sep + 1) << name;
+    }
 
     EXPECT_TRUE(IsPlainName("data"));
     EXPECT_FALSE(IsPlainName(".."));
