@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
 
     TCliHost host(s, opts.AnswerYes, stdout, stderr, isatty(STDERR_FILENO) != 0);
     TUnPack job(s, host);
-    CheckDlls(job, s, host);
+    // The modules stay loaded for the run that follows (the job releases them at its end).
+    CheckDlls(job, s, host, true);
     for (const std::string& p : opts.Paths) host.AppendFile(ToAnsi(p));
 
     // The start, as the start button does it.

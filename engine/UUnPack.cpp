@@ -263,7 +263,7 @@ AnsiString MissingModuleHint(const AnsiString& dllName) {
            Quoted(NormalizeHostPath(ModuleFolder())) + " に置いてください」"_ansi;
 }
 
-void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host) {
+void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host, bool keepLoaded) {
     host.AppendLog("─── Checking DLL ... ──"_ansi);
     struct TKind {
         const char* type;
@@ -278,7 +278,7 @@ void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host) {
                        (ok ? "「OK」"_ansi : MissingModuleHint(job.DllTable()[kind.index].DllName)));
     }
     host.AppendLog("---");
-    job.UnloadArchiverDlls();
+    if (!keepLoaded) job.UnloadArchiverDlls();
 }
 
 void WriteRunHeader(const SettingsBlock& settings, TEngineHost& host, bool compress) {

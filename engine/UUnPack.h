@@ -96,8 +96,9 @@ bool IsPlainName(const AnsiString& name);
 // folder searched for it (written plainly, no "bin/../lib").
 AnsiString MissingModuleHint(const AnsiString& dllName);
 // The DLL check block of the log pane: checks LHA, ZIP, CAB, RAR, TAR and 7Z in this order, records the
-// presence flags, and releases the modules again.
-void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host);
+// presence flags, and releases the modules again, unless keepLoaded: a run that follows at once then
+// finds its module (and the libraries it needs) loaded; the job releases them when it ends.
+void CheckDlls(TUnPack& job, SettingsBlock& settings, TEngineHost& host, bool keepLoaded = false);
 // The header that opens a run in the log (compress: the first three lines only).
 void WriteRunHeader(const SettingsBlock& settings, TEngineHost& host, bool compress);
 

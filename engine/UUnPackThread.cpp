@@ -257,11 +257,14 @@ void TUnPackThread::Execute() {
             FDone.Reset();
             PausePoint();
 
+            // One step on the main thread: the entry in hand (a folder expanded first) and its preparation.
             bool haveEntry = true;
-            Main([&] { haveEntry = ExpandFolderEntry(); });
+            Main([&] {
+                haveEntry = ExpandFolderEntry();
+                if (haveEntry) PrepareArchive();
+            });
             if (!haveEntry) break;
 
-            Main([&] { PrepareArchive(); });
             if (!FSettings.SkipArchive) {
                 FResult = 0;
                 FBreakNotifications = 0;
@@ -555,14 +558,15 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         arc.Options().x = 1;
         arc.OnProgress = progress;
         FSettings.RunState = TRunState::Testing;
-        Main([&] {
+        const std::function<void()> startTest = [&] {
             FHost.AppendLog("> [ 書庫テスト開始 ]"_ansi);
             FHost.ShowStatus("書庫テスト中"_ansi);
-        });
+        };
         const int mode = static_cast<int>(FSettings.PreTestMode);
         TTestingHookScope testing;
         // The parts of a numbered 7z set are one archive to its module: it is tested as a whole.
         if (FSettings.SplitArchive && ext != ".7z") {
+            Main(startTest);
             for (const AnsiString& volume : FVolumes) {
                 arc.SetFileName(volume);
                 const bool valid = arc.CheckArchive(mode, 0);
@@ -575,10 +579,16 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
                 arc.SetFileName(archivePath);
                 if (const TArchiverType forced = ForcedArchiverType(ext); forced != atNone) arc.SetArchiverType(forced);
             }
-        } else {
+        } else if (FJob.ListedWhole(archivePath)) {
             // Either test mode reads headers only, and the top-level count has just read every header
             // of this archive to its end: the archive is not read a second time for the same answer.
-            if (!FJob.ListedWhole(archivePath) && !arc.CheckArchive(mode, 0)) {
+            Main([&] {
+                startTest();
+                FHost.AppendLog("> [ 書庫テスト ]\t テスト通過"_ansi);
+            });
+        } else {
+            Main(startTest);
+            if (!arc.CheckArchive(mode, 0)) {
                 LogFromWorker("> [ 書庫テスト ]\t 不正な書庫です。"_ansi);
                 FSettings.SkipArchive = true;
                 return 1;
