@@ -21,6 +21,9 @@ constexpr std::size_t kHistory = 32 * 1024;
 // size (whole blocks), small enough to be written while still in the cache.
 constexpr std::size_t kInput = 1024 * 1024;
 constexpr std::size_t kPiece = 256 * 1024;
+// A file listed before one that starts earlier in the folder, or overlapping it, makes the folder
+// start over; from a checkpoint, that costs at most this much decoding ahead of the file.
+constexpr uint64_t kCheckpointInterval = 16u << 20;
 
 uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const unsigned char* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
@@ -58,7 +61,10 @@ std::size_t CabFolderDecoder::PieceCapacity() { return kHistory + kPiece + kMaxB
 
 CabFolderDecoder::~CabFolderDecoder() = default;
 
-void CabFolderDecoder::start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve) {
+void CabFolderDecoder::start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve, uint64_t from) {
+    const bool sameFolder = fd == fd_ && folder.dataOffset == folder_.dataOffset && folder.blocks == folder_.blocks &&
+                            folder.compression == folder_.compression && dataReserve == dataReserve_;
+    if (!sameFolder) checkpoints_.clear();
     fd_ = fd;
     fileSize_ = fileSize;
     folder_ = folder;
@@ -71,6 +77,29 @@ void CabFolderDecoder::start(int fd, uint64_t fileSize, const CabFolder& folder,
     position_ = 0;
     failed_ = 0;
     message_.clear();
+    const Checkpoint* resume = nullptr;
+    for (const Checkpoint& c : checkpoints_)
+        if (c.position <= from) resume = &c;
+    if (resume) {
+        readOffset_ = resume->readOffset;
+        blocksDone_ = resume->blocksDone;
+        position_ = resume->position;
+        output_ = resume->bytes.get();
+        outputEnd_ = history_ = resume->history;
+    }
+}
+
+void CabFolderDecoder::keepCheckpoint() {
+    if (position_ == 0 || position_ < (checkpoints_.empty() ? 0 : checkpoints_.back().position) + kCheckpointInterval)
+        return;
+    Checkpoint c;
+    c.position = position_;
+    c.readOffset = readOffset_ - (inputEnd_ - inputStart_);
+    c.blocksDone = blocksDone_;
+    c.history = std::min(history_, kHistory);
+    c.bytes.reset(new unsigned char[c.history]);
+    std::memcpy(c.bytes.get(), output_ + outputEnd_ - c.history, c.history);
+    checkpoints_.push_back(std::move(c));
 }
 
 int32_t CabFolderDecoder::fail(int32_t code, const char* why) {
@@ -140,6 +169,7 @@ int32_t CabFolderDecoder::next(unsigned char* buffer, const unsigned char*& data
     data = nullptr;
     size = 0;
     if (failed_) return failed_;
+    keepCheckpoint();
     // The last 32 KiB of the piece before go in front of the new piece, as the next block's dictionary
     // (memmove: the buffer may be the same).
     const std::size_t keep = std::min(history_, kHistory);

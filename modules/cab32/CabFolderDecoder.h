@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "modules/cab32/CabDirectory.h"
 
@@ -18,9 +19,11 @@ public:
     CabFolderDecoder(const CabFolderDecoder&) = delete;
     CabFolderDecoder& operator=(const CabFolderDecoder&) = delete;
 
-    // Starts over at the first block of folder in the file fd (fileSize bytes long); the descriptor
-    // stays the caller's.
-    void start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve);
+    // Starts over in folder of the file fd (fileSize bytes long; the descriptor stays the caller's):
+    // at the first block, or, when the folder was decoded before past `from`, at the last of the
+    // checkpoints kept on the way (every 16 MiB: where the block stood and the 32 KiB before it)
+    // that lies at or before `from`. position() tells where decoding resumes.
+    void start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve, uint64_t from = 0);
     // The bytes a piece buffer must hold.
     static std::size_t PieceCapacity();
     // Decodes the next piece (one or more whole blocks) into buffer (PieceCapacity() bytes; the
@@ -40,6 +43,15 @@ private:
     bool fill(std::size_t size);
     int32_t decodeBlock(const unsigned char* data, std::size_t compressed, std::size_t uncompressed);
 
+    struct Checkpoint {
+        uint64_t position = 0;     // in the decoded data
+        uint64_t readOffset = 0;   // the block's header in the file
+        uint32_t blocksDone = 0;
+        std::size_t history = 0;
+        std::unique_ptr<unsigned char[]> bytes;  // the history decoded before position
+    };
+    void keepCheckpoint();
+
     struct Inflater;
     std::unique_ptr<Inflater> inflater_;
     std::unique_ptr<unsigned char[]> input_;
@@ -56,6 +68,7 @@ private:
     uint64_t position_ = 0;
     int32_t failed_ = 0;
     std::string message_;
+    std::vector<Checkpoint> checkpoints_;  // of the folder started last, ascending
 };
 
 // The checksum of a data block: every 32-bit little-endian word of data XORed into seed, the last one

@@ -37,10 +37,10 @@ void CabReadAhead::stop() {
     stopping_ = false;
 }
 
-void CabReadAhead::start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve) {
+void CabReadAhead::start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve, uint64_t from) {
     stop();
-    decoder_.start(fd, fileSize, folder, dataReserve);
-    position_ = 0;
+    decoder_.start(fd, fileSize, folder, dataReserve, from);
+    position_ = decoder_.position();
     ended_ = false;
     endCode_ = 0;
     message_.clear();

@@ -22,9 +22,9 @@ public:
     CabReadAhead(const CabReadAhead&) = delete;
     CabReadAhead& operator=(const CabReadAhead&) = delete;
 
-    // Starts over at the first block of folder (CabFolderDecoder::start); a decoding still running
-    // for an earlier start is stopped first.
-    void start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve);
+    // Starts over in folder, at its start or at a checkpoint at or before from
+    // (CabFolderDecoder::start); a decoding still running for an earlier start is stopped first.
+    void start(int fd, uint64_t fileSize, const CabFolder& folder, uint8_t dataReserve, uint64_t from);
     // The next piece, as CabFolderDecoder::next gives it. The piece handed out before is let go.
     int32_t next(const unsigned char*& data, std::size_t& size);
     // Where the next piece starts, in the folder's decoded data.

@@ -31,7 +31,17 @@ int64_t DosToUnixTime(uint16_t date, uint16_t time) {
 }
 
 CabSource::CabSource(int fd, uint64_t fileSize, CabDirectory directory)
-    : fd_(fd), fileSize_(fileSize), directory_(std::move(directory)), broken_(directory_.folders.size()) {}
+    : fd_(fd), fileSize_(fileSize), directory_(std::move(directory)), broken_(directory_.folders.size()) {
+    // Files in the order of their data, so that each folder is decoded in one pass; a cabinet written
+    // in that order (every one seen) keeps the order of its table.
+    order_.resize(directory_.files.size());
+    for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = i;
+    std::stable_sort(order_.begin(), order_.end(), [this](std::size_t a, std::size_t b) {
+        const CabFile& x = directory_.files[a];
+        const CabFile& y = directory_.files[b];
+        return x.folder != y.folder ? x.folder < y.folder : x.offset < y.offset;
+    });
+}
 
 CabSource::~CabSource() {
     decoder_.stop();  // before the descriptor it reads goes
@@ -46,7 +56,7 @@ int32_t CabSource::fail(int32_t code, const std::string& why) {
 int32_t CabSource::nextEntry(EntryInfo& entry) {
     current_ = nullptr;
     if (index_ >= directory_.files.size()) return ARC_FIND_END;
-    const CabFile& file = directory_.files[index_++];
+    const CabFile& file = directory_.files[order_[index_++]];
     current_ = &file;
     position_ = file.offset;
     done_ = false;
@@ -84,7 +94,7 @@ int32_t CabSource::readBlock(const void*& data, std::size_t& size) {
         }
         if (!sameFolder || position_ < pieceStart_) {
             // Another folder, or data already passed: decode the folder from its start.
-            decoder_.start(fd_, fileSize_, directory_.folders[file.folder], directory_.dataReserve);
+            decoder_.start(fd_, fileSize_, directory_.folders[file.folder], directory_.dataReserve, position_);
             decoderFolder_ = file.folder;
             piece_ = nullptr;
             pieceStart_ = pieceSize_ = 0;

@@ -1,8 +1,8 @@
-// A cabinet whose folders are all stored or MSZIP, read by the module itself: the files in the order
-// of the file table, each the slice of its folder's decoded data that the table gives. A folder is
-// decoded front to back once while its files come in order; a file that starts before the decoded
-// position (listed out of order, or sharing data with the file before) makes the folder start over.
-// The folder is decoded on a thread of its own, ahead of the extraction's writing.
+// A cabinet whose folders are all stored or MSZIP, read by the module itself: each file is the slice
+// of its folder's decoded data that the table gives. The files come in the order of their data
+// (folder, then offset; the table's order among equals), so that a folder is decoded front to back
+// once; a file that overlaps the one before beyond the piece at hand makes the folder start over from
+// a checkpoint. The folder is decoded on a thread of its own, ahead of the extraction's writing.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -38,12 +38,13 @@ private:
     uint64_t fileSize_;
     CabDirectory directory_;
     std::vector<Broken> broken_;   // per folder
+    std::vector<std::size_t> order_;  // indexes into directory_.files, in the order handed out
     CabReadAhead decoder_;
     int decoderFolder_ = -1;       // the folder decoder_ reads, -1 for none
     const unsigned char* piece_ = nullptr;  // the decoder's current piece
     std::size_t pieceSize_ = 0;
     uint64_t pieceStart_ = 0;      // its offset in the folder's decoded data
-    std::size_t index_ = 0;        // the next file's index
+    std::size_t index_ = 0;        // the next file's index in order_
     const CabFile* current_ = nullptr;
     uint64_t position_ = 0;        // the next byte of the current file, in the folder's decoded data
     bool done_ = false;            // the current file's data was handed out whole

@@ -296,3 +296,21 @@ TEST_F(CabReader, TablesThatLie) {
     EXPECT_NE(extract(bytes, &log), 0);
     EXPECT_EQ(out().count("a.txt"), 0u);
 }
+
+TEST_F(CabReader, OverlapsInALongFolderResumeFromACheckpoint) {
+    // A file inside the one before, 17 MiB into a 20 MiB folder: decoding starts over from the last
+    // checkpoint before it, with that point's dictionary; a file listed before its data follows.
+    const std::string whole = Text(20u << 20, 15);
+    CabSpec spec;
+    spec.files = {{"whole.txt", whole}};
+    spec.files.push_back({"inner.txt", whole.substr(17u << 20, 300000), 0, 0x20, 17 << 20, 300000, false});
+    spec.files.insert(spec.files.begin(), {"tail.txt", whole.substr(whole.size() - 5000), 0, 0x20,
+                                           static_cast<int64_t>(whole.size() - 5000), 5000, false});
+    std::string log;
+    ASSERT_EQ(extract(BuildCab(spec), &log), 0) << log;
+    auto tree = out();
+    EXPECT_EQ(tree.size(), 3u) << Names(tree);
+    EXPECT_TRUE(tree["whole.txt"] == "f:" + whole);
+    EXPECT_TRUE(tree["inner.txt"] == "f:" + spec.files[2].data);
+    EXPECT_TRUE(tree["tail.txt"] == "f:" + spec.files[0].data);
+}
