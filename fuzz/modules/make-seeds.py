@@ -114,7 +114,46 @@ def rar_seeds():
         rar_file(b"C:\\abs.txt", b"a") + end)
 
 
+def cab_checksum(data, seed=0):
+    words = len(data) // 4
+    for i in range(words):
+        seed ^= struct.unpack_from("<I", data, 4 * i)[0]
+    last = 0
+    for b in data[4 * words:]:
+        last = (last << 8) | b
+    return seed ^ last
+
+
+def cab_folders():
+    """A cabinet of a stored and an MSZIP folder (two blocks, the second using the first as its
+    dictionary), its files listed out of the order of their data, one sharing another's range."""
+    text = b"cabinet folder block " * 1700
+    plain = [text[:32768], text[32768:]]
+    blocks = []
+    for i, part in enumerate(plain):
+        z = zlib.compressobj(6, zlib.DEFLATED, -15, zdict=plain[0] if i else None) if i else \
+            zlib.compressobj(6, zlib.DEFLATED, -15)
+        blocks.append(b"CK" + z.compress(part) + z.flush())
+    stored = [b"stored data " * 10]
+    files = [(b"late.txt", 30000, 5000, 1), ("\u30bd\\b.txt".encode("cp932"), 0, 120, 0),
+             (b"early.txt", 0, 1000, 1), (b"same.txt", 30000, 5000, 1)]
+    table = b""
+    for name, offset, size, folder in files:
+        table += struct.pack("<IIHHHH", size, offset, folder, 0x5A21, 0x6000, 0x20) + name + b"\0"
+    files_offset = 36 + 16
+    data, folders = b"", b""
+    for method, folder_blocks, sizes in ((0, stored, [len(stored[0])]), (1, blocks, [len(p) for p in plain])):
+        folders += struct.pack("<IHH", files_offset + len(table) + len(data), len(folder_blocks), method)
+        for block, size in zip(folder_blocks, sizes):
+            head = struct.pack("<HH", len(block), size)
+            data += struct.pack("<I", cab_checksum(head, cab_checksum(block))) + head + block
+    header = struct.pack("<4sIIIIIBBHHHHH", b"MSCF", 0, 36 + len(folders) + len(table) + len(data), 0,
+                         files_offset, 0, 3, 1, 2, len(files), 0, 0, 0)
+    put("fuzz_cab32", "folders.cab", header + folders + table + data)
+
+
 def cab_seeds():
+    cab_folders()
     if not shutil.which("gcab"):
         return
     with tempfile.TemporaryDirectory() as tmp:
