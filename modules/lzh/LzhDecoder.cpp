@@ -68,11 +68,11 @@ public:
     // symbols make second-level tables.
     static constexpr int kSize = (1 << Root) + (MaxSymbols / 2) * (1 << kSubBits);
 
-    // False for lengths that over- or under-fill the code space (an all-zero table is accepted).
-    bool build(const uint8_t* lengths, int n) {
-        int count[kMaxBits + 1] = {};
-        for (int i = 0; i < n; ++i) ++count[lengths[i]];
-        count[0] = 0;
+    // The codes of lengths[0..n) (0: unused symbol); count[len] is how many symbols have length len,
+    // counted by the caller as it reads them (a count over the table here would be a chain of
+    // increments of count[0]). False for lengths that over- or under-fill the code space (an all-zero
+    // table is accepted).
+    bool build(const uint8_t* lengths, int n, const int* count) {
         int32_t left = 1;
         for (int len = 1; len <= kMaxBits; ++len) {
             left = (left << 1) - count[len];
@@ -84,13 +84,16 @@ public:
         }
         if (left != 0) return false;
 
-        uint32_t next[kMaxBits + 2];
+        uint32_t next[kMaxBits + 1];
         uint32_t code = 0;
         for (int len = 1; len <= kMaxBits; ++len) {
-            code = (code + static_cast<uint32_t>(count[len - 1])) << 1;
+            code = (code + static_cast<uint32_t>(len > 1 ? count[len - 1] : 0)) << 1;
             next[len] = code;
         }
-        std::fill(entries_, entries_ + (1 << Root), 0u);  // 0 marks a root entry not yet linked
+        // Canonical codes put every code longer than the root after the shorter ones, so only the
+        // root entries from the first long code on can link; 0 marks one not yet linked.
+        const uint32_t firstLong = next[Root + 1] >> 1;
+        std::fill(entries_ + firstLong, entries_ + (1 << Root), 0u);
         uint32_t used = 1u << Root;
         for (int sym = 0; sym < n; ++sym) {
             const int len = lengths[sym];
@@ -245,6 +248,7 @@ private:
         }
         if (n > nn) return fail(DecodeStatus::BadCode);
         uint8_t lengths[kNT] = {};
+        int count[kMaxBits + 1] = {};
         int i = 0;
         while (i < n) {
             if (count_ < kMaxBits) refill();
@@ -260,12 +264,13 @@ private:
                     if (++len > kMaxBits) return fail(DecodeStatus::BadCode);
             }
             lengths[i++] = static_cast<uint8_t>(len);
+            ++count[len];
             if (i == special) {
                 int zeros = static_cast<int>(getBits(2));
                 while (zeros-- > 0 && i < nn) lengths[i++] = 0;
             }
         }
-        if (!table.build(lengths, nn)) return fail(DecodeStatus::BadCode);
+        if (!table.build(lengths, i, count)) return fail(DecodeStatus::BadCode);
         return true;
     }
 
@@ -279,19 +284,21 @@ private:
         }
         if (n > kNC) return fail(DecodeStatus::BadCode);
         uint8_t lengths[kNC] = {};
+        int count[kMaxBits + 1] = {};
         int i = 0;
         while (i < n) {
             const uint32_t c = decodeSymbol(lengthCode_);
             if (c >= kNT) return fail(DecodeStatus::BadCode);
             if (c > 2) {
                 lengths[i++] = static_cast<uint8_t>(c - 2);
+                ++count[c - 2];
                 continue;
             }
             const int zeros = c == 0 ? 1 : c == 1 ? static_cast<int>(getBits(4)) + 3 : static_cast<int>(getBits(kCBits)) + 20;
             if (zeros > n - i) return fail(DecodeStatus::BadCode);
             i += zeros;
         }
-        if (!literals_.build(lengths, kNC)) return fail(DecodeStatus::BadCode);
+        if (!literals_.build(lengths, n, count)) return fail(DecodeStatus::BadCode);
         return true;
     }
 

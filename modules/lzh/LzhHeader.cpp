@@ -172,12 +172,12 @@ void FinishPath(LzhEntryHeader& out, const ExtState& st, const AnsiString& baseN
     while (out.path.size() > 1 && AnsiEndsWithSeparator(out.path)) out.path.pop_back();
 }
 
-HeaderStatus ReadLevel01(int fd, uint64_t offset, uint64_t fileSize, const uint8_t* fixed, LzhEntryHeader& out) {
+HeaderStatus ReadLevel01(HeaderInput& in, uint64_t offset, uint64_t fileSize, const uint8_t* fixed, LzhEntryHeader& out) {
     const std::size_t headerSize = fixed[0];
     const int level = fixed[20];
     std::vector<uint8_t> buf(headerSize + 2);
     if (offset + buf.size() > fileSize) return HeaderStatus::Truncated;
-    if (!ReadAt(fd, offset, buf.data(), buf.size())) return HeaderStatus::Truncated;
+    if (!in.read(offset, buf.data(), buf.size())) return HeaderStatus::Truncated;
     // The fixed part (up to the name length at 21) must lie inside the header it claims.
     if (buf.size() < 22) return HeaderStatus::Broken;
     const std::size_t nameLen = buf[21];
@@ -216,7 +216,7 @@ HeaderStatus ReadLevel01(int fd, uint64_t offset, uint64_t fileSize, const uint8
         while (next != 0) {
             if (next < 3 || pos + next > fileSize) return HeaderStatus::Truncated;
             std::vector<uint8_t> ext(next);
-            if (!ReadAt(fd, pos, ext.data(), ext.size())) return HeaderStatus::Truncated;
+            if (!in.read(pos, ext.data(), ext.size())) return HeaderStatus::Truncated;
             ApplyExtension(ext.data(), next - 2, 0, out, st);
             extTotal += next;
             pos += next;
@@ -230,7 +230,7 @@ HeaderStatus ReadLevel01(int fd, uint64_t offset, uint64_t fileSize, const uint8
     return HeaderStatus::Ok;
 }
 
-HeaderStatus ReadLevel23(int fd, uint64_t offset, uint64_t fileSize, const uint8_t* fixed, LzhEntryHeader& out) {
+HeaderStatus ReadLevel23(HeaderInput& in, uint64_t offset, uint64_t fileSize, const uint8_t* fixed, LzhEntryHeader& out) {
     const int level = fixed[20];
     std::size_t total = 0;
     std::size_t firstExt = 0;
@@ -247,7 +247,7 @@ HeaderStatus ReadLevel23(int fd, uint64_t offset, uint64_t fileSize, const uint8
     if (total < firstExt + static_cast<std::size_t>(sizeWidth) || total > (1u << 20)) return HeaderStatus::Broken;
     if (offset + total > fileSize) return HeaderStatus::Truncated;
     std::vector<uint8_t> buf(total);
-    if (!ReadAt(fd, offset, buf.data(), buf.size())) return HeaderStatus::Truncated;
+    if (!in.read(offset, buf.data(), buf.size())) return HeaderStatus::Truncated;
 
     out.level = level;
     out.compressedSize = Le32(&buf[7]);
@@ -282,13 +282,38 @@ void SetLe16(std::vector<uint8_t>& v, std::size_t at, uint32_t x) {
 
 }  // namespace
 
+HeaderInput::HeaderInput(int fd, bool readAhead) : fd_(fd), readAhead_(readAhead) {}
+
+bool HeaderInput::read(uint64_t offset, void* buf, std::size_t n) {
+    if (!readAhead_ || n > kReadAhead) return ReadAt(fd_, offset, buf, n);
+    if (offset < start_ || offset - start_ > window_.size() || n > window_.size() - (offset - start_)) {
+        window_.resize(kReadAhead);
+        std::size_t have = 0;
+        while (have < window_.size()) {
+            const ssize_t got = pread(fd_, window_.data() + have, window_.size() - have, static_cast<off_t>(offset + have));
+            if (got <= 0) break;
+            have += static_cast<std::size_t>(got);
+        }
+        start_ = offset;
+        window_.resize(have);
+        if (n > have) return false;
+    }
+    std::memcpy(buf, window_.data() + (offset - start_), n);
+    return true;
+}
+
 HeaderStatus ReadHeader(int fd, uint64_t offset, uint64_t fileSize, LzhEntryHeader& out) {
+    HeaderInput in(fd);
+    return ReadHeader(in, offset, fileSize, out);
+}
+
+HeaderStatus ReadHeader(HeaderInput& in, uint64_t offset, uint64_t fileSize, LzhEntryHeader& out) {
     out = LzhEntryHeader{};
     out.headerOffset = offset;
     if (offset >= fileSize) return HeaderStatus::End;
     uint8_t fixed[28] = {};
     const std::size_t avail = static_cast<std::size_t>(std::min<uint64_t>(sizeof fixed, fileSize - offset));
-    if (!ReadAt(fd, offset, fixed, avail)) return HeaderStatus::Truncated;
+    if (!in.read(offset, fixed, avail)) return HeaderStatus::Truncated;
     if (fixed[0] == 0) return HeaderStatus::End;
     if (avail < 22) return HeaderStatus::Truncated;
     if (!IsMethodText(fixed + 2)) return HeaderStatus::Broken;
@@ -298,11 +323,11 @@ HeaderStatus ReadHeader(int fd, uint64_t offset, uint64_t fileSize, LzhEntryHead
     HeaderStatus st;
     switch (level) {
     case 0:
-    case 1: st = ReadLevel01(fd, offset, fileSize, fixed, out); break;
-    case 2: st = ReadLevel23(fd, offset, fileSize, fixed, out); break;
+    case 1: st = ReadLevel01(in, offset, fileSize, fixed, out); break;
+    case 2: st = ReadLevel23(in, offset, fileSize, fixed, out); break;
     case 3:
         if (avail < 28) return HeaderStatus::Truncated;
-        st = ReadLevel23(fd, offset, fileSize, fixed, out);
+        st = ReadLevel23(in, offset, fileSize, fixed, out);
         break;
     default: return HeaderStatus::Broken;
     }

@@ -43,8 +43,26 @@ enum class HeaderStatus {
     Truncated,    // the file ends inside the header
 };
 
+// The archive as the header reader reads it: straight from the descriptor (pread), or through a
+// window of read-ahead for a walk from front to back, where the headers of small entries lie close
+// together and one read serves many.
+class HeaderInput {
+public:
+    explicit HeaderInput(int fd, bool readAhead = false);
+    // n bytes at offset; false when the file ends before them or cannot be read.
+    bool read(uint64_t offset, void* buf, std::size_t n);
+
+private:
+    static constexpr std::size_t kReadAhead = 32 * 1024;
+    int fd_;
+    bool readAhead_;
+    uint64_t start_ = 0;          // the window's offset in the file
+    std::vector<uint8_t> window_;
+};
+
 // Reads the header that starts at offset. fd must be open for reading (pread is used).
 HeaderStatus ReadHeader(int fd, uint64_t offset, uint64_t fileSize, LzhEntryHeader& out);
+HeaderStatus ReadHeader(HeaderInput& in, uint64_t offset, uint64_t fileSize, LzhEntryHeader& out);
 
 // Finds the first header: at offset 0 (even a damaged one, so that its reader can tell what is
 // wrong), or a sound one after a self-extracting stub within the first 64 KiB. Returns false when

@@ -264,6 +264,7 @@ int32_t LzhSource::Open(const AnsiString& path, std::unique_ptr<LzhSource>& out)
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return ARC_ERROR_ARC_FILE_OPEN;
     out.reset(new LzhSource());
+    out->headers_ = std::make_unique<lzh::HeaderInput>(fd, true);
     out->file_ = std::move(file);
     out->fileSize_ = static_cast<uint64_t>(st.st_size);
     return ARC_OK;
@@ -282,7 +283,7 @@ int32_t LzhSource::nextEntry(EntryInfo& entry) {
         nextHeader_ = header_.nextOffset();
     }
     haveEntry_ = false;
-    const lzh::HeaderStatus status = lzh::ReadHeader(fd, nextHeader_, fileSize_, header_);
+    const lzh::HeaderStatus status = lzh::ReadHeader(*headers_, nextHeader_, fileSize_, header_);
     if (status == lzh::HeaderStatus::End) return ARC_FIND_END;
     if (status != lzh::HeaderStatus::Ok) {
         message_ = "書庫のヘッダが壊れています"_ansi;

@@ -79,6 +79,7 @@ private:
     LzhSource() = default;
 
     std::shared_ptr<LzhArchiveFile> file_;
+    std::unique_ptr<lzh::HeaderInput> headers_;  // read-ahead over the headers of the walk
     uint64_t fileSize_ = 0;
     uint64_t nextHeader_ = 0;
     bool first_ = true;
