@@ -326,13 +326,11 @@ private:
         const uint8_t* inEnd = inEnd_;
         int pad = pad_;
         uint32_t blockLeft = blockLeft_;
-        const int np = np_;
+        // Only the slow paths change inEnd and pad (through the members), so they are not saved.
         auto save = [&] {
             bits_ = bits;
             count_ = count;
             in_ = in;
-            inEnd_ = inEnd;
-            pad_ = pad;
             blockLeft_ = blockLeft;
             pos_ = pos;
         };
@@ -378,7 +376,8 @@ private:
             bits <<= len;
             count -= len;
             const uint32_t p = e >> 16;
-            if (static_cast<int>(p) >= np) return saveAndFail(save, DecodeStatus::BadCode);
+            // Built tables hold only symbols below np_; this catches the mark of an empty table.
+            if (p >= kMaxNP) return saveAndFail(save, DecodeStatus::BadCode);
             std::size_t dist = p + 1;
             if (p > 1) {
                 const int extra = static_cast<int>(p) - 1;
