@@ -234,14 +234,17 @@ TEST_F(LhaModule, OverwriteSwitches) {
     EXPECT_EQ(ReadFile(dest + "/f.txt"), "old");
 }
 
-// Progress reaches the host for every entry, and a stop request ends the run with a cancel code,
-// removing the partial file.
+// Progress reaches the host for every entry, rising to its size, and a stop request ends the run
+// with a cancel code, removing the partial file. (How many records come depends on whether the
+// worker decoding the entry was still at it when the entry's turn came.)
 TEST_F(LhaModule, ProgressAndCancel) {
     const std::string archive = dir / "p.lzh";
     WriteFile(archive, EncodeOneEntry("big.txt", TextLike(300000), LzhMethod::Lh5));
     TestWindow window;
     ASSERT_EQ(Extract(archive, dir / "p", "-x1", &window), ARC_OK) << output;
-    ASSERT_GE(window.progress.size(), 300000u / 65536u);
+    ASSERT_FALSE(window.progress.empty());
+    for (std::size_t i = 1; i < window.progress.size(); ++i)
+        EXPECT_GE(window.progress[i].written, window.progress[i - 1].written);
     EXPECT_EQ(window.progress.back().written, 300000u);
     EXPECT_EQ(window.progress.back().source, "big.txt");
 
