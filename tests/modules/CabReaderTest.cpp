@@ -74,6 +74,8 @@ struct CabSpec {
     std::function<void(int, int, std::string&, uint16_t&)> tamper;
     int fileCountDelta = 0;              // a file count that lies
     int flipBlock = -1;                  // a block of folder 0 with a byte flipped after its checksum
+    uint16_t headerReserve = 0;          // reserved bytes behind the header (a signature's room)
+    uint8_t folderReserve = 0;           // reserved bytes behind each folder record
 };
 
 std::string BuildCab(const CabSpec& spec) {
@@ -97,7 +99,9 @@ std::string BuildCab(const CabSpec& spec) {
         Put16(rec, 14, spec.files[i].attributes);
         table += rec + spec.files[i].name + '\0';
     }
-    const std::size_t filesOffset = 36 + 8 * spec.folders.size();
+    const bool reserve = spec.headerReserve || spec.folderReserve;
+    const std::size_t headerSize = 36 + (reserve ? 4 + spec.headerReserve : 0);
+    const std::size_t filesOffset = headerSize + (8 + spec.folderReserve) * spec.folders.size();
     std::string data, folderTable;
     for (std::size_t f = 0; f < spec.folders.size(); ++f) {
         const std::string& d = decoded[f];
@@ -134,16 +138,22 @@ std::string BuildCab(const CabSpec& spec) {
         }
         Put16(rec, 4, static_cast<uint32_t>(blocks));
         Put16(rec, 6, spec.folders[f]);
-        folderTable += rec;
+        folderTable += rec + std::string(spec.folderReserve, '\x5A');
     }
-    std::string header(36, '\0');
+    std::string header(headerSize, '\0');
     header.replace(0, 4, "MSCF");
-    Put32(header, 8, static_cast<uint32_t>(36 + folderTable.size() + table.size() + data.size()));
+    Put32(header, 8, static_cast<uint32_t>(headerSize + folderTable.size() + table.size() + data.size()));
     Put32(header, 16, static_cast<uint32_t>(filesOffset));
     header[24] = 3;
     header[25] = 1;
     Put16(header, 26, static_cast<uint32_t>(spec.folders.size()));
     Put16(header, 28, static_cast<uint32_t>(static_cast<int>(spec.files.size()) + spec.fileCountDelta));
+    if (reserve) {
+        Put16(header, 30, 0x0004);
+        Put16(header, 36, spec.headerReserve);
+        header[38] = static_cast<char>(spec.folderReserve);
+        for (std::size_t i = 40; i < header.size(); ++i) header[i] = '\xA5';
+    }
     return header + folderTable + table + data;
 }
 
@@ -195,6 +205,9 @@ TEST_F(CabReader, GcabCabinetsMatchSourceAndBsdtar) {
         ASSERT_EQ(RunTool({"env", "LC_ALL=C.UTF-8", "bsdtar", "-xf", dir / "g.cab", "-C", dir / "bsd"}).exitCode, 0);
         EXPECT_TRUE(out() == SnapshotTree(dir / "src")) << Names(out());
         EXPECT_TRUE(out() == SnapshotTree(dir / "bsd")) << Names(SnapshotTree(dir / "bsd"));
+        // The same cabinet behind a self-extracting stub.
+        ASSERT_EQ(extract("MZ" + Random(40000, 16) + ReadFile(dir / "g.cab"), &log), 0) << log;
+        EXPECT_TRUE(out() == SnapshotTree(dir / "src")) << Names(out());
     }
 }
 
@@ -218,8 +231,11 @@ TEST_F(CabReader, FoldersSharedRangesAndStubs) {
     std::string stub = "MZ" + Random(70000, 8) + std::string("MSCF\0\0\0\0", 8) + Random(100, 9);
     ASSERT_EQ(extract(stub + bytes, &log), 0) << log;
     EXPECT_TRUE(out() == expected) << Names(out());
-    // Without checksums the data is taken as it is.
+    // Without checksums the data is taken as it is; reserved areas in the header and the folder
+    // records (a signed cabinet's) are stepped over.
     spec.checksums = false;
+    spec.headerReserve = 300;
+    spec.folderReserve = 7;
     ASSERT_EQ(extract(BuildCab(spec), &log), 0) << log;
     EXPECT_TRUE(out() == expected) << Names(out());
 }
