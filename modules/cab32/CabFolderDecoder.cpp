@@ -193,7 +193,8 @@ int32_t CabFolderDecoder::next(unsigned char* buffer, const unsigned char*& data
         }
         header = input_.get() + inputStart_;
         const unsigned char* blockData = header + kBlockHeader + dataReserve_;
-        // The checksum covers the reserved bytes and the data, then the two sizes.
+        // The checksum covers the data, then the two sizes. (Cabinets with reserved bytes in their
+        // data blocks are left to libarchive: OwnDecoderReads.)
         if (checksum != 0 &&
             CabChecksum(header + 4, 4, CabChecksum(header + kBlockHeader, dataReserve_ + compressed, 0)) != checksum) {
             code = fail(ARC_FILE_CRC, "データブロックのチェックサムが一致しません");
