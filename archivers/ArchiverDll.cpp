@@ -56,7 +56,13 @@ struct TDosStampTime {
     }
 };
 
+// False on a thread while a TListingWithoutTimes lives there.
+thread_local bool t_timesWanted = true;
+
 }  // namespace
+
+TListingWithoutTimes::TListingWithoutTimes() : FWanted(t_timesWanted) { t_timesWanted = false; }
+TListingWithoutTimes::~TListingWithoutTimes() { t_timesWanted = FWanted; }
 
 const char* ArcEntrySuffix(TArcEntry entry) { return kSuffixes[entry]; }
 
@@ -109,6 +115,10 @@ int TCustomArchiverDll::FindNext(HARC harc, TArchiveEntryInfo* info) {
 }
 
 void TCustomArchiverDll::FillExtendedRecord(HARC harc, TArchiveEntryInfo* info) {
+    if (!t_timesWanted) {
+        FillSizes(harc, info);
+        return;
+    }
     TDosStampTime stamp{info->entry};
     uint64_t ft = 0;
     uint64_t field = info->lastWriteTime;
@@ -127,7 +137,10 @@ void TCustomArchiverDll::FillExtendedRecord(HARC harc, TArchiveEntryInfo* info) 
     const bool c = GetCreateTimeEx(harc, &ft);
     stamp.Fill(c, ft, field);
     info->creationTime = field;
+    FillSizes(harc, info);
+}
 
+void TCustomArchiverDll::FillSizes(HARC harc, TArchiveEntryInfo* info) {
     int64_t size = 0;
     info->originalSize = GetOriginalSizeEx(harc, &size) ? static_cast<uint64_t>(size) : info->entry.originalSize;
     size = 0;

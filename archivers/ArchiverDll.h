@@ -59,6 +59,20 @@ enum TArcEntry {
 // The suffix of an entry ("" for the command function, which is the prefix alone).
 const char* ArcEntrySuffix(TArcEntry entry);
 
+// While one lives, the listings of its thread fill no times into the extended records (the three
+// times keep what the caller put there): a walk that reads names and sizes only, such as the
+// top-level count, spares the modules' time entries and the conversion of each DOS stamp.
+class TListingWithoutTimes {
+public:
+    TListingWithoutTimes();
+    ~TListingWithoutTimes();
+    TListingWithoutTimes(const TListingWithoutTimes&) = delete;
+    TListingWithoutTimes& operator=(const TListingWithoutTimes&) = delete;
+
+private:
+    bool FWanted;
+};
+
 // Entry points and the calling wrappers. An empty entry field means "not resolved yet"; this base
 // calls what the fields hold, and the derived bindings fill them.
 class TCustomArchiverDll {
@@ -110,6 +124,7 @@ protected:
     F Required(TArcEntry e) const;
     // After a successful find: times and 64-bit sizes from the optional entries, else from the record.
     void FillExtendedRecord(HARC harc, TArchiveEntryInfo* info);
+    void FillSizes(HARC harc, TArchiveEntryInfo* info);
     // Calls a GetFileNameEx entry (nullptr: none).
     static bool CallFileNameEx(void* entry, HARC harc, AnsiString& name);
 

@@ -34,6 +34,8 @@ public:
     void ShowFilePercent(int percent) override;
     void ShowTotalPercent(int percent) override;
     bool ShowsProgress() const override { return FShowProgress; }
+    // A batch run: as nice as the shell that started it, no nicer.
+    bool LowersWorkerPriority() const override { return false; }
     void EnableBreakButton() override {}
     void RememberFolder(TFolderList, const AnsiString&) override {}
     bool Ask(const AnsiString& caption, const AnsiString& text) override;

@@ -43,6 +43,10 @@ public:
     // worker then hands no progress to the main thread at all. Asked from the worker; it must not
     // change during a run.
     virtual bool ShowsProgress() const { return true; }
+    // True for a desktop host: the worker (and the module's own threads, which take its priority)
+    // runs one step below normal, so that the desktop stays responsive during long extractions. A
+    // batch run keeps the priority it was started with.
+    virtual bool LowersWorkerPriority() const { return true; }
     virtual void ShowEntryName(const AnsiString& name) = 0;  // txtFileName
     virtual void ShowFilePercent(int percent) = 0;           // progExpand and lblIndicate ("n%")
     virtual void ShowTotalPercent(int percent) = 0;          // progExpandGlobal and lblIndicateGlobal

@@ -188,6 +188,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     bool complete = false;
     TEntryPath path;
     AnsiString dangerDir;
+    const TListingWithoutTimes namesAndSizes;
     bool dangerKnown = false, danger = false;
     try {
         TArchiveEntryInfo info{};

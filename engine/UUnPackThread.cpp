@@ -189,7 +189,8 @@ TUnPackThread::~TUnPackThread() {
 void TUnPackThread::Start(std::function<void()> onTerminate) {
     FThread = std::thread([this, onTerminate = std::move(onTerminate)] {
         // One step below normal: the desktop stays responsive during long extractions.
-        setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 1);
+        if (FHost.LowersWorkerPriority())
+            setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 1);
         Execute();
         FFinished.store(true);
         if (onTerminate) onTerminate();

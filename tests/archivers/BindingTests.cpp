@@ -168,6 +168,26 @@ TEST_F(BindingTest, ExtendedRecordTakesTheModulesTimesAndSixtyFourBitSizes) {
     dll.CloseArchive(h);
 }
 
+TEST_F(BindingTest, ListingWithoutTimesFillsSizesOnlyOnItsThread) {
+    UseSet("full");
+    const std::string arc = Archive("a.lzh", "[Unlha]");
+    TArchiverDll dll("LHA 形式書庫"_ansi, "UNLHA32.DLL", "Unlha");
+    HARC h = dll.OpenArchive(nullptr, arc, 0);
+    ASSERT_TRUE(h);
+    TArchiveEntryInfo info{};
+    {
+        const TListingWithoutTimes namesAndSizes;
+        info.lastWriteTime = info.lastAccessTime = info.creationTime = 7;
+        ASSERT_EQ(dll.FindFirst(h, "*.*", &info), 0);
+        EXPECT_EQ(uint64_t{info.lastWriteTime}, 7u);
+        EXPECT_EQ(uint64_t{info.creationTime}, 7u);
+        EXPECT_EQ(uint64_t{info.originalSize}, 5000000000ULL);
+    }
+    ASSERT_EQ(dll.FindNext(h, &info), 0);
+    EXPECT_NE(uint64_t{info.lastWriteTime}, 7u) << "times again once the scope has ended";
+    dll.CloseArchive(h);
+}
+
 TEST_F(BindingTest, OutputBufferSizes) {
     UseSet("full");
     TArchiverDll dll("LHA 形式書庫"_ansi, "UNLHA32.DLL", "Unlha");
