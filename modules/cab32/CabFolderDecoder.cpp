@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 
 #include <isa-l/igzip_lib.h>
@@ -76,7 +77,7 @@ void CabFolderDecoder::start(int fd, uint64_t fileSize, const CabFolder& folder,
     blocksDone_ = 0;
     position_ = 0;
     failed_ = 0;
-    message_.clear();
+    message_ = "";
     const Checkpoint* resume = nullptr;
     for (const Checkpoint& c : checkpoints_)
         if (c.position <= from) resume = &c;
@@ -97,9 +98,15 @@ void CabFolderDecoder::keepCheckpoint() {
     c.readOffset = readOffset_ - (inputEnd_ - inputStart_);
     c.blocksDone = blocksDone_;
     c.history = std::min(history_, kHistory);
-    c.bytes.reset(new unsigned char[c.history]);
+    // Decoding runs on a thread of its own, where nothing may throw: without memory there is no
+    // checkpoint, only a longer way back.
+    c.bytes.reset(new (std::nothrow) unsigned char[c.history]);
+    if (!c.bytes) return;
     std::memcpy(c.bytes.get(), output_ + outputEnd_ - c.history, c.history);
-    checkpoints_.push_back(std::move(c));
+    try {
+        checkpoints_.push_back(std::move(c));
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 int32_t CabFolderDecoder::fail(int32_t code, const char* why) {
@@ -139,7 +146,8 @@ int32_t CabFolderDecoder::decodeBlock(const unsigned char* data, std::size_t com
     if (compressed < 2 || data[0] != 'C' || data[1] != 'K')
         return fail(ARC_ERROR_CANNOT_READ, "MSZIP ブロックの署名がありません");
     if (!inflater_) {
-        inflater_.reset(new Inflater);  // not value-initialised: isal_inflate_init sets it up
+        inflater_.reset(new (std::nothrow) Inflater);  // not value-initialised: isal_inflate_init sets it up
+        if (!inflater_) return fail(ARC_ERROR_ENOUGH_MEMORY, "メモリが足りません");
         isal_inflate_init(&inflater_->state);
     } else {
         isal_inflate_reset(&inflater_->state);

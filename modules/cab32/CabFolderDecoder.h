@@ -35,7 +35,7 @@ public:
     // Where the piece next() hands out next starts, in the folder's decoded data.
     uint64_t position() const { return position_; }
     // A Japanese line about the failure (UTF-8).
-    const std::string& message() const { return message_; }
+    const char* message() const { return message_; }
 
 private:
     int32_t fail(int32_t code, const char* why);
@@ -67,7 +67,7 @@ private:
     uint32_t blocksDone_ = 0;
     uint64_t position_ = 0;
     int32_t failed_ = 0;
-    std::string message_;
+    const char* message_ = "";  // a literal: decoding allocates nothing it could fail on
     std::vector<Checkpoint> checkpoints_;  // of the folder started last, ascending
 };
 

@@ -1,20 +1,14 @@
 // The decoding thread of a folder and the ring of pieces it fills.
 #include "modules/cab32/CabReadAhead.h"
 
-#include <system_error>
+#include <exception>
 
 #include "archivers/ArchiverAbi.h"
 
 namespace norvex::modules::cab {
 
-namespace {
-
-// Pieces in the ring: the one being written, the one being decoded, and room to even out the two.
-constexpr std::size_t kSlots = 4;
-
-}  // namespace
-
 CabReadAhead::CabReadAhead() {
+    free_.reserve(kSlots);
     for (std::size_t i = 0; i < kSlots; ++i) {
         slots_.emplace_back(new unsigned char[CabFolderDecoder::PieceCapacity()]);
         free_.push_back(i);
@@ -30,7 +24,7 @@ void CabReadAhead::stop() {
     }
     changed_.notify_all();
     if (thread_.joinable()) thread_.join();
-    ready_.clear();
+    readyHead_ = readyCount_ = 0;
     free_.clear();
     for (std::size_t i = 0; i < slots_.size(); ++i) free_.push_back(i);
     held_ = false;
@@ -48,7 +42,7 @@ void CabReadAhead::start(int fd, uint64_t fileSize, const CabFolder& folder, uin
     try {
         thread_ = std::thread([this] { run(); });
         threaded_ = true;
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         threaded_ = false;  // no thread to be had: the reader's calls decode
     }
 }
@@ -69,7 +63,7 @@ void CabReadAhead::run() {
         const bool last = piece.code != ARC_OK || piece.size == 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            ready_.push_back(piece);
+            ready_[(readyHead_ + readyCount_++) % kSlots] = piece;
         }
         changed_.notify_all();
         if (last) return;
@@ -91,9 +85,10 @@ int32_t CabReadAhead::next(const unsigned char*& data, std::size_t& size) {
             held_ = false;
             changed_.notify_all();
         }
-        changed_.wait(lock, [this] { return !ready_.empty(); });
-        piece = ready_.front();
-        ready_.pop_front();
+        changed_.wait(lock, [this] { return readyCount_ > 0; });
+        piece = ready_[readyHead_];
+        readyHead_ = (readyHead_ + 1) % kSlots;
+        --readyCount_;
         if (piece.code == ARC_OK && piece.size > 0) {
             held_ = true;
             heldSlot_ = piece.slot;

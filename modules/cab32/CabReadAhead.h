@@ -4,7 +4,6 @@
 #pragma once
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,8 +45,13 @@ private:
     std::vector<std::unique_ptr<unsigned char[]>> slots_;
     std::mutex mutex_;
     std::condition_variable changed_;
+    // Nothing here allocates once made (the decoding thread must not fail on memory): free_ keeps
+    // the capacity of every slot, ready_ is a ring of as many pieces as there are slots.
+    // The piece being written, the one being decoded, and room to even out the two.
+    static constexpr std::size_t kSlots = 4;
     std::vector<std::size_t> free_;   // slots the decoder may fill
-    std::deque<Piece> ready_;         // decoded, in order
+    Piece ready_[kSlots];             // decoded, in order: readyCount_ pieces from readyHead_
+    std::size_t readyHead_ = 0, readyCount_ = 0;
     bool started_ = false;
     bool threaded_ = false;           // false: next() decodes on the caller's thread
     bool stopping_ = false;
