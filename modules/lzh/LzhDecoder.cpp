@@ -48,9 +48,10 @@ constexpr std::size_t kChunk = 256 * 1024;
 constexpr std::size_t kSlack = kMaxMatch + 16;  // a match started before the chunk's end, plus the 8-byte copy
 constexpr std::size_t kInputChunk = 64 * 1024;
 
-constexpr uint32_t kLinkFlag = 0x20;
 constexpr uint32_t kLengthMask = 0x1F;
-constexpr uint32_t kInvalidSymbol = 0xFFFF;
+constexpr int kSymbolShift = 5;
+constexpr uint32_t kInvalidSymbol = 0x1FF;  // above every symbol of every table
+constexpr uint16_t kLinkFlag = 0x8000;
 
 inline uint64_t LoadBigEndian64(const uint8_t* p) {
     uint64_t v;
@@ -59,7 +60,9 @@ inline uint64_t LoadBigEndian64(const uint8_t* p) {
 }
 
 // A canonical Huffman table with a root of Root bits. An entry holds the code length (bits 0-4) and
-// the symbol (bits 16-31), or the link flag and the start of its second-level table.
+// the symbol (bits 5-13), or the link flag (bit 15) and the start of its second-level table. Two
+// bytes an entry keep the literal table's root within 8 KiB: half the stores for each block's
+// table, and half the cache it takes while decoding.
 template <int Root, int MaxSymbols>
 class HuffmanTable {
 public:
@@ -67,6 +70,7 @@ public:
     // A complete code has at least two codes below every root entry that links, so at most half the
     // symbols make second-level tables.
     static constexpr int kSize = (1 << Root) + (MaxSymbols / 2) * (1 << kSubBits);
+    static_assert(kSize <= kLinkFlag && MaxSymbols <= static_cast<int>(kInvalidSymbol));
 
     // The codes of lengths[0..n) (0: unused symbol); count[len] is how many symbols have length len,
     // counted by the caller as it reads them (a count over the table here would be a chain of
@@ -79,7 +83,7 @@ public:
             if (left < 0) return false;
         }
         if (left == static_cast<int32_t>(1 << kMaxBits)) {  // no codes at all
-            std::fill(entries_, entries_ + (1 << Root), kInvalidSymbol << 16);
+            std::fill(entries_, entries_ + (1 << Root), static_cast<uint16_t>(kInvalidSymbol << kSymbolShift));
             return true;
         }
         if (left != 0) return false;
@@ -93,13 +97,13 @@ public:
         // Canonical codes put every code longer than the root after the shorter ones, so only the
         // root entries from the first long code on can link; 0 marks one not yet linked.
         const uint32_t firstLong = next[Root + 1] >> 1;
-        std::fill(entries_ + firstLong, entries_ + (1 << Root), 0u);
+        std::fill(entries_ + firstLong, entries_ + (1 << Root), uint16_t{0});
         uint32_t used = 1u << Root;
         for (int sym = 0; sym < n; ++sym) {
             const int len = lengths[sym];
             if (len == 0) continue;
             const uint32_t c = next[len]++;
-            const uint32_t entry = (static_cast<uint32_t>(sym) << 16) | static_cast<uint32_t>(len);
+            const auto entry = static_cast<uint16_t>((sym << kSymbolShift) | len);
             if (len <= Root) {
                 const uint32_t first = c << (Root - len);
                 std::fill(entries_ + first, entries_ + first + (1u << (Root - len)), entry);
@@ -108,10 +112,10 @@ public:
             const uint32_t prefix = c >> (len - Root);
             if (entries_[prefix] == 0) {
                 if (used + (1u << kSubBits) > kSize) return false;  // cannot happen for a complete code
-                entries_[prefix] = (used << 16) | kLinkFlag | Root;
+                entries_[prefix] = static_cast<uint16_t>(kLinkFlag | used);
                 used += 1u << kSubBits;
             }
-            const uint32_t sub = entries_[prefix] >> 16;
+            const uint32_t sub = entries_[prefix] & (kLinkFlag - 1u);
             const int below = len - Root;
             const uint32_t first = (c & ((1u << below) - 1)) << (kSubBits - below);
             std::fill(entries_ + sub + first, entries_ + sub + first + (1u << (kSubBits - below)), entry);
@@ -120,17 +124,17 @@ public:
     }
 
     // Every look-up gives sym and consumes no bits.
-    void single(int sym) { std::fill(entries_, entries_ + (1 << Root), static_cast<uint32_t>(sym) << 16); }
+    void single(int sym) { std::fill(entries_, entries_ + (1 << Root), static_cast<uint16_t>(sym << kSymbolShift)); }
 
     // The entry for the code at the top of bits (which must hold at least kMaxBits valid bits).
     uint32_t lookup(uint64_t bits) const {
         uint32_t e = entries_[bits >> (64 - Root)];
-        if (e & kLinkFlag) e = entries_[(e >> 16) + static_cast<uint32_t>((bits << Root) >> (64 - kSubBits))];
+        if (e & kLinkFlag) e = entries_[(e & (kLinkFlag - 1u)) + static_cast<uint32_t>((bits << Root) >> (64 - kSubBits))];
         return e;
     }
 
 private:
-    uint32_t entries_[kSize];  // filled by build or single before any look-up
+    uint16_t entries_[kSize];  // filled by build or single before any look-up
 };
 
 using LiteralTable = HuffmanTable<12, kNC>;
@@ -234,7 +238,7 @@ private:
         const int len = static_cast<int>(e & kLengthMask);
         bits_ <<= len;
         count_ -= len;
-        return e >> 16;
+        return e >> kSymbolShift;
     }
 
     // The code lengths of the length code (special = 3) or the position code (special = -1).
@@ -364,7 +368,7 @@ private:
             int len = static_cast<int>(e & kLengthMask);
             bits <<= len;
             count -= len;
-            const uint32_t c = e >> 16;
+            const uint32_t c = e >> kSymbolShift;
             if (c < 256) {
                 if (count < pad) return saveAndFail(save, DecodeStatus::Truncated);
                 win[pos++] = static_cast<uint8_t>(c);
@@ -375,7 +379,7 @@ private:
             len = static_cast<int>(e & kLengthMask);
             bits <<= len;
             count -= len;
-            const uint32_t p = e >> 16;
+            const uint32_t p = e >> kSymbolShift;
             // Built tables hold only symbols below np_; this catches the mark of an empty table.
             if (p >= kMaxNP) return saveAndFail(save, DecodeStatus::BadCode);
             std::size_t dist = p + 1;
