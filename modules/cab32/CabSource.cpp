@@ -93,7 +93,8 @@ int32_t CabSource::readBlock(const void*& data, std::size_t& size) {
             return ARC_OK;
         }
         if (!sameFolder || position_ < pieceStart_) {
-            // Another folder, or data already passed: decode the folder from its start.
+            // Another folder, or data already passed: decode the folder again, from its start or
+            // the last checkpoint before the position.
             decoder_.start(fd_, fileSize_, directory_.folders[file.folder], directory_.dataReserve, position_);
             decoderFolder_ = file.folder;
             piece_ = nullptr;
