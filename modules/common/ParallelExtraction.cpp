@@ -22,6 +22,11 @@ namespace {
 // while the calling thread names small files, few enough to bound descriptors and disk use.
 constexpr std::size_t kAheadPerWorker = 8;
 constexpr unsigned kMaxWorkers = 8;
+// An idle worker is woken once this many entries wait for one (or when the walk waits for an entry
+// not begun): small entries then cost a wake-up per few entries, not one each.
+constexpr std::size_t kWakeBatch = 4;
+// An entry this large wakes a worker at once.
+constexpr int64_t kLargeEntry = 256 * 1024;
 
 // An entry without data (a folder), in the walk's terms.
 class NoData : public ArchiveSource {
@@ -76,13 +81,15 @@ public:
     ~Pool() { shutdown(); }
 
     void submit(const std::shared_ptr<Job>& job) {
+        bool wake = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             queue_.push_back(job);
             // Workers start with the first entry that has work for them.
             if (threads_.size() < workers_) threads_.emplace_back([this] { run(); });
+            wake = idle_ > 0 && (queue_.size() >= kWakeBatch || job->entry.size >= kLargeEntry);
         }
-        workCv_.notify_one();
+        if (wake) workCv_.notify_one();
     }
 
     // Every worker stops at its next block; entries not begun are never begun.
@@ -113,7 +120,11 @@ private:
             std::shared_ptr<Job> job;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                workCv_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+                if (queue_.empty() && !closing_) {
+                    ++idle_;
+                    workCv_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+                    --idle_;
+                }
                 if (queue_.empty()) return;
                 job = std::move(queue_.front());
                 queue_.pop_front();
@@ -140,11 +151,14 @@ private:
     std::condition_variable workCv_, doneCv_;
     std::deque<std::shared_ptr<Job>> queue_;  // not begun, in archive order
     std::vector<std::thread> threads_;
+    unsigned idle_ = 0;                        // workers waiting for work
     bool stop_ = false, closing_ = false;
 };
 
 int64_t Job::wait(int64_t since, bool& overOut) {
     std::unique_lock<std::mutex> lock(pool_.mutex_);
+    // Waiting for an entry no worker has taken: every idle worker is needed now.
+    if (!begun && !over && pool_.idle_ > 0) pool_.workCv_.notify_all();
     pool_.doneCv_.wait(lock, [&] { return over || (begun && written > since); });
     overOut = over;
     return written;

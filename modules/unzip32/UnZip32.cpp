@@ -1,4 +1,5 @@
-// UNZIP32.DLL (prefix "UnZip"): ZIP listing, testing and extraction over libarchive, with the names'
+// UNZIP32.DLL (prefix "UnZip"): ZIP listing, testing and extraction. An archive of plain entries is
+// walked from the central directory (ZipDirectSource); any other over libarchive, with the names'
 // charset decided from our own reading of the central directory.
 #include <algorithm>
 #include <cstring>
@@ -6,6 +7,7 @@
 #include "modules/common/ArchiverModule.h"
 #include "modules/common/LibarchiveSource.h"
 #include "modules/unzip32/ZipCentralDirectory.h"
+#include "modules/unzip32/ZipDirectSource.h"
 #include "modules/unzip32/ZipFastInflate.h"
 #include "platform/AnsiCodec.h"
 
@@ -23,22 +25,33 @@ public:
 
     int32_t openSource(const AnsiString& path, const SourceContext& context,
                        std::unique_ptr<ArchiveSource>& out) override {
+        const std::string hostPath = FromAnsi(path);
         zip::CentralDirectory cd;
-        if (!zip::ReadCentralDirectory(FromAnsi(path), cd)) return ARC_ERROR_NOT_ARC_FILE;
-        LibarchiveOptions options;
-        options.formats = FormatZip;
-        options.headerCharset = cd.unflaggedNamesAreUtf8 ? "UTF-8" : "CP932";
-        // libarchive walks the entries in the order of their local headers.
+        if (!zip::ReadCentralDirectory(hostPath, cd)) return ARC_ERROR_NOT_ARC_FILE;
+        // Entries in the order of their local headers (the order libarchive walks them).
         std::stable_sort(cd.entries.begin(), cd.entries.end(), [](const auto& a, const auto& b) {
             return a.localHeaderOffset < b.localHeaderOffset;
         });
-        options.overrides.reserve(cd.entries.size());
         std::vector<AnsiString> names;
         names.reserve(cd.entries.size());
-        for (const zip::CentralEntry& e : cd.entries) {
+        for (const zip::CentralEntry& e : cd.entries) names.push_back(zip::EntryName(e, cd.unflaggedNamesAreUtf8));
+        std::shared_ptr<zip::ArchiveFile> file = zip::ArchiveFile::Open(hostPath);
+        if (file) file->setDirectory(cd.directoryStart, cd.directoryEnd);
+        // An archive of plain entries whose local headers agree with the central directory is walked
+        // without libarchive.
+        std::vector<zip::DirectEntry> plan;
+        if (file && zip::PlanDirectWalk(*file, cd, names, plan)) {
+            out = std::make_unique<zip::DirectZipSource>(std::move(cd.entries), std::move(plan), std::move(file));
+            return ARC_OK;
+        }
+        LibarchiveOptions options;
+        options.formats = FormatZip;
+        options.headerCharset = cd.unflaggedNamesAreUtf8 ? "UTF-8" : "CP932";
+        options.overrides.reserve(cd.entries.size());
+        for (std::size_t i = 0; i < cd.entries.size(); ++i) {
+            const zip::CentralEntry& e = cd.entries[i];
             LibarchiveOptions::NameOverride o;
-            names.push_back(zip::EntryName(e, cd.unflaggedNamesAreUtf8));
-            o.name = names.back();
+            o.name = names[i];
             o.size = static_cast<int64_t>(e.size);
             o.compressedSize = static_cast<int64_t>(e.compressedSize);
             o.crc = e.crc;
@@ -58,7 +71,7 @@ public:
         // Stored and deflate data is decoded by the module itself (ZipFastInflate); without a
         // descriptor of its own libarchive decodes everything.
         out = std::make_unique<zip::FastZipSource>(std::move(source), std::move(cd.entries), std::move(names),
-                                                   zip::ArchiveFile::Open(FromAnsi(path)));
+                                                   std::move(file));
         return ARC_OK;
     }
 };

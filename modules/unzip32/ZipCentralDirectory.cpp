@@ -30,6 +30,13 @@ bool ReadAt(FILE* f, uint64_t offset, void* buffer, std::size_t size) {
 
 constexpr uint64_t kMaxCentralDirectory = 1ull << 30;
 
+// True when the extra field area is a whole number of fields (no field runs past its end).
+bool WholeFields(const unsigned char* x, std::size_t size) {
+    std::size_t k = 0;
+    while (k + 4 <= size) k += 4 + Le16(x + k + 2);
+    return k == size;
+}
+
 }  // namespace
 
 uint32_t Crc32(std::string_view data) {
@@ -155,6 +162,10 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
         entry.utf8Flag = (entry.flags & 0x0800) != 0;
         out.anyUtf8Flag = out.anyUtf8Flag || entry.utf8Flag;
         entry.method = Le16(h + 10);
+        entry.dosTime = Le16(h + 12);
+        entry.dosDate = Le16(h + 14);
+        entry.madeBy = h[5];
+        entry.externalAttributes = Le32(h + 38);
         entry.crc = Le32(h + 16);
         entry.compressedSize = Le32(h + 20);
         entry.size = Le32(h + 24);
@@ -176,9 +187,14 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
             } else if (id == 0x7075 && len >= 5 && d[0] == 1) {
                 std::string utf8(reinterpret_cast<const char*>(d + 5), len - 5);
                 if (Le32(d + 1) == Crc32(entry.rawName) && IsValidUtf8(utf8)) entry.unicodeName = std::move(utf8);
+            } else if (id == 0x5455) {
+                entry.centralMtime = entry.centralMtime || (len >= 5 && (d[0] & 1));
+            } else if (id != 0x7075 && id != 0x000a && id != 0x7875 && id != 0xcafe) {
+                entry.otherExtra = true;
             }
             k += 4 + len;
         }
+        if (extraLen > 0 && !WholeFields(x, extraLen)) entry.otherExtra = true;
         if (!entry.utf8Flag && entry.unicodeName.empty()) {
             bool multi = false;
             if (!IsValidUtf8(entry.rawName, &multi)) allUtf8 = false;
@@ -188,6 +204,8 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
         pos += 46 + nameLen + extraLen + commentLen;
     }
     out.unflaggedNamesAreUtf8 = allUtf8 && anyMulti;
+    out.directoryStart = cdStart;
+    out.directoryEnd = cdEnd;
     // Offsets move with a stub in front (a self-extracting archive): they are given as offsets in
     // the file.
     const uint64_t shift = cdStart >= cdOffset ? cdStart - cdOffset : 0;

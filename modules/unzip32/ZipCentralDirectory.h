@@ -20,6 +20,11 @@ struct CentralEntry {
     uint64_t compressedSize = 0;
     uint64_t size = 0;
     uint64_t localHeaderOffset = 0;  // in the file (a stub in front counted)
+    uint8_t madeBy = 0;         // the system that made it (high byte of "version made by": 0 DOS, 3 Unix, ...)
+    uint32_t externalAttributes = 0;
+    uint16_t dosTime = 0, dosDate = 0;
+    bool centralMtime = false;  // the extended timestamp field here carries a modification time
+    bool otherExtra = false;    // an extra field other than ZIP64, Unicode path, timestamps, NTFS, uid/gid
     bool symlink = false;       // made on Unix with the link type in its mode
     std::string linkTarget;     // a stored link's target bytes, read from its data (else empty)
 };
@@ -30,6 +35,8 @@ struct CentralDirectory {
     // of them has a multi-byte sequence: the archive was made where names are UTF-8.
     bool unflaggedNamesAreUtf8 = false;
     bool anyUtf8Flag = false;  // some entry has the UTF-8 flag
+    uint64_t directoryStart = 0;  // where the central directory starts in the file
+    uint64_t directoryEnd = 0;    // and where it ends
 };
 
 // Reads the central directory of the file at hostPath (UTF-8). False when there is none.

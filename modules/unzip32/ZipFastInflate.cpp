@@ -71,12 +71,14 @@ struct EntryInflater::State {
 EntryInflater::EntryInflater() = default;
 EntryInflater::~EntryInflater() = default;
 
-void EntryInflater::start(std::shared_ptr<ArchiveFile> file, const CentralEntry& entry, const AnsiString& name) {
+void EntryInflater::start(std::shared_ptr<ArchiveFile> file, const CentralEntry& entry, const AnsiString& name,
+                          uint64_t dataOffset) {
     file_ = std::move(file);
-    entry_ = entry;
+    entry_ = Data{entry.method, entry.crc, entry.compressedSize, entry.size, entry.localHeaderOffset};
     name_ = name;
     message_.clear();
     dataOffset_ = 0;
+    knownDataOffset_ = dataOffset;
     inputLeft_ = 0;
     produced_ = 0;
     crc_ = 0;
@@ -110,12 +112,19 @@ int32_t EntryInflater::readBlock(const void*& data, std::size_t& size) {
     if (!started_) {
         // The data follows the local header, whose name and extra field may differ in length from the
         // central directory's.
-        unsigned char header[30];
-        if (!ReadFully(file_->fd(), header, sizeof header, entry_.localHeaderOffset) || Le32(header) != 0x04034b50)
-            return fail(ARC_ERROR_HEADER_BROKEN, "ローカルヘッダが壊れています: "_ansi + name_);
-        dataOffset_ = entry_.localHeaderOffset + 30 + Le16(header + 26) + Le16(header + 28);
+        if (knownDataOffset_ != 0) {
+            dataOffset_ = knownDataOffset_;
+        } else {
+            unsigned char header[30];
+            if (!ReadFully(file_->fd(), header, sizeof header, entry_.localHeaderOffset) || Le32(header) != 0x04034b50)
+                return fail(ARC_ERROR_HEADER_BROKEN, "ローカルヘッダが壊れています: "_ansi + name_);
+            dataOffset_ = entry_.localHeaderOffset + 30 + Le16(header + 26) + Le16(header + 28);
+        }
         if (dataOffset_ > file_->size() || entry_.compressedSize > file_->size() - dataOffset_)
             return fail(ARC_ERROR_EOF, "書庫のデータが途中で終わっています: "_ansi + name_);
+        // Data that runs into the central directory is not an entry's data (a header lies).
+        if (file_->overlapsDirectory(dataOffset_, entry_.compressedSize))
+            return fail(ARC_ERROR_HEADER_BROKEN, "データが中央ディレクトリに重なっています: "_ansi + name_);
         inputLeft_ = entry_.compressedSize;
         // Buffers as large as the entry needs, up to one block each, made at the first read (readers
         // waiting their turn cost little).
@@ -181,6 +190,13 @@ int32_t FastZipSource::nextEntry(EntryInfo& entry) {
     fast_ = false;
     taken_ = false;
     int32_t code = inner_->nextEntry(entry);
+    if (code == ARC_FIND_END && index_ < entries_.size()) {
+        // libarchive showed fewer entries than the central directory lists (two of them on one
+        // local header, say): those never land, so the archive is not extracted.
+        message_ = ToAnsi(std::to_string(entries_.size() - index_)) +
+                   " 個の項目がローカルヘッダを共有しているか見つからないため展開できません"_ansi;
+        return ARC_ERROR_HEADER_BROKEN;
+    }
     if (code != ARC_OK) return code;
     std::size_t i = index_++;
     if (!file_ || i >= entries_.size() || entry.type != EntryType::File || entry.encrypted) return ARC_OK;

@@ -25,11 +25,20 @@ public:
     ~ArchiveFile();
     int fd() const { return fd_; }
     uint64_t size() const { return size_; }
+    // The central directory's place in the file: no entry's data may overlap it.
+    void setDirectory(uint64_t start, uint64_t end) {
+        directoryStart_ = start;
+        directoryEnd_ = end;
+    }
+    bool overlapsDirectory(uint64_t offset, uint64_t size) const {
+        return offset < directoryEnd_ && size > 0 && offset + size > directoryStart_;
+    }
 
 private:
     ArchiveFile() = default;
     int fd_ = -1;
     uint64_t size_ = 0;
+    uint64_t directoryStart_ = 0, directoryEnd_ = 0;
 };
 
 // Reads one stored or deflate entry's data: ArchiveSource::readBlock's contract (blocks, then size 0
@@ -39,7 +48,10 @@ class EntryInflater : public EntryDataReader {
 public:
     EntryInflater();
     ~EntryInflater() override;
-    void start(std::shared_ptr<ArchiveFile> file, const CentralEntry& entry, const AnsiString& name);
+    // dataOffset: where the entry's data starts when its local header was already read and checked;
+    // 0 to read the local header first.
+    void start(std::shared_ptr<ArchiveFile> file, const CentralEntry& entry, const AnsiString& name,
+               uint64_t dataOffset = 0);
     int32_t readBlock(const void*& data, std::size_t& size) override;
     AnsiString lastMessage() const override { return message_; }
 
@@ -51,10 +63,16 @@ private:
     std::unique_ptr<State> state_;   // deflate only
     std::vector<unsigned char> input_, output_;
     std::shared_ptr<ArchiveFile> file_;
-    CentralEntry entry_;
+    // What the reader needs of the central entry.
+    struct Data {
+        uint16_t method = 0;
+        uint32_t crc = 0;
+        uint64_t compressedSize = 0, size = 0, localHeaderOffset = 0;
+    } entry_;
     AnsiString name_;
     AnsiString message_;
     uint64_t dataOffset_ = 0;
+    uint64_t knownDataOffset_ = 0;
     uint64_t inputLeft_ = 0;     // compressed bytes not yet read from the file
     uint64_t produced_ = 0;      // bytes handed out
     uint32_t crc_ = 0;
@@ -73,8 +91,11 @@ public:
                   std::vector<AnsiString> names, std::shared_ptr<ArchiveFile> file);
     int32_t nextEntry(EntryInfo& entry) override;
     int32_t readBlock(const void*& data, std::size_t& size) override;
-    bool fatal() const override { return !fast_ && inner_->fatal(); }
-    AnsiString lastMessage() const override { return fast_ ? inflater_->lastMessage() : inner_->lastMessage(); }
+    bool fatal() const override { return !message_.empty() || (!fast_ && inner_->fatal()); }
+    AnsiString lastMessage() const override {
+        if (!message_.empty()) return message_;
+        return fast_ ? inflater_->lastMessage() : inner_->lastMessage();
+    }
     std::unique_ptr<EntryDataReader> takeDataReader() override;
 
 private:
@@ -84,6 +105,7 @@ private:
     std::shared_ptr<ArchiveFile> file_;
     std::unique_ptr<EntryInflater> inflater_;
     std::size_t index_ = 0;   // the next entry's index in entries_
+    AnsiString message_;      // why the walk ended early
     bool fast_ = false;       // the current entry's data is decoded here
     bool taken_ = false;      // its reader was handed out
 };

@@ -1,0 +1,239 @@
+// The walk of a plain ZIP archive from its central directory, local headers checked up front.
+#include "modules/unzip32/ZipDirectSource.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <unistd.h>
+
+namespace norvex::modules::zip {
+
+namespace {
+
+constexpr uint32_t kLocalSignature = 0x04034b50;
+constexpr std::size_t kLocalHeader = 30;
+// Local headers are read in windows of this much beyond the header asked for: the headers of an
+// archive of small entries come a few dozen to a read.
+constexpr std::size_t kWindowSlack = 64 * 1024;
+
+uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const unsigned char* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
+uint64_t Le64(const unsigned char* p) { return Le32(p) | (static_cast<uint64_t>(Le32(p + 4)) << 32); }
+
+// Reads pieces of the archive through a window that moves forward.
+class Window {
+public:
+    explicit Window(const ArchiveFile& file) : file_(file) {}
+
+    // The bytes [offset, offset + size), or nullptr when the file ends before or cannot be read.
+    const unsigned char* at(uint64_t offset, std::size_t size) {
+        if (offset >= start_ && offset - start_ <= length_ && size <= length_ - (offset - start_))
+            return buffer_.data() + (offset - start_);
+        if (offset > file_.size() || size > file_.size() - offset) return nullptr;
+        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(size + kWindowSlack, file_.size() - offset));
+        if (buffer_.size() < want) buffer_.resize(want);
+        std::size_t got = 0;
+        while (got < want) {
+            ssize_t n = ::pread(file_.fd(), buffer_.data() + got, want - got, static_cast<off_t>(offset + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return nullptr;
+            got += static_cast<std::size_t>(n);
+        }
+        start_ = offset;
+        length_ = want;
+        return buffer_.data();
+    }
+
+private:
+    const ArchiveFile& file_;
+    std::vector<unsigned char> buffer_;
+    uint64_t start_ = 0;
+    std::size_t length_ = 0;
+};
+
+// DOS dates and times (local time) as seconds since 1970, converted as the libarchive walk does;
+// the last one is remembered, since the entries of an archive mostly share a few times.
+class DosTimes {
+public:
+    int64_t toUnix(uint16_t date, uint16_t time) {
+        const uint32_t key = (static_cast<uint32_t>(date) << 16) | time;
+        if (have_ && key == key_) return value_;
+        struct tm t {};
+        t.tm_year = ((date >> 9) & 0x7f) + 80;
+        t.tm_mon = ((date >> 5) & 0x0f) - 1;
+        t.tm_mday = date & 0x1f;
+        t.tm_hour = (time >> 11) & 0x1f;
+        t.tm_min = (time >> 5) & 0x3f;
+        t.tm_sec = (time << 1) & 0x3e;
+        t.tm_isdst = -1;
+        key_ = key;
+        value_ = static_cast<int64_t>(std::mktime(&t));
+        have_ = true;
+        return value_;
+    }
+
+private:
+    uint32_t key_ = 0;
+    int64_t value_ = 0;
+    bool have_ = false;
+};
+
+bool KnownLocalExtra(uint16_t id) {
+    return id == 0x0001 || id == 0x5455 || id == 0x7875 || id == 0x7075 || id == 0x000a || id == 0xcafe;
+}
+
+// Checks one local header against its central entry and describes the entry. False when the entry
+// is not plain or the two disagree.
+bool PlanEntry(Window& window, DosTimes& times, const CentralEntry& c, const AnsiString& name, uint64_t limit, DirectEntry& out) {
+    // Only files and folders of the methods decoded here, never encrypted.
+    if (!FastInflateHandles(c) || (c.flags & 0x2000) || c.symlink || c.otherExtra) return false;
+    const bool slash = !c.rawName.empty() && c.rawName.back() == '/';
+    const uint32_t unixMode = c.externalAttributes >> 16;
+    const bool unix = c.madeBy == 3;
+    if (unix) {
+        // A Unix entry says what it is in its mode, and it must be what its name says.
+        const uint32_t type = unixMode & 0170000;
+        if (type != (slash ? 0040000u : 0100000u)) return false;
+    } else if ((c.externalAttributes & 0x10) && !slash) {
+        return false;  // a DOS folder without the separator at the end
+    }
+    if (slash && c.size != 0) return false;  // a folder with data
+
+    const unsigned char* h = window.at(c.localHeaderOffset, kLocalHeader);
+    if (!h || Le32(h) != kLocalSignature) return false;
+    const uint16_t flags = Le16(h + 6), method = Le16(h + 8);
+    const uint16_t nameLength = Le16(h + 26), extraLength = Le16(h + 28);
+    if (flags != c.flags || method != c.method || Le16(h + 10) != c.dosTime || Le16(h + 12) != c.dosDate) return false;
+    h = window.at(c.localHeaderOffset, kLocalHeader + nameLength + extraLength);
+    if (!h || nameLength != c.rawName.size() || c.rawName.compare(0, nameLength, reinterpret_cast<const char*>(h + kLocalHeader), nameLength) != 0)
+        return false;
+
+    // The local extra fields: only known ones, whole; the timestamps are read from here.
+    uint64_t localSize = Le32(h + 22), localCompressed = Le32(h + 18);
+    bool haveMtime = false, haveAtime = false;
+    int64_t mtime = 0, atime = 0;
+    const unsigned char* x = h + kLocalHeader + nameLength;
+    std::size_t k = 0;
+    while (k + 4 <= extraLength) {
+        const uint16_t id = Le16(x + k), len = Le16(x + k + 2);
+        if (k + 4 + len > extraLength || !KnownLocalExtra(id)) return false;
+        const unsigned char* d = x + k + 4;
+        if (id == 0x0001) {
+            std::size_t q = 0;
+            if (localSize == 0xFFFFFFFFu) {
+                if (q + 8 > len) return false;
+                localSize = Le64(d + q);
+                q += 8;
+            }
+            if (localCompressed == 0xFFFFFFFFu) {
+                if (q + 8 > len) return false;
+                localCompressed = Le64(d + q);
+            }
+        } else if (id == 0x5455 && len >= 1) {
+            const unsigned char fields = d[0];
+            std::size_t q = 1;
+            if (fields & 1) {
+                if (q + 4 <= len) {
+                    haveMtime = true;
+                    mtime = Le32(d + q);  // unsigned, as the libarchive walk reads it
+                }
+                q += 4;
+            }
+            if ((fields & 2) && q + 4 <= len) {
+                haveAtime = true;
+                atime = Le32(d + q);
+            }
+        }
+        k += 4 + len;
+    }
+    if (k != extraLength) return false;
+    if (c.centralMtime && !haveMtime) return false;
+    // Sizes and CRC agree, unless a data descriptor after the data carries them (the local header
+    // then has zeros).
+    const bool descriptor = (flags & 0x0008) != 0;
+    const uint32_t localCrc = Le32(h + 14);
+    auto agrees = [&](uint64_t local, uint64_t central) {
+        return local == central || (descriptor && (local == 0 || local == 0xFFFFFFFFu));
+    };
+    if (!agrees(localCrc, c.crc) || !agrees(localSize, c.size) || !agrees(localCompressed, c.compressedSize))
+        return false;
+
+    out.dataOffset = c.localHeaderOffset + kLocalHeader + nameLength + extraLength;
+    if (out.dataOffset > limit || c.compressedSize > limit - out.dataOffset) return false;
+
+    EntryInfo& e = out.info;
+    e.path = name;
+    e.type = slash ? EntryType::Directory : EntryType::File;
+    e.size = slash ? 0 : static_cast<int64_t>(c.size);
+    e.compressedSize = static_cast<int64_t>(c.compressedSize);
+    e.crc = c.crc;
+    e.hasMtime = true;
+    e.mtime = haveMtime ? mtime : times.toUnix(c.dosDate, c.dosTime);
+    e.hasAtime = true;  // zero when the archive has none, as the libarchive walk gives it
+    e.atime = haveAtime ? atime : 0;
+    e.hasMode = true;
+    if (unix) {
+        e.mode = unixMode & 07777;
+    } else {
+        e.mode = slash ? 0775 : 0664;
+        if (c.madeBy == 0 && (c.externalAttributes & 0x01)) e.mode &= 0555;
+    }
+    e.method = MethodName(c.method);
+    return true;
+}
+
+}  // namespace
+
+bool PlanDirectWalk(const ArchiveFile& file, const CentralDirectory& directory, const std::vector<AnsiString>& names,
+                    std::vector<DirectEntry>& plan) {
+    const std::vector<CentralEntry>& entries = directory.entries;
+    plan.clear();
+    if (entries.empty() || names.size() != entries.size() || directory.directoryStart > file.size()) return false;
+    plan.resize(entries.size());
+    Window window(file);
+    DosTimes times;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        // An entry's data ends before the next local header (entries never share bytes) and before
+        // the central directory.
+        const uint64_t limit = i + 1 < entries.size() ? entries[i + 1].localHeaderOffset : directory.directoryStart;
+        if (limit > directory.directoryStart || limit < entries[i].localHeaderOffset) return false;
+        if (!PlanEntry(window, times, entries[i], names[i], limit, plan[i])) return false;
+    }
+    return true;
+}
+
+DirectZipSource::DirectZipSource(std::vector<CentralEntry> entries, std::vector<DirectEntry> plan,
+                                 std::shared_ptr<ArchiveFile> file)
+    : entries_(std::move(entries)), plan_(std::move(plan)), file_(std::move(file)) {}
+
+int32_t DirectZipSource::nextEntry(EntryInfo& entry) {
+    state_ = State::NoData;
+    if (index_ >= plan_.size()) return ARC_FIND_END;
+    DirectEntry& d = plan_[index_++];
+    entry = std::move(d.info);  // each entry is handed out once
+    name_ = entry.path;
+    if (entry.type == EntryType::File) state_ = State::Unread;
+    return ARC_OK;
+}
+
+int32_t DirectZipSource::readBlock(const void*& data, std::size_t& size) {
+    data = nullptr;
+    size = 0;
+    if (state_ == State::NoData) return ARC_OK;
+    if (state_ == State::Unread) {
+        if (!inflater_) inflater_ = std::make_unique<EntryInflater>();
+        inflater_->start(file_, entries_[index_ - 1], name_, plan_[index_ - 1].dataOffset);
+        state_ = State::Reading;
+    }
+    return inflater_->readBlock(data, size);
+}
+
+std::unique_ptr<EntryDataReader> DirectZipSource::takeDataReader() {
+    if (state_ != State::Unread) return nullptr;
+    state_ = State::NoData;
+    auto reader = std::make_unique<EntryInflater>();
+    reader->start(file_, entries_[index_ - 1], name_, plan_[index_ - 1].dataOffset);
+    return reader;
+}
+
+}  // namespace norvex::modules::zip
