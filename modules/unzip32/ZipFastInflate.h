@@ -1,8 +1,9 @@
 // The ZIP module's own decoding of stored and deflate entries: the data is read straight from the
 // archive file at the offset the central directory gives and inflated with ISA-L (streaming, so an
 // entry of any size costs the same few hundred KiB), its CRC checked against the central directory.
-// libarchive still walks the headers (names, times, modes, links) and decodes every other method and
-// every encrypted entry.
+// An archive of plain entries is walked without libarchive (ZipDirectSource); in any other,
+// libarchive walks the headers (names, times, modes, links) and decodes every other method and every
+// encrypted entry.
 #pragma once
 #include <cstdint>
 #include <memory>
