@@ -28,10 +28,11 @@ public:
         const std::string hostPath = FromAnsi(path);
         zip::CentralDirectory cd;
         if (!zip::ReadCentralDirectory(hostPath, cd)) return ARC_ERROR_NOT_ARC_FILE;
-        // Entries in the order of their local headers (the order libarchive walks them).
-        std::stable_sort(cd.entries.begin(), cd.entries.end(), [](const auto& a, const auto& b) {
-            return a.localHeaderOffset < b.localHeaderOffset;
-        });
+        // Entries in the order of their local headers (the order libarchive walks them); most
+        // archives list them in that order already.
+        auto byOffset = [](const auto& a, const auto& b) { return a.localHeaderOffset < b.localHeaderOffset; };
+        if (!std::is_sorted(cd.entries.begin(), cd.entries.end(), byOffset))
+            std::stable_sort(cd.entries.begin(), cd.entries.end(), byOffset);
         std::vector<AnsiString> names;
         names.reserve(cd.entries.size());
         for (const zip::CentralEntry& e : cd.entries) names.push_back(zip::EntryName(e, cd.unflaggedNamesAreUtf8));
