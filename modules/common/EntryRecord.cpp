@@ -25,6 +25,11 @@ uint16_t Ratio(const EntryInfo& e) {
 
 void CopyAnsiField(char* field, std::size_t fieldSize, std::string_view text) {
     if (fieldSize == 0) return;
+    if (text.size() < fieldSize) {  // fits whole: no character to cut
+        std::memcpy(field, text.data(), text.size());
+        std::memset(field + text.size(), 0, fieldSize - text.size());
+        return;
+    }
     std::size_t n = 0;
     while (n < text.size()) {
         std::size_t len = AnsiCharLength(text, n);

@@ -263,6 +263,24 @@ int32_t SafeExtractor::open() {
 
 bool SafeExtractor::SanitizePath(std::string_view entryPath, bool useFolders, std::vector<AnsiString>& parts) {
     parts.clear();
+    // A name of ASCII alone (most names) is its own host name and has no double-byte characters to
+    // step over: the same rules, without the conversions.
+    if (std::all_of(entryPath.begin(), entryPath.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::size_t start = 0;
+        while (start <= entryPath.size()) {
+            std::size_t end = entryPath.find_first_of("/\\", start);
+            if (end == std::string_view::npos) end = entryPath.size();
+            std::string_view c = entryPath.substr(start, end - start);
+            start = end + 1;
+            if (parts.empty() && c.size() >= 2 && IsAsciiLetter(c[0]) && c[1] == ':') c.remove_prefix(2);
+            if (c.empty() || c == ".") continue;
+            if (c == ".." || c.find('\0') != std::string_view::npos) return false;
+            parts.emplace_back(c);
+        }
+        if (parts.empty()) return false;
+        if (!useFolders) parts.erase(parts.begin(), parts.end() - 1);
+        return true;
+    }
     std::vector<AnsiString> raw = SplitPath(entryPath);
     for (std::size_t i = 0; i < raw.size(); ++i) {
         AnsiString& c = raw[i];
