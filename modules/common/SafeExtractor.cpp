@@ -828,6 +828,14 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
             return ARC_OK;
         }
         if (err != EEXIST) return writeFailed(err);
+        // Another process took the name since: what it put there is replaced only where the user
+        // allowed replacing whatever is found; "never" keeps it, as it would have been kept when found.
+        if (d.options.overwrite == OverwritePolicy::Never) {
+            file.reset();
+            return ARC_OK;
+        }
+        if (d.options.overwrite != OverwritePolicy::Always && !d.yesAll)
+            return discard(ARC_ERROR_ALREADY_EXIST, "> 展開中に同名のファイルが作られたため展開しません: "_ansi + shown);
     }
     if (!named) {
         tempFolder = parent.get();
