@@ -153,7 +153,9 @@ bool TCustomArchiverDll::GetFileNameEx(HARC, AnsiString&) { return false; }
 bool TCustomArchiverDll::CallFileNameEx(void* entry, HARC harc, AnsiString& name) {
     auto f = reinterpret_cast<ARC_GET_FILE_NAME_EX>(entry);
     if (!f) return false;
-    std::string buffer(1024, '\0');
+    // One buffer per thread for every entry of a listing; a longer name grows it.
+    thread_local std::string buffer;
+    if (buffer.size() < 1024) buffer.assign(1024, '\0');
     int32_t length = f(harc, buffer.data(), static_cast<uint32_t>(buffer.size()));
     if (length >= static_cast<int32_t>(buffer.size())) {
         buffer.assign(static_cast<std::size_t>(length) + 1, '\0');
