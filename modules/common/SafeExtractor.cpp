@@ -738,6 +738,18 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         fail(code, message, err, shown);
         return code;
     };
+    // Another process took the name after it was looked at: what it put there is replaced only where
+    // the user allowed replacing whatever is found.
+    auto mayReplaceNewcomer = [&] { return d.options.overwrite == OverwritePolicy::Always || d.yesAll; };
+    // Otherwise "never" keeps it as it would have been kept when found; a question nobody can answer
+    // now leaves the entry out.
+    auto keepNewcomer = [&]() -> int32_t {
+        file.reset();
+        if (named) ::unlinkat(tempFolder, temp.c_str(), 0);
+        if (d.options.overwrite == OverwritePolicy::Never) return ARC_OK;
+        fail(ARC_ERROR_ALREADY_EXIST, "> 展開中に同名のファイルが作られたため展開しません: "_ansi + shown, 0, shown);
+        return ARC_ERROR_ALREADY_EXIST;
+    };
     auto writeFailed = [&](int err) {
         int32_t wcode = WriteErrorCode(err);
         return discard(wcode, (wcode == ARC_DISK_SPACE ? "> ディスクの空きが足りません: "_ansi : "> 書き込めません: "_ansi) + shown, err);
@@ -828,14 +840,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
             return ARC_OK;
         }
         if (err != EEXIST) return writeFailed(err);
-        // Another process took the name since: what it put there is replaced only where the user
-        // allowed replacing whatever is found; "never" keeps it, as it would have been kept when found.
-        if (d.options.overwrite == OverwritePolicy::Never) {
-            file.reset();
-            return ARC_OK;
-        }
-        if (d.options.overwrite != OverwritePolicy::Always && !d.yesAll)
-            return discard(ARC_ERROR_ALREADY_EXIST, "> 展開中に同名のファイルが作られたため展開しません: "_ansi + shown);
+        if (!mayReplaceNewcomer()) return keepNewcomer();
     }
     if (!named) {
         tempFolder = parent.get();
@@ -855,7 +860,11 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         fail(code, "> 書き込めません: "_ansi + shown, err, shown);
         return code;
     }
-    if (::renameat(tempFolder, temp.c_str(), parent.get(), name.c_str()) != 0) {
+    // A name nothing had when it was looked at is taken without replacing what came since (where the
+    // file system knows how); what came is then treated as above.
+    int renamed = replacing ? -1 : ::renameat2(tempFolder, temp.c_str(), parent.get(), name.c_str(), RENAME_NOREPLACE);
+    if (renamed != 0 && !replacing && errno == EEXIST && !mayReplaceNewcomer()) return keepNewcomer();
+    if (renamed != 0 && ::renameat(tempFolder, temp.c_str(), parent.get(), name.c_str()) != 0) {
         const int err = errno;
         int32_t code = WriteErrorCode(err);
         ::unlinkat(tempFolder, temp.c_str(), 0);
