@@ -12,9 +12,11 @@ namespace {
 
 constexpr uint32_t kLocalSignature = 0x04034b50;
 constexpr std::size_t kLocalHeader = 30;
-// Local headers are read in windows of this much beyond the header asked for: the headers of an
-// archive of small entries come a few dozen to a read.
-constexpr std::size_t kWindowSlack = 64 * 1024;
+// Local headers that lie close together are read in windows of this much: the headers of an archive
+// of small entries come a few dozen to a read. A header far from the next is read alone, with this
+// much room for its name and extra field.
+constexpr std::size_t kWindow = 64 * 1024;
+constexpr std::size_t kHeaderRoom = 1024;
 
 uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const unsigned char* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
@@ -26,11 +28,13 @@ public:
     explicit Window(const ArchiveFile& file) : file_(file) {}
 
     // The bytes [offset, offset + size), or nullptr when the file ends before or cannot be read.
-    const unsigned char* at(uint64_t offset, std::size_t size) {
+    // ahead: how much is worth reading from offset on (the next header's distance).
+    const unsigned char* at(uint64_t offset, std::size_t size, uint64_t ahead) {
         if (offset >= start_ && offset - start_ <= length_ && size <= length_ - (offset - start_))
             return buffer_.data() + (offset - start_);
         if (offset > file_.size() || size > file_.size() - offset) return nullptr;
-        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(size + kWindowSlack, file_.size() - offset));
+        const uint64_t span = ahead < kWindow ? kWindow : kHeaderRoom;
+        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(size + span, file_.size() - offset));
         if (buffer_.size() < want) buffer_.resize(want);
         std::size_t got = 0;
         while (got < want) {
@@ -84,7 +88,9 @@ bool KnownLocalExtra(uint16_t id) {
 
 // Checks one local header against its central entry and describes the entry. False when the entry
 // is not plain or the two disagree.
-bool PlanEntry(Window& window, DosTimes& times, const CentralEntry& c, const AnsiString& name, uint64_t limit, DirectEntry& out) {
+bool PlanEntry(Window& window, DosTimes& times, const CentralEntry& c, const AnsiString& name, uint64_t limit,
+               DirectEntry& out) {
+    const uint64_t ahead = limit - c.localHeaderOffset;
     // Only files and folders of the methods decoded here, never encrypted.
     if (!FastInflateHandles(c) || (c.flags & 0x2000) || c.symlink || c.otherExtra) return false;
     const bool slash = !c.rawName.empty() && c.rawName.back() == '/';
@@ -99,12 +105,12 @@ bool PlanEntry(Window& window, DosTimes& times, const CentralEntry& c, const Ans
     }
     if (slash && c.size != 0) return false;  // a folder with data
 
-    const unsigned char* h = window.at(c.localHeaderOffset, kLocalHeader);
+    const unsigned char* h = window.at(c.localHeaderOffset, kLocalHeader, ahead);
     if (!h || Le32(h) != kLocalSignature) return false;
     const uint16_t flags = Le16(h + 6), method = Le16(h + 8);
     const uint16_t nameLength = Le16(h + 26), extraLength = Le16(h + 28);
     if (flags != c.flags || method != c.method || Le16(h + 10) != c.dosTime || Le16(h + 12) != c.dosDate) return false;
-    h = window.at(c.localHeaderOffset, kLocalHeader + nameLength + extraLength);
+    h = window.at(c.localHeaderOffset, kLocalHeader + nameLength + extraLength, ahead);
     if (!h || nameLength != c.rawName.size() || c.rawName.compare(0, nameLength, reinterpret_cast<const char*>(h + kLocalHeader), nameLength) != 0)
         return false;
 
