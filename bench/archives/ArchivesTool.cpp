@@ -26,6 +26,7 @@
 #include "archivers/ArchiverErrors.h"
 #include "archivers/Archives.h"
 #include "platform/AnsiCodec.h"
+#include "platform/LocalTimeZone.h"
 #include "regexp/AWKStr.h"
 #include "regexp/RECommon.h"
 #include "tests/support/RarWriter.h"
@@ -169,6 +170,7 @@ int Rar(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    norvex::PinLocalTimeZone();  // as the programs do
     const std::string command = argc >= 2 ? argv[1] : "";
     try {
         if (command == "pack") return Pack(argc, argv);

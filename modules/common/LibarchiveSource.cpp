@@ -328,7 +328,9 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
         entry.mtime = archive_entry_mtime(e);
         entry.mtimeNsec = static_cast<int32_t>(archive_entry_mtime_nsec(e));
     }
-    if (archive_entry_atime_is_set(e)) {
+    // The ZIP reader sets an access time of 0 on every entry whose archive records none; taken as
+    // a time, every extracted file would claim to have been read in 1970.
+    if (archive_entry_atime_is_set(e) && (archive_entry_atime(e) != 0 || archive_entry_atime_nsec(e) != 0)) {
         entry.hasAtime = true;
         entry.atime = archive_entry_atime(e);
         entry.atimeNsec = static_cast<int32_t>(archive_entry_atime_nsec(e));

@@ -175,8 +175,8 @@ bool PlanEntry(Window& window, DosTimes& times, const CentralEntry& c, const Ans
     e.crc = c.crc;
     e.hasMtime = true;
     e.mtime = haveMtime ? mtime : times.toUnix(c.dosDate, c.dosTime);
-    e.hasAtime = true;  // zero when the archive has none, as the libarchive walk gives it
-    e.atime = haveAtime ? atime : 0;
+    e.hasAtime = haveAtime && atime != 0;  // as the libarchive walk gives it
+    e.atime = e.hasAtime ? atime : 0;
     e.hasMode = true;
     if (unix) {
         e.mode = unixMode & 07777;

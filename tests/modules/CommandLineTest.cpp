@@ -155,7 +155,7 @@ TEST(ModuleCommandLine, PathsThatLeaveTheDestinationAreRefused) {
     EXPECT_FALSE(SafeExtractor::SanitizePath("a/../x", false, parts));  // refused even when folders are dropped
     EXPECT_FALSE(SafeExtractor::SanitizePath("//", true, parts));
     // ASCII names and names with double-byte characters follow the same rules.
-    for (const AnsiString tail : {AnsiString("t"), "ソ"_ansi}) {
+    for (const AnsiString& tail : {AnsiString("t"), "ソ"_ansi}) {
         EXPECT_TRUE(SafeExtractor::SanitizePath("./C:x/D:y/" + tail, true, parts));
         EXPECT_EQ(parts, (std::vector<AnsiString>{"x", "D:y", tail}));
         EXPECT_TRUE(SafeExtractor::SanitizePath("C:..x\\." + tail + "/", true, parts));
