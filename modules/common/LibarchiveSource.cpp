@@ -3,8 +3,8 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <isa-l/crc.h>
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -452,29 +452,9 @@ std::string LibarchiveSource::formatName() const {
 int LibarchiveSource::filterCode() const { return archive_filter_code(archive_.get(), 0); }
 
 uint32_t Crc32(uint32_t crc, const void* data, std::size_t size) {
-    // Slicing by eight: eight tables, eight bytes a step.
-    static const auto tables = [] {
-        std::array<std::array<uint32_t, 256>, 8> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[0][i] = c;
-        }
-        for (uint32_t i = 0; i < 256; ++i)
-            for (std::size_t k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
-        return t;
-    }();
-    const auto* p = static_cast<const unsigned char*>(data);
-    crc = ~crc;
-    while (size >= 8) {
-        uint32_t lo = crc ^ (p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
-        crc = tables[7][lo & 0xFF] ^ tables[6][(lo >> 8) & 0xFF] ^ tables[5][(lo >> 16) & 0xFF] ^ tables[4][lo >> 24] ^
-              tables[3][p[4]] ^ tables[2][p[5]] ^ tables[1][p[6]] ^ tables[0][p[7]];
-        p += 8;
-        size -= 8;
-    }
-    while (size--) crc = tables[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
-    return ~crc;
+    // ISA-L folds the data with carry-less multiplication: several times the speed of table lookups,
+    // which showed as the larger part of extracting a stored archive.
+    return crc32_gzip_refl(crc, static_cast<const unsigned char*>(data), size);
 }
 
 std::vector<AnsiString> FindRarVolumes(const AnsiString& firstVolume) {
