@@ -96,7 +96,11 @@ std::string MethodName(uint16_t method) {
     case 95: return "XZ";
     case 98: return "PPMd";
     case 99: return "AES";
-    default: return "M" + std::to_string(method);
+    default: {
+        std::string name = "M";  // (written so, GCC 12 warns of a false overlap in "M" + ...)
+        name += std::to_string(method);
+        return name;
+    }
     }
 }
 
