@@ -88,7 +88,10 @@ int32_t LibarchiveSource::Open(const AnsiString& path, const LibarchiveOptions& 
         volume->owner = s.get();
         volume->index = s->volumes_.size();
         volume->path = FromAnsi(v);
-        if (s->volumes_.empty()) volume->base = static_cast<off_t>(options.startOffset);
+        if (s->volumes_.empty()) {
+            volume->base = static_cast<off_t>(options.startOffset);
+            if (options.endOffset > options.startOffset) volume->end = static_cast<off_t>(options.endOffset);
+        }
         s->volumes_.push_back(std::move(volume));
     }
     if (!FileExists(s->volumes_.front()->path)) return ARC_ERROR_NOT_FIND_ARC_FILE;
@@ -176,8 +179,18 @@ int LibarchiveSource::VolumeOpen(struct archive* a, void* data) {
 la_ssize_t LibarchiveSource::VolumeRead(struct archive* a, void* data, const void** buffer) {
     auto* v = static_cast<Volume*>(data);
     *buffer = v->owner->buffer_.get();
+    std::size_t want = kReadBlock;
+    if (v->end >= 0) {
+        const off_t here = ::lseek(v->fd, 0, SEEK_CUR);
+        if (here < 0) {
+            archive_set_error(a, errno, "cannot read %s", v->path.c_str());
+            return -1;
+        }
+        want = here >= v->end ? 0 : static_cast<std::size_t>(std::min<off_t>(v->end - here, static_cast<off_t>(kReadBlock)));
+        if (want == 0) return 0;
+    }
     for (;;) {
-        ssize_t n = ::read(v->fd, v->owner->buffer_.get(), kReadBlock);
+        ssize_t n = ::read(v->fd, v->owner->buffer_.get(), want);
         if (n >= 0) return n;
         if (errno == EINTR) continue;
         archive_set_error(a, errno, "cannot read %s", v->path.c_str());
@@ -190,7 +203,8 @@ la_int64_t LibarchiveSource::VolumeSkip(struct archive*, void* data, la_int64_t 
     struct stat st {};
     off_t here = ::lseek(v->fd, 0, SEEK_CUR);
     if (here < 0 || ::fstat(v->fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;  // libarchive reads instead
-    off_t target = std::min<off_t>(here + request, std::max<off_t>(st.st_size, here));
+    const off_t end = v->end >= 0 ? std::min<off_t>(v->end, st.st_size) : st.st_size;
+    off_t target = std::min<off_t>(here + request, std::max<off_t>(end, here));
     if (::lseek(v->fd, target, SEEK_SET) < 0) return 0;
     return target - here;
 }
@@ -198,7 +212,9 @@ la_int64_t LibarchiveSource::VolumeSkip(struct archive*, void* data, la_int64_t 
 la_int64_t LibarchiveSource::VolumeSeek(struct archive* a, void* data, la_int64_t offset, int whence) {
     auto* v = static_cast<Volume*>(data);
     // Offsets are the archive's own: a stub in front is not part of it.
-    off_t r = ::lseek(v->fd, whence == SEEK_SET ? offset + v->base : offset, whence);
+    // The end is the archive's own too, where it ends before the file does.
+    off_t r = whence == SEEK_END && v->end >= 0 ? ::lseek(v->fd, v->end + offset, SEEK_SET)
+                                                : ::lseek(v->fd, whence == SEEK_SET ? offset + v->base : offset, whence);
     if (r >= 0 && r < v->base) r = ::lseek(v->fd, v->base, SEEK_SET);
     if (r < 0) {
         archive_set_error(a, errno, "cannot seek in %s", v->path.c_str());

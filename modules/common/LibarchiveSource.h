@@ -46,6 +46,10 @@ struct LibarchiveOptions {
     // Where the archive starts in the first volume (behind a self-extracting stub); libarchive is
     // shown the volume from there on.
     uint64_t startOffset = 0;
+    // Where the archive ends in the first volume (0 = at its end): what lies behind is not shown to
+    // libarchive (a ZIP's archive comment, which its reader looks for the end record behind only
+    // so far).
+    uint64_t endOffset = 0;
     // Names for entries in order, overriding libarchive's (the ZIP module's own reading of the
     // central directory, the RAR module's of RAR 4 headers). Used only while the sizes of files agree
     // with libarchive's; an empty name keeps libarchive's name for that entry.
@@ -113,6 +117,7 @@ private:
         std::string path;      // host (UTF-8)
         int fd = -1;
         off_t base = 0;        // where the archive starts in this file
+        off_t end = -1;        // where it ends (-1 = at the file's end)
     };
     static int VolumeOpen(struct archive*, void* data);
     static la_ssize_t VolumeRead(struct archive*, void* data, const void** buffer);

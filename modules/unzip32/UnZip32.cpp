@@ -47,6 +47,9 @@ public:
         }
         LibarchiveOptions options;
         options.formats = FormatZip;
+        // libarchive looks for the end record only in the last few KiB: it is shown the archive up to
+        // the end of that record, without the comment behind (up to 64 KiB).
+        if (!file || cd.endRecordEnd < file->size()) options.endOffset = cd.endRecordEnd;
         options.headerCharset = cd.unflaggedNamesAreUtf8 ? "UTF-8" : "CP932";
         options.overrides.reserve(cd.entries.size());
         for (std::size_t i = 0; i < cd.entries.size(); ++i) {

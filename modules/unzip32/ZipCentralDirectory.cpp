@@ -118,16 +118,23 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
     if (fseeko(f.get(), 0, SEEK_END) != 0) return false;
     off_t fileSize = ftello(f.get());
     if (fileSize < 22) return false;
-    std::size_t tailSize = static_cast<std::size_t>(std::min<off_t>(fileSize, 22 + 65535));
-    std::vector<unsigned char> tail(tailSize);
-    uint64_t tailStart = static_cast<uint64_t>(fileSize) - tailSize;
-    if (!ReadAt(f.get(), tailStart, tail.data(), tailSize)) return false;
-    std::size_t eocd = std::string::npos;
-    for (std::size_t i = tailSize - 22 + 1; i-- > 0;) {
-        if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
-            eocd = i;
-            break;
+    // The end record sits in the last 22 bytes plus its comment (at most 65535): most archives have
+    // no comment, so the last few KiB are looked at first and the whole span only when needed.
+    std::vector<unsigned char> tail;
+    std::size_t tailSize = 0, eocd = std::string::npos;
+    uint64_t tailStart = 0;
+    for (const std::size_t span : {std::size_t{4096}, std::size_t{22 + 65535}}) {
+        tailSize = static_cast<std::size_t>(std::min<off_t>(fileSize, static_cast<off_t>(span)));
+        tail.resize(tailSize);
+        tailStart = static_cast<uint64_t>(fileSize) - tailSize;
+        if (!ReadAt(f.get(), tailStart, tail.data(), tailSize)) return false;
+        for (std::size_t i = tailSize - 22 + 1; i-- > 0;) {
+            if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
+                eocd = i;
+                break;
+            }
         }
+        if (eocd != std::string::npos || tailSize == static_cast<std::size_t>(fileSize)) break;
     }
     if (eocd == std::string::npos) return false;
     const unsigned char* e = tail.data() + eocd;
@@ -210,6 +217,7 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
     out.unflaggedNamesAreUtf8 = allUtf8 && anyMulti;
     out.directoryStart = cdStart;
     out.directoryEnd = cdEnd;
+    out.endRecordEnd = eocdPos + 22;
     // Offsets move with a stub in front (a self-extracting archive): they are given as offsets in
     // the file.
     const uint64_t shift = cdStart >= cdOffset ? cdStart - cdOffset : 0;

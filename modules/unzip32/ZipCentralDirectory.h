@@ -37,6 +37,7 @@ struct CentralDirectory {
     bool anyUtf8Flag = false;  // some entry has the UTF-8 flag
     uint64_t directoryStart = 0;  // where the central directory starts in the file
     uint64_t directoryEnd = 0;    // and where it ends
+    uint64_t endRecordEnd = 0;    // where the end record ends (its comment and anything else behind)
 };
 
 // Reads the central directory of the file at hostPath (UTF-8). False when there is none.

@@ -157,6 +157,29 @@ TEST_F(ZipFixture, ChecksAndBrokenData) {
     EXPECT_EQ(module.run(&window, "-x " + Q(dir / "missing.zip") + " " + Q(dir / "out/")), ARC_ERROR_NOT_FIND_ARC_FILE);
 }
 
+TEST_F(ZipFixture, ArchiveCommentsOfEveryLengthEndTheArchive) {
+    // The end record is found behind a comment of any length the format allows, also one that
+    // starts farther from the end than a first, short look reaches.
+    if (!HaveTool("python3")) GTEST_SKIP();
+    for (int length : {0, 4000, 4100, 65000, 65535}) {
+        SCOPED_TRACE(length);
+        const std::string archive = dir / ("c" + std::to_string(length) + ".zip");
+        ASSERT_EQ(RunTool({"python3", "-c",
+                           "import sys, zipfile\n"
+                           "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                           "    z.writestr('a.txt', 'alpha' * 100)\n"
+                           "    z.comment = b'c' * int(sys.argv[2])\n",
+                           archive, std::to_string(length)})
+                      .exitCode,
+                  0);
+        const std::string path = ToAnsi(archive);
+        EXPECT_TRUE(module.checkArchive(path.c_str(), 0));
+        const std::string out = dir / ("out" + std::to_string(length));
+        EXPECT_EQ(module.run(&window, "-x " + Q(archive) + " " + Q(out + "/")), 0);
+        EXPECT_EQ(ReadFile(out + "/a.txt").size(), 500u);
+    }
+}
+
 TEST_F(ZipFixture, MasksAndJunkedFolders) {
     if (!HaveTool("zip")) GTEST_SKIP();
     MakeTree(dir / "src", Sjis);
