@@ -1,5 +1,6 @@
 // The walk of a plain ZIP archive from its central directory, local headers checked up front.
 #include "modules/unzip32/ZipDirectSource.h"
+#include "modules/unzip32/ZipLocalCheck.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -47,6 +48,8 @@ public:
         length_ = want;
         return buffer_.data();
     }
+
+    uint64_t fileSize() const { return file_.size(); }
 
 private:
     const ArchiveFile& file_;
@@ -166,6 +169,13 @@ bool PlanEntry(Window& window, DosTimes& times, const CentralEntry& c, const Ans
 
     out.dataOffset = c.localHeaderOffset + kLocalHeader + nameLength + extraLength;
     if (out.dataOffset > limit || c.compressedSize > limit - out.dataOffset) return false;
+    if (descriptor) {
+        // The descriptor must give what the central entry lists (else the libarchive walk refuses it).
+        const uint64_t at = out.dataOffset + c.compressedSize;
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(24, window.fileSize() - at));
+        const unsigned char* d = window.at(at, n, limit - at);
+        if (!d || !DescriptorAgrees(d, n, c)) return false;
+    }
 
     EntryInfo& e = out.info;
     e.path = name;

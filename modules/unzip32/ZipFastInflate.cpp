@@ -11,6 +11,7 @@
 #include <isa-l/igzip_lib.h>
 
 #include "modules/common/RegularFile.h"
+#include "modules/unzip32/ZipLocalCheck.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules::zip {
@@ -189,6 +190,7 @@ FastZipSource::FastZipSource(std::unique_ptr<ArchiveSource> inner, std::vector<C
 int32_t FastZipSource::nextEntry(EntryInfo& entry) {
     fast_ = false;
     taken_ = false;
+    refused_ = false;
     int32_t code = inner_->nextEntry(entry);
     if (code == ARC_FIND_END && index_ < entries_.size()) {
         // libarchive showed fewer entries than the central directory lists (two of them on one
@@ -199,8 +201,16 @@ int32_t FastZipSource::nextEntry(EntryInfo& entry) {
     }
     if (code != ARC_OK) return code;
     std::size_t i = index_++;
-    if (!file_ || i >= entries_.size() || entry.type != EntryType::File || entry.encrypted) return ARC_OK;
+    if (!file_ || i >= entries_.size() || entry.type != EntryType::File) return ARC_OK;
     const CentralEntry& c = entries_[i];
+    // libarchive may take the sizes of the local header: data of the other size than the one listed
+    // would land with its CRC passing.
+    if (!LocalSizesAgree(*file_, c) || (entry.size >= 0 && static_cast<uint64_t>(entry.size) != c.size)) {
+        refused_ = true;
+        refusal_ = "ローカルヘッダと中央ディレクトリで大きさが違います: "_ansi + names_[i];
+        return ARC_OK;
+    }
+    if (entry.encrypted) return ARC_OK;
     // libarchive's header must be the one the central directory describes; otherwise libarchive,
     // which found the entry, decodes it.
     if (!FastInflateHandles(c) || entry.path != names_[i] || entry.size < 0 ||
@@ -213,6 +223,11 @@ int32_t FastZipSource::nextEntry(EntryInfo& entry) {
 }
 
 int32_t FastZipSource::readBlock(const void*& data, std::size_t& size) {
+    if (refused_) {
+        data = nullptr;
+        size = 0;
+        return ARC_ERROR_HEADER_BROKEN;
+    }
     if (!fast_) return inner_->readBlock(data, size);
     return inflater_->readBlock(data, size);
 }

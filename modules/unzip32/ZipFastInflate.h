@@ -92,9 +92,10 @@ public:
                   std::vector<AnsiString> names, std::shared_ptr<ArchiveFile> file);
     int32_t nextEntry(EntryInfo& entry) override;
     int32_t readBlock(const void*& data, std::size_t& size) override;
-    bool fatal() const override { return !message_.empty() || (!fast_ && inner_->fatal()); }
+    bool fatal() const override { return !message_.empty() || (!fast_ && !refused_ && inner_->fatal()); }
     AnsiString lastMessage() const override {
         if (!message_.empty()) return message_;
+        if (refused_) return refusal_;
         return fast_ ? inflater_->lastMessage() : inner_->lastMessage();
     }
     std::unique_ptr<EntryDataReader> takeDataReader() override;
@@ -109,6 +110,9 @@ private:
     AnsiString message_;      // why the walk ended early
     bool fast_ = false;       // the current entry's data is decoded here
     bool taken_ = false;      // its reader was handed out
+    // The current entry's local header gives other sizes than its central entry: its data is refused.
+    bool refused_ = false;
+    AnsiString refusal_;
 };
 
 }  // namespace norvex::modules::zip

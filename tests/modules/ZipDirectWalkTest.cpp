@@ -264,3 +264,82 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
         }
     }
 }
+
+TEST_F(ZipDirectWalk, SizesOtherThanTheCentralEntryListsFailTheEntry) {
+    // Unix modes walk the archive from its central directory; names alone (mode 0) send it to the
+    // libarchive walk. A descriptor is written where the stream cannot seek.
+    const char* writer = R"(
+import sys, zipfile
+class Unseekable:
+    def __init__(self, f): self.f = f
+    def write(self, b): return self.f.write(b)
+    def flush(self): self.f.flush()
+out = sys.argv[1]
+for walk in ('direct', 'libarchive'):
+    for dd in ('', '-dd'):
+        for method, m in ((zipfile.ZIP_STORED, 'stored'), (zipfile.ZIP_DEFLATED, 'deflate')):
+            with open('%s/%s-%s%s.zip' % (out, walk, m, dd), 'wb') as raw:
+                with zipfile.ZipFile(Unseekable(raw) if dd else raw, 'w', method) as z:
+                    for name, data in (('first.txt', b'f' * 300), ('victim.bin', bytes(range(256)) * 19 + b'v' * 136),
+                                       ('last.txt', b'l' * 300)):
+                        info = zipfile.ZipInfo(name, (2021, 3, 4, 5, 6, 8))
+                        info.create_system, info.compress_type = 3, method
+                        if walk == 'direct': info.external_attr = 0o100644 << 16
+                        z.writestr(info, data)
+)";
+    ASSERT_EQ(RunTool({"python3", "-c", writer, dir.path()}).exitCode, 0);
+    struct Damage {
+        const char* what;
+        bool descriptorOnly;
+        void (*apply)(std::string& b, const Headers& h, std::size_t descriptor);
+    };
+    const Damage damages[] = {
+        {"none", false, nullptr},
+        {"central sizes larger", false,
+         [](std::string& b, const Headers& h, std::size_t) {
+             Put32(b, h.central + 24, 6000);
+             if (Get16(b, h.central + 10) == 0) Put32(b, h.central + 20, 6000);
+         }},
+        {"central sizes smaller", false,
+         [](std::string& b, const Headers& h, std::size_t) {
+             Put32(b, h.central + 24, 4000);
+             if (Get16(b, h.central + 10) == 0) Put32(b, h.central + 20, 4000);
+         }},
+        {"central compressed size larger", false,
+         [](std::string& b, const Headers& h, std::size_t) { Put32(b, h.central + 20, Get32(b, h.central + 20) + 10); }},
+        {"descriptor size differs", true,
+         [](std::string& b, const Headers&, std::size_t d) { Put32(b, d + 12, Get32(b, d + 12) + 1); }},
+    };
+    for (const char* walk : {"direct", "libarchive"}) {
+        for (const char* kind : {"stored", "deflate", "stored-dd", "deflate-dd"}) {
+            const std::string name = std::string(walk) + "-" + kind + ".zip";
+            const std::string pristine = ReadFile(dir / name);
+            for (const Damage& damage : damages) {
+                const bool dd = std::string(kind).find("-dd") != std::string::npos;
+                if (damage.descriptorOnly && !dd) continue;
+                SCOPED_TRACE(name + ": " + damage.what);
+                std::string bytes = pristine;
+                const Headers h = Find(bytes, "victim.bin");
+                ASSERT_NE(h.central, std::string::npos);
+                const std::size_t descriptor =
+                    h.local + 30 + Get16(bytes, h.local + 26) + Get16(bytes, h.local + 28) + Get32(bytes, h.central + 20);
+                if (dd) {
+                    ASSERT_EQ(bytes.compare(descriptor, 4, "PK\7\10"), 0);
+                }
+                if (damage.apply) damage.apply(bytes, h, descriptor);
+                const std::string root = dir / (name + "-" + damage.what);
+                WriteFile(root + "/x.zip", bytes);
+                std::string log;
+                const int32_t code = module.run(&window, "-x " + Q(root + "/x.zip") + " " + Q(root + "/out/"), &log);
+                const auto tree = SnapshotTree(root + "/out");
+                if (!damage.apply) {
+                    EXPECT_EQ(code, 0) << log;
+                    EXPECT_EQ(tree.size(), 3u);
+                } else {
+                    EXPECT_GE(code, 0x8000) << log;
+                    EXPECT_FALSE(tree.count("victim.bin"));
+                }
+            }
+        }
+    }
+}
