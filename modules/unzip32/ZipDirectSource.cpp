@@ -224,7 +224,18 @@ DirectZipSource::DirectZipSource(std::vector<CentralEntry> entries, std::vector<
 
 int32_t DirectZipSource::nextEntry(EntryInfo& entry) {
     state_ = State::NoData;
-    if (index_ >= plan_.size()) return ARC_FIND_END;
+    if (index_ >= plan_.size()) {
+        if (gapsChecked_) return ARC_FIND_END;
+        gapsChecked_ = true;
+        // Entries the directory does not list never land: the archive is not counted as extracted.
+        std::vector<uint64_t> dataOffsets(plan_.size());
+        for (std::size_t i = 0; i < plan_.size(); ++i) dataOffsets[i] = plan_[i].dataOffset;
+        if (const std::size_t unlisted = UnlistedLocalHeaders(*file_, entries_, dataOffsets)) {
+            message_ = UnlistedMessage(unlisted);
+            return ARC_ERROR_HEADER_BROKEN;
+        }
+        return ARC_FIND_END;
+    }
     DirectEntry& d = plan_[index_++];
     entry = std::move(d.info);  // each entry is handed out once
     name_ = entry.path;

@@ -32,6 +32,7 @@ public:
     int32_t nextEntry(EntryInfo& entry) override;
     int32_t readBlock(const void*& data, std::size_t& size) override;
     AnsiString lastMessage() const override {
+        if (!message_.empty()) return message_;
         return state_ == State::Reading ? inflater_->lastMessage() : AnsiString();
     }
     std::unique_ptr<EntryDataReader> takeDataReader() override;
@@ -43,6 +44,8 @@ private:
     std::unique_ptr<EntryInflater> inflater_;
     std::size_t index_ = 0;   // the next entry's index
     AnsiString name_;         // the current entry's
+    AnsiString message_;      // why the walk ended early
+    bool gapsChecked_ = false;
     // The current entry's data: none (a folder, or its reader was taken), not read yet, being read
     // through readBlock().
     enum class State { NoData, Unread, Reading } state_ = State::NoData;

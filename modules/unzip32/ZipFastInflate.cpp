@@ -199,6 +199,14 @@ int32_t FastZipSource::nextEntry(EntryInfo& entry) {
                    " 個の項目がローカルヘッダを共有しているか見つからないため展開できません"_ansi;
         return ARC_ERROR_HEADER_BROKEN;
     }
+    if (code == ARC_FIND_END && file_ && !message_.empty()) return ARC_FIND_END;
+    if (code == ARC_FIND_END && file_) {
+        // Entries the directory does not list never land: the archive is not counted as extracted.
+        if (const std::size_t unlisted = UnlistedLocalHeaders(*file_, entries_, {})) {
+            message_ = UnlistedMessage(unlisted);
+            return ARC_ERROR_HEADER_BROKEN;
+        }
+    }
     if (code != ARC_OK) return code;
     std::size_t i = index_++;
     if (!file_ || i >= entries_.size() || entry.type != EntryType::File) return ARC_OK;

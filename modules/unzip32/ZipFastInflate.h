@@ -31,6 +31,7 @@ public:
         directoryStart_ = start;
         directoryEnd_ = end;
     }
+    uint64_t directoryStart() const { return directoryStart_; }
     bool overlapsDirectory(uint64_t offset, uint64_t size) const {
         return offset < directoryEnd_ && size > 0 && offset + size > directoryStart_;
     }

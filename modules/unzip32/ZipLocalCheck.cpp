@@ -3,9 +3,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <unistd.h>
 
+#include "platform/AnsiCodec.h"
+
 namespace norvex::modules::zip {
+
+using namespace norvex::literals;
 
 namespace {
 
@@ -27,16 +32,18 @@ bool ReadAt(int fd, unsigned char* buffer, std::size_t size, uint64_t offset) {
 
 }  // namespace
 
-bool DescriptorAgrees(const unsigned char* p, std::size_t n, const CentralEntry& c) {
+std::size_t DescriptorLength(const unsigned char* p, std::size_t n, const CentralEntry& c) {
     for (const std::size_t at : {std::size_t{4}, std::size_t{0}}) {
         if (at == 4 && (n < 4 || Le32(p) != 0x08074b50u)) continue;
         if (at + 12 <= n && Le32(p + at) == c.crc && Le32(p + at + 4) == c.compressedSize && Le32(p + at + 8) == c.size)
-            return true;
+            return at + 12;
         if (at + 20 <= n && Le32(p + at) == c.crc && Le64(p + at + 4) == c.compressedSize && Le64(p + at + 12) == c.size)
-            return true;
+            return at + 20;
     }
-    return false;
+    return 0;
 }
+
+bool DescriptorAgrees(const unsigned char* p, std::size_t n, const CentralEntry& c) { return DescriptorLength(p, n, c) != 0; }
 
 bool LocalSizesAgree(const ArchiveFile& file, const CentralEntry& c) {
     unsigned char h[30];
@@ -53,6 +60,47 @@ bool LocalSizesAgree(const ArchiveFile& file, const CentralEntry& c) {
     unsigned char d[24];
     const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(sizeof d, file.size() - at));
     return ReadAt(file.fd(), d, n, at) && DescriptorAgrees(d, n, c);
+}
+
+std::size_t UnlistedLocalHeaders(const ArchiveFile& file, const std::vector<CentralEntry>& entries,
+                                 const std::vector<uint64_t>& dataOffsets) {
+    const uint64_t end = std::min<uint64_t>(file.directoryStart(), file.size());
+    std::size_t found = 0;
+    unsigned char h[30];
+    if (!entries.empty() && entries.front().localHeaderOffset > 0 && ReadAt(file.fd(), h, 4, 0) && Le32(h) == 0x04034b50u)
+        ++found;
+    std::vector<unsigned char> buffer;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const CentralEntry& c = entries[i];
+        uint64_t data = i < dataOffsets.size() ? dataOffsets[i] : 0;
+        if (i >= dataOffsets.size()) {
+            if (!ReadAt(file.fd(), h, sizeof h, c.localHeaderOffset) || Le32(h) != 0x04034b50u) continue;
+            data = c.localHeaderOffset + 30 + Le16(h + 26) + Le16(h + 28);
+        }
+        uint64_t from = data + c.compressedSize;
+        const uint64_t to = i + 1 < entries.size() ? std::min(entries[i + 1].localHeaderOffset, end) : end;
+        // No room for a local header (a descriptor takes at most 24 bytes): nothing to read.
+        if (to < from || to - from < 30) continue;
+        // The descriptor is passed over (one that disagrees fails the entry elsewhere).
+        if (c.flags & 0x0008) {
+            unsigned char d[24];
+            if (ReadAt(file.fd(), d, sizeof d, from)) from += std::max<std::size_t>(DescriptorLength(d, sizeof d, c), 12);
+        }
+        // Gaps are rare and small; an archive updated in place may leave large ones, read in pieces.
+        while (from + 4 <= to) {
+            const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(to - from, 64 * 1024));
+            buffer.resize(n);
+            if (!ReadAt(file.fd(), buffer.data(), n, from)) break;
+            for (std::size_t k = 0; k + 4 <= n; ++k)
+                if (buffer[k] == 'P' && Le32(&buffer[k]) == 0x04034b50u) ++found;
+            from += n >= 4 && from + n < to ? n - 3 : n;
+        }
+    }
+    return found;
+}
+
+AnsiString UnlistedMessage(std::size_t count) {
+    return ToAnsi(std::to_string(count)) + " 個のローカルヘッダが中央ディレクトリに載っていません（展開されていない項目があります）"_ansi;
 }
 
 }  // namespace norvex::modules::zip

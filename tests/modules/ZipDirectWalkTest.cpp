@@ -343,3 +343,46 @@ for walk in ('direct', 'libarchive'):
         }
     }
 }
+
+TEST_F(ZipDirectWalk, LocalEntriesTheDirectoryDoesNotListKeepTheArchiveFromPassing) {
+    // Three entries, the central directory cut down to one of them: the listed one lands, the others
+    // cannot, and the run must not pass as extracted (else the archive would be deleted with them).
+    const char* writer = R"(
+import io, struct, sys, zipfile
+out = sys.argv[1]
+for walk in ('direct', 'libarchive'):
+    for keep in range(3):
+        raw = io.BytesIO()
+        with zipfile.ZipFile(raw, 'w', zipfile.ZIP_DEFLATED) as z:
+            for name in ('one.txt', 'two.txt', 'three.txt'):
+                info = zipfile.ZipInfo(name, (2021, 3, 4, 5, 6, 8))
+                info.create_system, info.compress_type = 3, zipfile.ZIP_DEFLATED
+                if walk == 'direct': info.external_attr = 0o100644 << 16
+                z.writestr(info, (name + ' ') * 500)
+        b = raw.getvalue()
+        end = b.rfind(b'PK\x05\x06')
+        start = struct.unpack_from('<I', b, end + 16)[0]
+        headers, at = [], start
+        while at < end:
+            n, x, c = struct.unpack_from('<HHH', b, at + 28)
+            headers.append(b[at:at + 46 + n + x + c])
+            at += 46 + n + x + c
+        directory = headers[keep]
+        tail = b[end:end + 8] + struct.pack('<HHII', 1, 1, len(directory), start) + b[end + 20:]
+        open('%s/%s-%d.zip' % (out, walk, keep), 'wb').write(b[:start] + directory + tail)
+)";
+    ASSERT_EQ(RunTool({"python3", "-c", writer, dir.path()}).exitCode, 0);
+    const char* names[] = {"one.txt", "two.txt", "three.txt"};
+    for (const char* walk : {"direct", "libarchive"}) {
+        for (int keep = 0; keep < 3; ++keep) {
+            const std::string name = std::string(walk) + "-" + std::to_string(keep) + ".zip";
+            SCOPED_TRACE(name);
+            const std::string out = dir / ("out-" + name);
+            std::string log;
+            EXPECT_GE(module.run(&window, "-x " + Q(dir / name) + " " + Q(out + "/"), &log), 0x8000) << log;
+            const auto tree = SnapshotTree(out);
+            EXPECT_EQ(tree.size(), 1u);
+            EXPECT_EQ(tree.count(names[keep]), 1u);
+        }
+    }
+}
