@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <dirent.h>
+#include <fcntl.h>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <sched.h>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -176,6 +179,32 @@ void Job::abandon() {
     pool_.doneCv_.wait(lock, [&] { return over; });
 }
 
+// The descriptors this process has open.
+std::size_t DescriptorsInUse(rlim_t limit) {
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        std::size_t n = 0;
+        while (const dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+        ::closedir(d);
+        return n > 0 ? n - 1 : 0;  // the listing's own
+    }
+    std::size_t n = 0;
+    const int probe = static_cast<int>(std::min<rlim_t>(limit, 4096));
+    for (int fd = 0; fd < probe; ++fd) n += ::fcntl(fd, F_GETFD) != -1;
+    return n;
+}
+
+// How many entries may be written ahead. Each holds a descriptor until its turn, and each worker one
+// more for its folder: together at most a quarter of what the process may still open, so that a low
+// limit (ulimit -n) slows the extraction instead of failing it.
+std::size_t AheadWindow(unsigned workers) {
+    const std::size_t window = kAheadPerWorker * workers;
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return window;
+    const std::size_t inUse = DescriptorsInUse(limit.rlim_cur);
+    const std::size_t free = limit.rlim_cur > inUse ? static_cast<std::size_t>(limit.rlim_cur) - inUse : 0;
+    return std::clamp<std::size_t>(free / 4, 1, window);
+}
+
 }  // namespace
 
 unsigned ExtractionWorkers() {
@@ -188,9 +217,9 @@ unsigned ExtractionWorkers() {
 
 int32_t ExtractInParallel(ArchiveSource& source, SafeExtractor& extractor, const MaskSet& masks,
                           const AnsiString& archive, unsigned workers) {
-    Pool pool(extractor, workers);
+    const std::size_t window = AheadWindow(workers);
+    Pool pool(extractor, static_cast<unsigned>(std::min<std::size_t>(workers, (window + 1) / 2)));
     std::deque<std::shared_ptr<Job>> pending;  // in archive order
-    const std::size_t window = kAheadPerWorker * workers;
     NoData noData;
 
     // The entry at the front takes its turn.

@@ -3,6 +3,12 @@
 // archive order, and nothing partial may be left on the disk.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -144,4 +150,44 @@ TEST(ParallelExtraction, ManyEntriesLandWholeInFoldersMadeOnTheWay) {
     ASSERT_EQ(module.run(&window, "-x " + Q(dir / "a.zip") + " " + Q(dir / "out/")), 0);
     EXPECT_EQ(window.overwriteQuestions.size(), 1u);
     EXPECT_EQ(Digest(SnapshotTree(dir / "out")), Digest(SnapshotTree(dir / "src")));
+}
+
+TEST(ParallelExtraction, ALowDescriptorLimitSlowsTheWorkersInsteadOfFailing) {
+    // Files written ahead hold descriptors; under a limit that leaves a dozen free, a one-thread
+    // extraction fits, so the workers must too.
+    LoadedModule module{"UNZIP32.DLL", "UnZip"};
+    if (!module.ok()) GTEST_SKIP() << "unzip32.so is not built";
+    if (!HaveTool("python3")) GTEST_SKIP();
+    TempDir dir;
+    ASSERT_EQ(RunTool({"python3", "-c",
+                       "import sys, zipfile\n"
+                       "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                       "    for i in range(300):\n"
+                       "        info = zipfile.ZipInfo('d/f%03d.txt' % i, (2021, 1, 1, 0, 0, 0))\n"
+                       "        info.create_system, info.external_attr = 3, 0o100644 << 16\n"
+                       "        info.compress_type = zipfile.ZIP_DEFLATED\n"
+                       "        z.writestr(info, ('x%d ' % i) * 2000)\n",
+                       dir / "a.zip"})
+                  .exitCode,
+              0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::size_t open = 0;
+        if (DIR* d = ::opendir("/proc/self/fd")) {
+            while (const dirent* e = ::readdir(d)) open += e->d_name[0] != '.';
+            ::closedir(d);
+        }
+        const rlim_t low = static_cast<rlim_t>(open + 10);
+        struct rlimit limit {low, low};
+        if (open == 0 || ::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(2);
+        TestWindow window;
+        ::_exit(module.run(&window, "-x " + Q(dir / "a.zip") + " " + Q(dir / "out/")) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto tree = SnapshotTree(dir / "out");
+    EXPECT_EQ(std::count_if(tree.begin(), tree.end(), [](const auto& f) { return f.first.rfind("d/f", 0) == 0; }), 300);
 }
