@@ -1,4 +1,4 @@
-// norvex-cli's engine host: a served queue of main-thread steps, the numbered log on standard output.
+// norvex-cli's engine host: main-thread steps run one at a time, the numbered log on standard output.
 #include "cli/CliHost.h"
 
 #include <algorithm>
@@ -33,46 +33,21 @@ TCliHost::TCliHost(SettingsBlock& settings, bool answerYes, std::FILE* out, std:
       FAnswerYes(answerYes),
       FOut(out),
       FErr(err),
-      FShowProgress(showProgress),
-      FMainThread(std::this_thread::get_id()) {}
+      FShowProgress(showProgress) {}
 
 void TCliHost::RunOnMainThread(const std::function<void()>& step) {
-    if (std::this_thread::get_id() == FMainThread) {
-        step();
-        return;
-    }
-    TTask task{&step, nullptr, false};
-    {
-        std::unique_lock lock(FMutex);
-        FQueue.push_back(&task);
-        FChanged.notify_all();
-        FChanged.wait(lock, [&] { return task.done; });
-    }
-    if (task.error) std::rethrow_exception(task.error);
+    std::lock_guard steps(FSteps);
+    step();
 }
 
 void TCliHost::ServeUntil(const std::function<bool()>& done, const std::function<void()>& idle) {
     for (;;) {
-        TTask* task = nullptr;
         {
             std::unique_lock lock(FMutex);
-            FChanged.wait_for(lock, std::chrono::milliseconds(100), [&] { return !FQueue.empty() || FWoken; });
+            FChanged.wait_for(lock, std::chrono::milliseconds(100), [&] { return FWoken; });
             FWoken = false;
-            if (!FQueue.empty()) {
-                task = FQueue.front();
-                FQueue.pop_front();
-            }
         }
-        if (task) {
-            try {
-                (*task->step)();
-            } catch (...) {
-                task->error = std::current_exception();
-            }
-            std::lock_guard lock(FMutex);
-            task->done = true;
-            FChanged.notify_all();
-        }
+        std::lock_guard steps(FSteps);
         if (idle) idle();
         if (done()) return;
     }

@@ -1,15 +1,14 @@
-// The engine host of norvex-cli: the main thread runs a loop that serves the worker's steps; the log
+// The engine host of norvex-cli: a main-thread step of the worker runs on the worker itself, one at a
+// time with the main thread's own loop (nothing here needs a particular thread, and a hand-over to
+// another thread cost two thread switches per step, which showed on archives of a few entries); the log
 // goes to standard output in UTF-8, numbered as the log pane numbers it; questions are answered with
 // the --answer choice and echoed on standard error; progress is one line on standard error when that
 // is a terminal. The file list is a plain vector.
 #pragma once
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <exception>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "engine/EngineHost.h"
@@ -52,8 +51,8 @@ public:
     // True when path (as listed) was extracted, itself or as a volume of an extracted split set.
     bool WasExtracted(const AnsiString& path) const;
 
-    // Serves the worker's steps until done() is true after a step or a wake-up. idle runs on the
-    // main thread about ten times a second (the CLI checks for Ctrl+C there).
+    // Waits until done() is true after a wake-up; idle runs on the main thread about ten times a
+    // second (the CLI checks for Ctrl+C there), never at the same time as a step.
     void ServeUntil(const std::function<bool()>& done, const std::function<void()>& idle);
     // Wakes ServeUntil so that it checks done() again.
     void Wake();
@@ -81,11 +80,6 @@ public:
     void WriteSummary(const TSummary& summary);
 
 private:
-    struct TTask {
-        const std::function<void()>* step;
-        std::exception_ptr error;
-        bool done = false;
-    };
     void ClearProgressLine();
     void DrawProgress();
 
@@ -94,7 +88,6 @@ private:
     std::FILE* FOut;
     std::FILE* FErr;
     bool FShowProgress;
-    std::thread::id FMainThread;
     std::vector<AnsiString> FFiles;
     std::vector<AnsiString> FExtracted;  // absolute paths
     std::vector<AnsiString> FFailed;     // absolute paths
@@ -104,9 +97,10 @@ private:
     };
     std::vector<TDisposal> FDisposals;   // one per extracted archive, in order
 
+    // Held while a step or the main loop's idle runs (a step may run a nested step).
+    std::recursive_mutex FSteps;
     std::mutex FMutex;
     std::condition_variable FChanged;
-    std::deque<TTask*> FQueue;
     bool FWoken = false;
 
     // The progress line.
