@@ -57,4 +57,17 @@ int64_t FindSignature(int fd, std::string_view signature, bool (*accept)(const u
     return -1;
 }
 
+bool ReadFullyAt(int fd, void* buffer, std::size_t size, uint64_t offset) {
+    auto* p = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
 }  // namespace norvex::modules

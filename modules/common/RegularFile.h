@@ -1,5 +1,6 @@
 // Opening an archive for reading without ever blocking: only regular files are opened, and the open
-// itself cannot wait on a fifo or a device. Finding a signature behind a self-extracting stub.
+// itself cannot wait on a fifo or a device. Reading at an offset, whole. Finding a signature behind a
+// self-extracting stub.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,10 @@ namespace norvex::modules {
 int OpenRegularFile(const std::string& hostPath);
 // The same as a stdio stream ("rb"), or nullptr.
 std::FILE* OpenRegularStream(const std::string& hostPath);
+
+// Reads size bytes at offset of fd, whole (retried after an interruption or a short read); false when
+// the file ends first or a read fails.
+bool ReadFullyAt(int fd, void* buffer, std::size_t size, uint64_t offset);
 
 // How far into a file a self-extracting stub may put the archive.
 constexpr uint64_t kMaxStubSize = 1 << 20;

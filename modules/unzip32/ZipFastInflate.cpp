@@ -2,7 +2,6 @@
 #include "modules/unzip32/ZipFastInflate.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,19 +25,6 @@ constexpr uint16_t kStored = 0, kDeflate = 8;
 
 uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const unsigned char* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
-
-bool ReadFully(int fd, void* buffer, std::size_t size, uint64_t offset) {
-    auto* p = static_cast<unsigned char*>(buffer);
-    while (size > 0) {
-        ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -96,7 +82,7 @@ int32_t EntryInflater::fail(int32_t code, AnsiString message) {
 
 int32_t EntryInflater::fill() {
     std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(inputLeft_, input_.size()));
-    if (!ReadFully(file_->fd(), input_.data(), n, dataOffset_))
+    if (!ReadFullyAt(file_->fd(), input_.data(), n, dataOffset_))
         return fail(ARC_ERROR_CANNOT_READ, "書庫を読めません: "_ansi + name_);
     dataOffset_ += n;
     inputLeft_ -= n;
@@ -117,7 +103,7 @@ int32_t EntryInflater::readBlock(const void*& data, std::size_t& size) {
             dataOffset_ = knownDataOffset_;
         } else {
             unsigned char header[30];
-            if (!ReadFully(file_->fd(), header, sizeof header, entry_.localHeaderOffset) || Le32(header) != 0x04034b50)
+            if (!ReadFullyAt(file_->fd(), header, sizeof header, entry_.localHeaderOffset) || Le32(header) != 0x04034b50)
                 return fail(ARC_ERROR_HEADER_BROKEN, "ローカルヘッダが壊れています: "_ansi + name_);
             dataOffset_ = entry_.localHeaderOffset + 30 + Le16(header + 26) + Le16(header + 28);
         }
@@ -143,7 +129,7 @@ int32_t EntryInflater::readBlock(const void*& data, std::size_t& size) {
     if (entry_.method == kStored) {
         if (inputLeft_ > 0) {
             std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(inputLeft_, output_.size()));
-            if (!ReadFully(file_->fd(), output_.data(), n, dataOffset_))
+            if (!ReadFullyAt(file_->fd(), output_.data(), n, dataOffset_))
                 return fail(ARC_ERROR_CANNOT_READ, "書庫を読めません: "_ansi + name_);
             dataOffset_ += n;
             inputLeft_ -= n;

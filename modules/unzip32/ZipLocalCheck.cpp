@@ -2,10 +2,9 @@
 #include "modules/unzip32/ZipLocalCheck.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <string>
-#include <unistd.h>
 
+#include "modules/common/RegularFile.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex::modules::zip {
@@ -17,18 +16,6 @@ namespace {
 uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const unsigned char* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
 uint64_t Le64(const unsigned char* p) { return Le32(p) | (static_cast<uint64_t>(Le32(p + 4)) << 32); }
-
-bool ReadAt(int fd, unsigned char* buffer, std::size_t size, uint64_t offset) {
-    while (size > 0) {
-        ssize_t n = ::pread(fd, buffer, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        buffer += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -47,7 +34,7 @@ bool DescriptorAgrees(const unsigned char* p, std::size_t n, const CentralEntry&
 
 bool LocalSizesAgree(const ArchiveFile& file, const CentralEntry& c) {
     unsigned char h[30];
-    if (!ReadAt(file.fd(), h, sizeof h, c.localHeaderOffset) || Le32(h) != 0x04034b50u) return true;
+    if (!ReadFullyAt(file.fd(), h, sizeof h, c.localHeaderOffset) || Le32(h) != 0x04034b50u) return true;
     const bool descriptor = (Le16(h + 6) & 0x0008) != 0;
     // A ZIP64 local header keeps its sizes in an extra field; the marker alone is taken as agreeing.
     auto agrees = [&](uint32_t local, uint64_t central) {
@@ -59,7 +46,7 @@ bool LocalSizesAgree(const ArchiveFile& file, const CentralEntry& c) {
     if (at >= file.size()) return false;
     unsigned char d[24];
     const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(sizeof d, file.size() - at));
-    return ReadAt(file.fd(), d, n, at) && DescriptorAgrees(d, n, c);
+    return ReadFullyAt(file.fd(), d, n, at) && DescriptorAgrees(d, n, c);
 }
 
 std::size_t UnlistedLocalHeaders(const ArchiveFile& file, const std::vector<CentralEntry>& entries,
@@ -67,14 +54,14 @@ std::size_t UnlistedLocalHeaders(const ArchiveFile& file, const std::vector<Cent
     const uint64_t end = std::min<uint64_t>(file.directoryStart(), file.size());
     std::size_t found = 0;
     unsigned char h[30];
-    if (!entries.empty() && entries.front().localHeaderOffset > 0 && ReadAt(file.fd(), h, 4, 0) && Le32(h) == 0x04034b50u)
+    if (!entries.empty() && entries.front().localHeaderOffset > 0 && ReadFullyAt(file.fd(), h, 4, 0) && Le32(h) == 0x04034b50u)
         ++found;
     std::vector<unsigned char> buffer;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const CentralEntry& c = entries[i];
         uint64_t data = i < dataOffsets.size() ? dataOffsets[i] : 0;
         if (i >= dataOffsets.size()) {
-            if (!ReadAt(file.fd(), h, sizeof h, c.localHeaderOffset) || Le32(h) != 0x04034b50u) continue;
+            if (!ReadFullyAt(file.fd(), h, sizeof h, c.localHeaderOffset) || Le32(h) != 0x04034b50u) continue;
             data = c.localHeaderOffset + 30 + Le16(h + 26) + Le16(h + 28);
         }
         uint64_t from = data + c.compressedSize;
@@ -84,13 +71,13 @@ std::size_t UnlistedLocalHeaders(const ArchiveFile& file, const std::vector<Cent
         // The descriptor is passed over (one that disagrees fails the entry elsewhere).
         if (c.flags & 0x0008) {
             unsigned char d[24];
-            if (ReadAt(file.fd(), d, sizeof d, from)) from += std::max<std::size_t>(DescriptorLength(d, sizeof d, c), 12);
+            if (ReadFullyAt(file.fd(), d, sizeof d, from)) from += std::max<std::size_t>(DescriptorLength(d, sizeof d, c), 12);
         }
         // Gaps are rare and small; an archive updated in place may leave large ones, read in pieces.
         while (from + 4 <= to) {
             const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(to - from, 64 * 1024));
             buffer.resize(n);
-            if (!ReadAt(file.fd(), buffer.data(), n, from)) break;
+            if (!ReadFullyAt(file.fd(), buffer.data(), n, from)) break;
             for (std::size_t k = 0; k + 4 <= n; ++k)
                 if (buffer[k] == 'P' && Le32(&buffer[k]) == 0x04034b50u) ++found;
             from += n >= 4 && from + n < to ? n - 3 : n;

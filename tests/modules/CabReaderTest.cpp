@@ -21,22 +21,6 @@ namespace {
 
 std::string Q(const std::string& s) { return "\"" + s + "\""; }
 
-std::string Text(std::size_t n, unsigned seed) {
-    static const char* words[] = {"cabinet ", "folder ", "圧縮 ", "解凍 ", "block\n", "データ ", "mszip ", "ck "};
-    std::mt19937 rng(seed);
-    std::string s;
-    while (s.size() < n) s += words[rng() % 8];
-    s.resize(n);
-    return s;
-}
-
-std::string Random(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
-
 void Put16(std::string& b, std::size_t at, uint32_t v) {
     b[at] = static_cast<char>(v);
     b[at + 1] = static_cast<char>(v >> 8);
@@ -187,11 +171,11 @@ using CabReader = CabFixture;
 
 TEST_F(CabReader, GcabCabinetsMatchSourceAndBsdtar) {
     if (!HaveTool("gcab") || !HaveTool("bsdtar")) GTEST_SKIP();
-    WriteFile(dir / "src/text.txt", Text(300000, 1));
-    WriteFile(dir / "src/random.bin", Random(70000, 2));
+    WriteFile(dir / "src/text.txt", WordText(300000, 1));
+    WriteFile(dir / "src/random.bin", RandomBytes(70000, 2));
     WriteFile(dir / "src/empty", "");
-    WriteFile(dir / "src/フォルダ/表示.txt", Text(40000, 3));
-    WriteFile(dir / "src/tail.txt", Text(5, 4));
+    WriteFile(dir / "src/フォルダ/表示.txt", WordText(40000, 3));
+    WriteFile(dir / "src/tail.txt", WordText(5, 4));
     for (bool compress : {false, true}) {
         SCOPED_TRACE(compress);
         std::vector<std::string> argv{"gcab", "-c"};
@@ -206,7 +190,7 @@ TEST_F(CabReader, GcabCabinetsMatchSourceAndBsdtar) {
         EXPECT_TRUE(out() == SnapshotTree(dir / "src")) << Names(out());
         EXPECT_TRUE(out() == SnapshotTree(dir / "bsd")) << Names(SnapshotTree(dir / "bsd"));
         // The same cabinet behind a self-extracting stub.
-        ASSERT_EQ(extract("MZ" + Random(40000, 16) + ReadFile(dir / "g.cab"), &log), 0) << log;
+        ASSERT_EQ(extract("MZ" + RandomBytes(40000, 16) + ReadFile(dir / "g.cab"), &log), 0) << log;
         EXPECT_TRUE(out() == SnapshotTree(dir / "src")) << Names(out());
     }
 }
@@ -214,7 +198,7 @@ TEST_F(CabReader, GcabCabinetsMatchSourceAndBsdtar) {
 TEST_F(CabReader, FoldersSharedRangesAndStubs) {
     CabSpec spec;
     spec.folders = {1, 0, 1};
-    const std::string a = Text(100000, 5), b = Random(50000, 6), c = Text(70000, 7);
+    const std::string a = WordText(100000, 5), b = RandomBytes(50000, 6), c = WordText(70000, 7);
     spec.files = {{"a.txt", a}, {"b.bin", b, 1}, {"c.txt", c, 2}, {"empty", "", 2}};
     // Listed again: the same range as a (behind the decoder by then), a range inside c, and c's
     // first half listed after its end.
@@ -228,7 +212,7 @@ TEST_F(CabReader, FoldersSharedRangesAndStubs) {
     ASSERT_EQ(extract(bytes, &log), 0) << log;
     EXPECT_TRUE(out() == expected) << Names(out());
     // Behind a self-extracting stub (which holds a stray signature of its own).
-    std::string stub = "MZ" + Random(70000, 8) + std::string("MSCF\0\0\0\0", 8) + Random(100, 9);
+    std::string stub = "MZ" + RandomBytes(70000, 8) + std::string("MSCF\0\0\0\0", 8) + RandomBytes(100, 9);
     ASSERT_EQ(extract(stub + bytes, &log), 0) << log;
     EXPECT_TRUE(out() == expected) << Names(out());
     // Without checksums the data is taken as it is; reserved areas in the header and the folder
@@ -257,7 +241,7 @@ TEST_F(CabReader, Cp932AndUtf8FlaggedNamesByteForByte) {
 }
 
 TEST_F(CabReader, BrokenBlocksFailTheirFilesOnly) {
-    const std::string first = Text(20000, 10), second = Text(200000, 11), third = Random(1000, 12);
+    const std::string first = WordText(20000, 10), second = WordText(200000, 11), third = RandomBytes(1000, 12);
     struct Case {
         const char* what;
         std::function<void(int, int, std::string&, uint16_t&)> tamper;
@@ -291,7 +275,7 @@ TEST_F(CabReader, BrokenBlocksFailTheirFilesOnly) {
 }
 
 TEST_F(CabReader, TablesThatLie) {
-    const std::string a = Text(50000, 13), b = Text(3000, 14);
+    const std::string a = WordText(50000, 13), b = WordText(3000, 14);
     // A range past the folder's end: that file fails, the one before stands.
     CabSpec spec;
     spec.files = {{"a.txt", a}, {"b.txt", b}};
@@ -316,7 +300,7 @@ TEST_F(CabReader, TablesThatLie) {
 TEST_F(CabReader, OverlapsInALongFolderResumeFromACheckpoint) {
     // A file inside the one before, 17 MiB into a 20 MiB folder: decoding starts over from the last
     // checkpoint before it, with that point's dictionary; a file listed before its data follows.
-    const std::string whole = Text(20u << 20, 15);
+    const std::string whole = WordText(20u << 20, 15);
     CabSpec spec;
     spec.files = {{"whole.txt", whole}};
     spec.files.push_back({"inner.txt", whole.substr(17u << 20, 300000), 0, 0x20, 17 << 20, 300000, false});

@@ -20,13 +20,6 @@ namespace {
 
 std::string Q(const std::string& s) { return "\"" + s + "\""; }
 
-std::string RandomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng() % 7 == 0 ? rng() : 'a' + rng() % 3);
-    return s;
-}
-
 void WriteVolumes(const std::vector<std::string>& volumes, const std::vector<std::string>& names) {
     for (std::size_t i = 0; i < volumes.size(); ++i) WriteFile(names[i], volumes[i]);
 }

@@ -148,11 +148,4 @@ std::string TextLike(std::size_t size, uint32_t seed) {
     return out;
 }
 
-std::string RandomBytes(std::size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string out(size, '\0');
-    for (char& c : out) c = static_cast<char>(rng() & 0xFF);
-    return out;
-}
-
 }  // namespace norvex::test

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "modules/lzh/LzhEncoder.h"
+#include "tests/modules/ModuleTestSupport.h"  // RandomBytes
 
 namespace norvex::test {
 
@@ -32,8 +33,7 @@ std::string EncodeOneEntry(const std::string& name, const std::string& data, lzh
 bool WriteLzhTree(const std::string& root, const std::string& archive, lzh::LzhMethod method,
                   bool allowStored = true);
 
-// Test data: text-like (compressible, with long and short repeats) and random bytes.
+// Test data: text-like (compressible, with long and short repeats); random bytes are RandomBytes.
 std::string TextLike(std::size_t size, uint32_t seed = 1);
-std::string RandomBytes(std::size_t size, uint32_t seed = 2);
 
 }  // namespace norvex::test

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -120,6 +121,22 @@ void ClearZipUtf8Flags(const std::string& zipPath) {
 }
 
 std::string Sjis(const std::string& utf8) { return ToAnsi(utf8); }
+
+std::string RandomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+std::string WordText(std::size_t n, unsigned seed) {
+    static const char* words[] = {"archive ", "folder ", "圧縮 ", "解凍 ", "block\n", "データ ", "zip ", "cab "};
+    std::mt19937 rng(seed);
+    std::string s;
+    while (s.size() < n) s += words[rng() % 8];
+    s.resize(n);
+    return s;
+}
 
 std::vector<std::string> ListAll(const LoadedModule& module, const std::string& archive, int32_t* endCode) {
     std::vector<std::string> names;

@@ -74,6 +74,11 @@ void ClearZipUtf8Flags(const std::string& zipPath);
 // result that ended the walk (-1 when the listing ran to its end).
 std::vector<std::string> ListAll(const LoadedModule& module, const std::string& archive, int32_t* endCode = nullptr);
 
+// n bytes of noise, the same for the same seed.
+std::string RandomBytes(std::size_t n, unsigned seed = 2);
+// n bytes of words, Japanese and English, that compress well; the same for the same seed.
+std::string WordText(std::size_t n, unsigned seed);
+
 // The UTF-8 of a cp932 text and back, for building expectations.
 std::string Sjis(const std::string& utf8);  // cp932 bytes of a UTF-8 literal
 

@@ -18,22 +18,6 @@ namespace {
 
 std::string Q(const std::string& s) { return "\"" + s + "\""; }
 
-std::string Text(std::size_t n, unsigned seed) {
-    static const char* words[] = {"archive ", "extract ", "圧縮 ", "解凍 ", "folder\n", "データ ", "zip ", "lzh "};
-    std::mt19937 rng(seed);
-    std::string s;
-    while (s.size() < n) s += words[rng() % 8];
-    s.resize(n);
-    return s;
-}
-
-std::string Random(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
-
 void Put32(std::string& bytes, std::size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
 }
@@ -63,9 +47,9 @@ struct FastInflate : ::testing::Test {
     void SetUp() override {
         if (!module.ok()) GTEST_SKIP() << "unzip32.so is not built";
         if (!HaveTool("zip")) GTEST_SKIP();
-        WriteFile(dir / "src/big.txt", Text(700000, 1));      // deflate, several output blocks
-        WriteFile(dir / "src/small.txt", Text(3000, 2));      // deflate
-        WriteFile(dir / "src/noise.bin", Random(300000, 3));  // stored (-n .bin)
+        WriteFile(dir / "src/big.txt", WordText(700000, 1));      // deflate, several output blocks
+        WriteFile(dir / "src/small.txt", WordText(3000, 2));      // deflate
+        WriteFile(dir / "src/noise.bin", RandomBytes(300000, 3));  // stored (-n .bin)
         WriteFile(dir / "src/empty.txt", "");
         WriteFile(dir / "src/zeros.dat", std::string(1 << 20, '\0'));
     }
@@ -85,7 +69,7 @@ struct FastInflate : ::testing::Test {
 }  // namespace
 
 TEST_F(FastInflate, StoredDeflateAndLibarchiveMethodsInOneArchive) {
-    WriteFile(dir / "src/sub/packed.txt", Text(200000, 4));
+    WriteFile(dir / "src/sub/packed.txt", WordText(200000, 4));
     std::string a = zip({});
     // A second archive whose text files are bzip2 (libarchive's path) beside stored and deflate ones.
     ASSERT_EQ(RunTool({"zip", "-q", "-r", "-Z", "bzip2", dir / "b.zip", "sub"}, dir / "src").exitCode, 0);

@@ -19,13 +19,6 @@ namespace {
 
 std::string Q(const std::string& s) { return "\"" + s + "\""; }
 
-std::string RandomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
-
 // The same tree under names spelled by encode (UTF-8 as is, or cp932 bytes); "ソ" and "表" end in 0x5C.
 void MakeTree(const std::string& root, std::string (*encode)(const std::string&)) {
     WriteFile(root + "/" + encode("ソ表.txt"), "so-hyo\n");
