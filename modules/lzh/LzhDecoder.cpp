@@ -257,16 +257,12 @@ private:
         while (i < n) {
             if (count_ < kMaxBits) refill();
             int len = static_cast<int>(bits_ >> 61);
-            if (len < 7) {
-                bits_ <<= 3;
-                count_ -= 3;
-            } else {
-                // 111, then one 1 per length above seven, then a 0.
-                bits_ <<= 3;
-                count_ -= 3;
+            bits_ <<= 3;
+            count_ -= 3;
+            // 111, then one 1 per length above seven, then a 0.
+            if (len == 7)
                 while (getBits(1) == 1)
                     if (++len > kMaxBits) return fail(DecodeStatus::BadCode);
-            }
             lengths[i++] = static_cast<uint8_t>(len);
             ++count[len];
             if (i == special) {
