@@ -2,6 +2,7 @@
 #include "engine/ShownText.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "platform/AnsiCodec.h"
 
@@ -21,6 +22,13 @@ constexpr TRange kFormatControls[] = {
     {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
     {0xE0020, 0xE007F},
 };
+static_assert(
+    [] {
+        for (std::size_t k = 1; k < std::size(kFormatControls); ++k)
+            if (kFormatControls[k].first <= kFormatControls[k - 1].last) return false;
+        return true;
+    }(),
+    "the format-control ranges are sorted and apart (IsHiddenControl stops at the first range above)");
 
 void AppendEscape(std::string& out, const char* format, unsigned value) {
     char buffer[16];
@@ -37,6 +45,13 @@ bool PlainAscii(std::string_view s) {
     return true;
 }
 
+// The length of the run of printable ASCII (never escaped, never part of another character) at i.
+std::size_t PrintableAsciiRun(std::string_view s, std::size_t i) {
+    std::size_t j = i;
+    while (j < s.size() && static_cast<unsigned char>(s[j]) >= 0x20 && static_cast<unsigned char>(s[j]) < 0x7F) ++j;
+    return j - i;
+}
+
 AnsiString Shown(const AnsiString& text, bool keepLayoutTab) {
     if (PlainAscii(text)) return text;
     const std::string utf8 = FromAnsi(text);
@@ -51,8 +66,10 @@ AnsiString Shown(const AnsiString& text, bool keepLayoutTab) {
 
 bool IsHiddenControl(char32_t c) {
     if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
-    for (const TRange& r : kFormatControls)
-        if (c >= r.first && c <= r.last) return true;
+    for (const TRange& r : kFormatControls) {
+        if (c < r.first) return false;  // the ranges are in ascending order
+        if (c <= r.last) return true;
+    }
     return false;
 }
 
@@ -61,6 +78,11 @@ std::string EscapeControlsUtf8(std::string_view utf8, bool keepLayoutTab, bool e
     out.reserve(utf8.size());
     bool tabSeen = false;
     for (std::size_t i = 0; i < utf8.size();) {
+        if (const std::size_t run = PrintableAsciiRun(utf8, i); run > 0) {
+            out.append(utf8, i, run);
+            i += run;
+            continue;
+        }
         char32_t c = 0;
         const std::size_t len = DecodeUtf8(utf8, i, c);
         if (len == 0) {
@@ -93,6 +115,11 @@ std::string EscapeInvalidUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
+        if (const std::size_t run = PrintableAsciiRun(bytes, i); run > 0) {
+            out.append(bytes, i, run);
+            i += run;
+            continue;
+        }
         char32_t c = 0;
         const std::size_t len = DecodeUtf8(bytes, i, c);
         if (len == 0) {

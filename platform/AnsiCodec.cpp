@@ -114,6 +114,14 @@ void AppendUtf8(std::string& out, char32_t c) {
 }
 
 
+// The length of the run of ASCII bytes that starts at i (ASCII is the same in both encodings, and
+// most of a path is ASCII: it is copied in one piece).
+std::size_t AsciiRun(std::string_view s, std::size_t i) {
+    std::size_t j = i;
+    while (j < s.size() && static_cast<unsigned char>(s[j]) < 0x80) ++j;
+    return j - i;
+}
+
 void AppendCode(AnsiString& out, uint16_t code) {
     if (code >= 0x100) out += static_cast<char>(code >> 8);
     out += static_cast<char>(code & 0xFF);
@@ -151,8 +159,9 @@ bool TryToAnsi(std::string_view utf8, AnsiString& out) {
     while (i < utf8.size()) {
         const unsigned char b = static_cast<unsigned char>(utf8[i]);
         if (b < 0x80) {
-            out += static_cast<char>(b);
-            ++i;
+            const std::size_t run = AsciiRun(utf8, i);
+            out.append(utf8.data() + i, run);
+            i += run;
             continue;
         }
         char32_t c = 0;
@@ -188,8 +197,9 @@ std::string FromAnsi(std::string_view ansi) {
     while (i < ansi.size()) {
         const unsigned char b = static_cast<unsigned char>(ansi[i]);
         if (b < 0x80) {
-            out += static_cast<char>(b);
-            ++i;
+            const std::size_t run = AsciiRun(ansi, i);
+            out.append(ansi.data() + i, run);
+            i += run;
         } else if (IsLeadByte(b) && i + 1 < ansi.size() && IsTrailByte(static_cast<unsigned char>(ansi[i + 1]))) {
             const unsigned code = (b << 8) | static_cast<unsigned char>(ansi[i + 1]);
             const uint16_t u = t.decode[code];

@@ -2,7 +2,6 @@
 #include "platform/FileIdentity.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -26,10 +25,10 @@ void SplitHostPath(std::string host, std::string& folder, std::string& name) {
     while (host.size() > 1 && host.back() == '/') host.pop_back();
     const std::size_t slash = host.rfind('/');
     if (slash == std::string::npos) {
-        folder = ".";
-        name = host;
+        folder.assign(1, '.');
+        name = std::move(host);
     } else {
-        folder = slash == 0 ? "/" : host.substr(0, slash);
+        folder = slash == 0 ? std::string(1, '/') : host.substr(0, slash);
         name = host.substr(slash + 1);
     }
 }
@@ -46,6 +45,18 @@ bool SameAt(int folder, const std::string& name, const TFileIdentity& identity) 
     struct stat st {};
     return identity.Known() && fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            FromStat(st) == identity;
+}
+
+// The hidden name a folder is made under before it is renamed onto its own: ".nvx-new-", the process
+// id, "-" and eight hex digits of a random number (a name taken already is answered by another try).
+std::string TemporaryFolderName() {
+    static const std::string prefix = ".nvx-new-" + std::to_string(static_cast<int>(getpid())) + "-";
+    static constexpr char kHex[] = "0123456789abcdef";
+    const unsigned long value = static_cast<unsigned long>(std::rand()) & 0xFFFFFFFFul;
+    std::string name = prefix;
+    name.resize(prefix.size() + 8);
+    for (std::size_t k = 0; k < 8; ++k) name[name.size() - 1 - k] = kHex[(value >> (4 * k)) & 0xF];
+    return name;
 }
 
 }  // namespace
@@ -143,10 +154,7 @@ bool TFolderClaim::Create(const AnsiString& path) {
     std::string temp;
     bool made = false;
     for (int tries = 0; tries < 16 && !made; ++tries) {
-        char buffer[48];
-        std::snprintf(buffer, sizeof buffer, ".nvx-new-%d-%08lx", static_cast<int>(getpid()),
-                      static_cast<unsigned long>(std::rand()) & 0xFFFFFFFFul);
-        temp = buffer;
+        temp = TemporaryFolderName();
         made = mkdirat(parent, temp.c_str(), 0777) == 0;
         if (!made && errno != EEXIST) break;
     }

@@ -48,7 +48,8 @@ AnsiString ModuleFolder() {
         std::lock_guard lock(g_folderMutex);
         if (!g_folderOverride.empty()) return g_folderOverride;
     }
-    return ProgramFolder() + "/../lib/norvex/modules";
+    static const AnsiString folder = ProgramFolder() + "/../lib/norvex/modules";
+    return folder;
 }
 
 void SetModuleFolder(const AnsiString& folder) {

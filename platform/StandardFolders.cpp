@@ -51,16 +51,23 @@ std::string BaseDir(const char* variable, const char* fallbackUnderHome) {
 }  // namespace
 
 AnsiString ProgramPath() {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return {};
-    return ToAnsi(std::string(buf, static_cast<size_t>(n)));
+    // Read once: the program does not move while it runs (and a program file replaced by an update
+    // would read as "... (deleted)" afterwards), while the module loader asks on every load.
+    static const AnsiString path = [] {
+        char buf[4096];
+        const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+        return n <= 0 ? AnsiString() : ToAnsi(std::string(buf, static_cast<size_t>(n)));
+    }();
+    return path;
 }
 
 AnsiString ProgramFolder() {
-    AnsiString path = ProgramPath();
-    size_t pos = AnsiLastDelimiter(path, "/");
-    return pos == AnsiString::npos ? AnsiString(".") : path.substr(0, pos);
+    static const AnsiString folder = [] {
+        const AnsiString path = ProgramPath();
+        const size_t pos = AnsiLastDelimiter(path, "/");
+        return pos == AnsiString::npos ? AnsiString(".") : path.substr(0, pos);
+    }();
+    return folder;
 }
 
 AnsiString HomeFolder() { return ToAnsi(HostHome()); }

@@ -4,7 +4,7 @@
 
 namespace norvex {
 
-// Full path of the running program, and its folder (cp932, no trailing separator).
+// Full path of the running program, and its folder (cp932, no trailing separator); read once.
 AnsiString ProgramPath();
 AnsiString ProgramFolder();
 // The user's home, documents and desktop folders. Documents and desktop follow the XDG user-dirs

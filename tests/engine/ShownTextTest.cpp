@@ -46,3 +46,17 @@ TEST(ShownText, TheLogLineKeepsItsOwnTabOnly) {
     const std::string dll = FromAnsi(FormatLogLine(6, ToAnsi("[ DLL ] \"ZIP\"\t「OK」"), archive));
     EXPECT_EQ(dll, " 6| [ DLL ] \"ZIP\"\t「OK」");
 }
+
+TEST(ShownText, HiddenControlsAreTheWholeOfEachRangeAndNothingBetween) {
+    // The edges of the control ranges and their neighbours, low to high: the look-up stops at the
+    // first range above a character, so a character past an early range must still find a later one.
+    const std::pair<char32_t, bool> cases[] = {
+        {0x1F, true},     {0x20, false},    {0x7E, false},     {0x7F, true},     {0x9F, true},
+        {0xA0, false},    {0xAC, false},    {0xAD, true},      {0xAE, false},    {0x5FF, false},
+        {0x600, true},    {0x605, true},    {0x606, false},    {0x200A, false},  {0x200B, true},
+        {0x200F, true},   {0x2010, false},  {0x3042, false},   {0xFEFE, false},  {0xFEFF, true},
+        {0xFFFB, true},   {0xFFFC, false},  {0x1F600, false},  {0xE001F, false}, {0xE0020, true},
+        {0xE007F, true},  {0xE0080, false}, {0x10FFFF, false},
+    };
+    for (const auto& [c, hidden] : cases) EXPECT_EQ(IsHiddenControl(c), hidden) << std::hex << static_cast<unsigned>(c);
+}
