@@ -66,6 +66,7 @@ void CopyAnsiField(char* field, std::size_t fieldSize, std::string_view text);
 // Asking the user for a password while reading (the window ABI's ARC_ASK_PASSWORD).
 struct SourceContext {
     NvxWindow* window = nullptr;     // nullptr: nobody to ask; encrypted entries give PASSWORD_FILE
+    bool listing = false;            // the walk lists the archive (an extraction is likely to follow)
 };
 
 // The data of one entry, read apart from the walk over the archive (another thread may read it while

@@ -131,7 +131,7 @@ ListingHandle* Lookup(HARC harc) {
 
 int32_t Restart(ListingHandle& h) {
     h.source.reset();
-    int32_t code = h.module->openSource(h.path, SourceContext{h.window}, h.source);
+    int32_t code = h.module->openSource(h.path, SourceContext{h.window, true}, h.source);
     if (code != ARC_OK) return code;
     h.prefetchCode = h.source->nextEntry(h.prefetched);
     h.havePrefetched = true;

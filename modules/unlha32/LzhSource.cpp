@@ -267,11 +267,25 @@ int32_t LzhSource::Open(const AnsiString& path, std::unique_ptr<LzhSource>& out)
     out->headers_ = std::make_unique<lzh::HeaderInput>(fd, true);
     out->file_ = std::move(file);
     out->fileSize_ = static_cast<uint64_t>(st.st_size);
+    out->identity_ = FileIdentity::Of(st);
     return ARC_OK;
+}
+
+void LzhSource::record(std::function<void(std::shared_ptr<const LzhWalk>)> done) {
+    recorded_ = std::make_shared<LzhWalk>();
+    recordDone_ = std::move(done);
 }
 
 int32_t LzhSource::nextEntry(EntryInfo& entry) {
     reader_.reset();
+    if (replay_) {
+        if (replayed_ == replay_->headers.size()) return ARC_FIND_END;
+        header_ = replay_->headers[replayed_++];
+        haveEntry_ = true;
+        reader_ = std::make_unique<LzhEntryReader>(file_, header_);
+        EntryFromHeader(header_, entry);
+        return ARC_OK;
+    }
     const int fd = file_->fd();
     if (first_) {
         first_ = false;
@@ -284,10 +298,23 @@ int32_t LzhSource::nextEntry(EntryInfo& entry) {
     }
     haveEntry_ = false;
     const lzh::HeaderStatus status = lzh::ReadHeader(*headers_, nextHeader_, fileSize_, header_);
-    if (status == lzh::HeaderStatus::End) return ARC_FIND_END;
+    if (status == lzh::HeaderStatus::End) {
+        if (recorded_) {
+            recordDone_(std::move(recorded_));
+            recorded_.reset();
+        }
+        return ARC_FIND_END;
+    }
     if (status != lzh::HeaderStatus::Ok) {
+        recorded_.reset();
         message_ = "書庫のヘッダが壊れています"_ansi;
         return HeaderFailure(status, false);
+    }
+    if (recorded_) {
+        if (recorded_->headers.size() < kMaxKept)
+            recorded_->headers.push_back(header_);
+        else
+            recorded_.reset();
     }
     haveEntry_ = true;
     message_.clear();

@@ -6,10 +6,12 @@
 // archive's descriptor shared with pread, so that entries decode on every core.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "modules/common/ArchiveSource.h"
+#include "modules/common/ParsedArchiveMemo.h"
 #include "modules/lzh/LzhHeader.h"
 
 namespace norvex::modules {
@@ -59,11 +61,25 @@ private:
     AnsiString message_;
 };
 
+// The headers of a whole walk over one archive, up to its clean end.
+struct LzhWalk {
+    std::vector<lzh::LzhEntryHeader> headers;
+};
+
 class LzhSource : public ArchiveSource {
 public:
     ~LzhSource() override;
     // Opens path (cp932). ARC_OK, ARC_ERROR_NOT_FIND_ARC_FILE, ARC_ERROR_ARC_FILE_OPEN.
     static int32_t Open(const AnsiString& path, std::unique_ptr<LzhSource>& out);
+
+    const FileIdentity& identity() const { return identity_; }
+    // The walk hands out walk's headers instead of reading them: walk is an earlier walk of this
+    // same file (the same identity). Before the first nextEntry.
+    void replay(std::shared_ptr<const LzhWalk> walk) { replay_ = std::move(walk); }
+    // Keeps every header the walk reads; at the walk's clean end they go to done. Before the first
+    // nextEntry. A walk of more than kMaxKept entries keeps nothing.
+    void record(std::function<void(std::shared_ptr<const LzhWalk>)> done);
+    static constexpr std::size_t kMaxKept = 100000;
 
     int32_t nextEntry(EntryInfo& entry) override;
     int32_t readBlock(const void*& data, std::size_t& size) override;
@@ -87,6 +103,11 @@ private:
     lzh::LzhEntryHeader header_;
     std::unique_ptr<LzhEntryReader> reader_;  // the current entry's data, until taken
     AnsiString message_;
+    FileIdentity identity_;
+    std::shared_ptr<const LzhWalk> replay_;
+    std::size_t replayed_ = 0;
+    std::shared_ptr<LzhWalk> recorded_;
+    std::function<void(std::shared_ptr<const LzhWalk>)> recordDone_;
 };
 
 // Fills an EntryInfo from a parsed header (path, type, sizes, times, mode, method).

@@ -25,11 +25,22 @@ class LhaModule : public ArchiverModule {
 public:
     SwitchDialect dialect() const override { return SwitchDialect::Lha; }
 
-    int32_t openSource(const AnsiString& path, const SourceContext&, std::unique_ptr<ArchiveSource>& out) override {
+    int32_t openSource(const AnsiString& path, const SourceContext& context,
+                       std::unique_ptr<ArchiveSource>& out) override {
         std::unique_ptr<LzhSource> source;
         const int32_t code = LzhSource::Open(path, source);
-        if (code == ARC_OK) out = std::move(source);
-        return code;
+        if (code != ARC_OK) return code;
+        // The count lists an archive just before it is extracted: the extraction takes the headers
+        // the listing read when the file has not changed since.
+        if (std::shared_ptr<const LzhWalk> walk = walks_.find(source->identity())) {
+            source->replay(std::move(walk));
+        } else if (context.listing) {
+            source->record([this, id = source->identity()](std::shared_ptr<const LzhWalk> walk) {
+                walks_.keep(id, std::move(walk));
+            });
+        }
+        out = std::move(source);
+        return ARC_OK;
     }
 
     bool signatureMatches(const AnsiString& path) const override {
@@ -53,6 +64,9 @@ public:
         }
         return PackFiles(line, options, sink, log);
     }
+
+private:
+    ParsedArchiveMemo<LzhWalk> walks_;
 };
 
 LhaModule g_module;

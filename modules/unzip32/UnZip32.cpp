@@ -6,6 +6,7 @@
 
 #include "modules/common/ArchiverModule.h"
 #include "modules/common/LibarchiveSource.h"
+#include "modules/common/ParsedArchiveMemo.h"
 #include "modules/unzip32/ZipCentralDirectory.h"
 #include "modules/unzip32/ZipDirectSource.h"
 #include "modules/unzip32/ZipFastInflate.h"
@@ -26,8 +27,17 @@ public:
     int32_t openSource(const AnsiString& path, const SourceContext& context,
                        std::unique_ptr<ArchiveSource>& out) override {
         const std::string hostPath = FromAnsi(path);
+        std::shared_ptr<zip::ArchiveFile> file = zip::ArchiveFile::Open(hostPath);
+        if (!file) return ARC_ERROR_NOT_ARC_FILE;
+        // The count lists an archive just before it is extracted: the second walk takes the plan of
+        // the first when the file has not changed since.
+        if (std::shared_ptr<const zip::DirectWalk> kept = walks_.find(file->identity())) {
+            file->setDirectory(kept->directoryStart, kept->directoryEnd);
+            out = std::make_unique<zip::DirectZipSource>(std::move(kept), std::move(file));
+            return ARC_OK;
+        }
         zip::CentralDirectory cd;
-        if (!zip::ReadCentralDirectory(hostPath, cd)) return ARC_ERROR_NOT_ARC_FILE;
+        if (!zip::ReadCentralDirectory(file->fd(), file->size(), cd)) return ARC_ERROR_NOT_ARC_FILE;
         // Entries in the order of their local headers (the order libarchive walks them); most
         // archives list them in that order already.
         auto byOffset = [](const auto& a, const auto& b) { return a.localHeaderOffset < b.localHeaderOffset; };
@@ -36,20 +46,25 @@ public:
         std::vector<AnsiString> names;
         names.reserve(cd.entries.size());
         for (const zip::CentralEntry& e : cd.entries) names.push_back(zip::EntryName(e, cd.unflaggedNamesAreUtf8));
-        std::shared_ptr<zip::ArchiveFile> file = zip::ArchiveFile::Open(hostPath);
-        if (file) file->setDirectory(cd.directoryStart, cd.directoryEnd);
+        file->setDirectory(cd.directoryStart, cd.directoryEnd);
         // An archive of plain entries whose local headers agree with the central directory is walked
         // without libarchive.
         std::vector<zip::DirectEntry> plan;
-        if (file && zip::PlanDirectWalk(*file, cd, names, plan)) {
-            out = std::make_unique<zip::DirectZipSource>(std::move(cd.entries), std::move(plan), std::move(file));
+        if (zip::PlanDirectWalk(*file, cd, names, plan)) {
+            auto walk = std::make_shared<zip::DirectWalk>();
+            walk->directoryStart = cd.directoryStart;
+            walk->directoryEnd = cd.directoryEnd;
+            walk->entries = std::move(cd.entries);
+            walk->plan = std::move(plan);
+            if (walk->plan.size() <= kMaxKeptEntries) walks_.keep(file->identity(), walk);
+            out = std::make_unique<zip::DirectZipSource>(std::move(walk), std::move(file));
             return ARC_OK;
         }
         LibarchiveOptions options;
         options.formats = FormatZip;
         // libarchive looks for the end record only in the last few KiB: it is shown the archive up to
         // the end of that record, without the comment behind (up to 64 KiB).
-        if (!file || cd.endRecordEnd < file->size()) options.endOffset = cd.endRecordEnd;
+        if (cd.endRecordEnd < file->size()) options.endOffset = cd.endRecordEnd;
         options.headerCharset = cd.unflaggedNamesAreUtf8 ? "UTF-8" : "CP932";
         options.overrides.reserve(cd.entries.size());
         for (std::size_t i = 0; i < cd.entries.size(); ++i) {
@@ -78,6 +93,11 @@ public:
                                                    std::move(file));
         return ARC_OK;
     }
+
+private:
+    // A plan of more entries than this is not kept (a few hundred bytes each).
+    static constexpr std::size_t kMaxKeptEntries = 100000;
+    ParsedArchiveMemo<zip::DirectWalk> walks_;
 };
 
 ZipModule g_zipModule;

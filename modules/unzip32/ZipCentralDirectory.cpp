@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <climits>
 
 #include "modules/common/RegularFile.h"
 #include "platform/AnsiCodec.h"
@@ -18,15 +21,7 @@ uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1
 uint32_t Le32(const unsigned char* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
 uint64_t Le64(const unsigned char* p) { return Le32(p) | (static_cast<uint64_t>(Le32(p + 4)) << 32); }
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-bool ReadAt(FILE* f, uint64_t offset, void* buffer, std::size_t size) {
-    if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
-    return std::fread(buffer, 1, size, f) == size;
-}
+bool ReadAt(int fd, uint64_t offset, void* buffer, std::size_t size) { return ReadFullyAt(fd, buffer, size, offset); }
 
 constexpr uint64_t kMaxCentralDirectory = 1ull << 30;
 
@@ -113,11 +108,18 @@ AnsiString EntryName(const CentralEntry& e, bool unflaggedNamesAreUtf8) {
 
 bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
     out = CentralDirectory{};
-    File f(OpenRegularStream(hostPath));
-    if (!f) return false;
-    if (fseeko(f.get(), 0, SEEK_END) != 0) return false;
-    off_t fileSize = ftello(f.get());
-    if (fileSize < 22) return false;
+    const int fd = OpenRegularFile(hostPath);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool read = ::fstat(fd, &st) == 0 && ReadCentralDirectory(fd, static_cast<uint64_t>(st.st_size), out);
+    ::close(fd);
+    return read;
+}
+
+bool ReadCentralDirectory(int fd, uint64_t size, CentralDirectory& out) {
+    out = CentralDirectory{};
+    if (size < 22 || size > static_cast<uint64_t>(INT64_MAX)) return false;
+    const off_t fileSize = static_cast<off_t>(size);
     // The end record sits in the last 22 bytes plus its comment (at most 65535): most archives have
     // no comment, so the last few KiB are looked at first and the whole span only when needed.
     std::vector<unsigned char> tail;
@@ -127,7 +129,7 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
         tailSize = static_cast<std::size_t>(std::min<off_t>(fileSize, static_cast<off_t>(span)));
         tail.resize(tailSize);
         tailStart = static_cast<uint64_t>(fileSize) - tailSize;
-        if (!ReadAt(f.get(), tailStart, tail.data(), tailSize)) return false;
+        if (!ReadAt(fd, tailStart, tail.data(), tailSize)) return false;
         for (std::size_t i = tailSize - 22 + 1; i-- > 0;) {
             if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
                 eocd = i;
@@ -145,10 +147,10 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
     uint64_t cdEnd = eocdPos;
     if (count == 0xFFFF || cdSize == 0xFFFFFFFFu || cdOffset == 0xFFFFFFFFu) {
         unsigned char loc[20];
-        if (eocdPos < 20 || !ReadAt(f.get(), eocdPos - 20, loc, 20) || Le32(loc) != 0x07064b50) return false;
+        if (eocdPos < 20 || !ReadAt(fd, eocdPos - 20, loc, 20) || Le32(loc) != 0x07064b50) return false;
         uint64_t z64Pos = Le64(loc + 8);
         unsigned char z[56];
-        if (!ReadAt(f.get(), z64Pos, z, 56) || Le32(z) != 0x06064b50) return false;
+        if (!ReadAt(fd, z64Pos, z, 56) || Le32(z) != 0x06064b50) return false;
         count = Le64(z + 32);
         cdSize = Le64(z + 40);
         cdOffset = Le64(z + 48);
@@ -161,7 +163,7 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
     // Data in front of the archive (a self-extracting stub) shifts every offset alike.
     uint64_t cdStart = cdEnd - cdSize;
     std::vector<unsigned char> cd(static_cast<std::size_t>(cdSize));
-    if (cdSize && !ReadAt(f.get(), cdStart, cd.data(), cd.size())) return false;
+    if (cdSize && !ReadAt(fd, cdStart, cd.data(), cd.size())) return false;
 
     bool allUtf8 = true, anyMulti = false;
     std::size_t pos = 0;
@@ -228,9 +230,9 @@ bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
         if (!entry.symlink || entry.method != 0 || entry.compressedSize == 0 || entry.compressedSize > 4096) continue;
         unsigned char local[30];
         const uint64_t at = entry.localHeaderOffset;
-        if (!ReadAt(f.get(), at, local, 30) || Le32(local) != 0x04034b50) continue;
+        if (!ReadAt(fd, at, local, 30) || Le32(local) != 0x04034b50) continue;
         std::string target(static_cast<std::size_t>(entry.compressedSize), '\0');
-        if (ReadAt(f.get(), at + 30 + Le16(local + 26) + Le16(local + 28), target.data(), target.size()))
+        if (ReadAt(fd, at + 30 + Le16(local + 26) + Le16(local + 28), target.data(), target.size()))
             entry.linkTarget = std::move(target);
     }
     return true;

@@ -42,6 +42,8 @@ struct CentralDirectory {
 
 // Reads the central directory of the file at hostPath (UTF-8). False when there is none.
 bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out);
+// The same from the open file fd of size bytes.
+bool ReadCentralDirectory(int fd, uint64_t size, CentralDirectory& out);
 
 // The entry's name as cp932, by the rules above.
 AnsiString EntryName(const CentralEntry& entry, bool unflaggedNamesAreUtf8);

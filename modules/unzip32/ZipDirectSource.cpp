@@ -218,26 +218,25 @@ bool PlanDirectWalk(const ArchiveFile& file, const CentralDirectory& directory, 
     return true;
 }
 
-DirectZipSource::DirectZipSource(std::vector<CentralEntry> entries, std::vector<DirectEntry> plan,
-                                 std::shared_ptr<ArchiveFile> file)
-    : entries_(std::move(entries)), plan_(std::move(plan)), file_(std::move(file)) {}
+DirectZipSource::DirectZipSource(std::shared_ptr<const DirectWalk> walk, std::shared_ptr<ArchiveFile> file)
+    : walk_(std::move(walk)), file_(std::move(file)) {}
 
 int32_t DirectZipSource::nextEntry(EntryInfo& entry) {
     state_ = State::NoData;
-    if (index_ >= plan_.size()) {
+    const std::vector<DirectEntry>& plan = walk_->plan;
+    if (index_ >= plan.size()) {
         if (gapsChecked_) return ARC_FIND_END;
         gapsChecked_ = true;
         // Entries the directory does not list never land: the archive is not counted as extracted.
-        std::vector<uint64_t> dataOffsets(plan_.size());
-        for (std::size_t i = 0; i < plan_.size(); ++i) dataOffsets[i] = plan_[i].dataOffset;
-        if (const std::size_t unlisted = UnlistedLocalHeaders(*file_, entries_, dataOffsets)) {
+        std::vector<uint64_t> dataOffsets(plan.size());
+        for (std::size_t i = 0; i < plan.size(); ++i) dataOffsets[i] = plan[i].dataOffset;
+        if (const std::size_t unlisted = UnlistedLocalHeaders(*file_, walk_->entries, dataOffsets)) {
             message_ = UnlistedMessage(unlisted);
             return ARC_ERROR_HEADER_BROKEN;
         }
         return ARC_FIND_END;
     }
-    DirectEntry& d = plan_[index_++];
-    entry = std::move(d.info);  // each entry is handed out once
+    entry = plan[index_++].info;
     name_ = entry.path;
     if (entry.type == EntryType::File) state_ = State::Unread;
     return ARC_OK;
@@ -249,7 +248,7 @@ int32_t DirectZipSource::readBlock(const void*& data, std::size_t& size) {
     if (state_ == State::NoData) return ARC_OK;
     if (state_ == State::Unread) {
         if (!inflater_) inflater_ = std::make_unique<EntryInflater>();
-        inflater_->start(file_, entries_[index_ - 1], name_, plan_[index_ - 1].dataOffset);
+        inflater_->start(file_, walk_->entries[index_ - 1], name_, walk_->plan[index_ - 1].dataOffset);
         state_ = State::Reading;
     }
     return inflater_->readBlock(data, size);
@@ -259,7 +258,7 @@ std::unique_ptr<EntryDataReader> DirectZipSource::takeDataReader() {
     if (state_ != State::Unread) return nullptr;
     state_ = State::NoData;
     auto reader = std::make_unique<EntryInflater>();
-    reader->start(file_, entries_[index_ - 1], name_, plan_[index_ - 1].dataOffset);
+    reader->start(file_, walk_->entries[index_ - 1], name_, walk_->plan[index_ - 1].dataOffset);
     return reader;
 }
 

@@ -19,6 +19,13 @@ struct DirectEntry {
     uint64_t dataOffset = 0;  // where the data starts, after the local header
 };
 
+// The walk of one archive: planned once, shared by every walk of the same unchanged file.
+struct DirectWalk {
+    std::vector<CentralEntry> entries;
+    std::vector<DirectEntry> plan;
+    uint64_t directoryStart = 0, directoryEnd = 0;
+};
+
 // Plans the walk over entries (ordered by local header offset; names as EntryName gives them).
 // False when some entry is not plain, or its local header is missing, disagrees with its central
 // entry (name, flags, method, time, CRC, sizes) or has unknown extra fields, or its data runs into
@@ -28,7 +35,7 @@ bool PlanDirectWalk(const ArchiveFile& file, const CentralDirectory& directory, 
 
 class DirectZipSource : public ArchiveSource {
 public:
-    DirectZipSource(std::vector<CentralEntry> entries, std::vector<DirectEntry> plan, std::shared_ptr<ArchiveFile> file);
+    DirectZipSource(std::shared_ptr<const DirectWalk> walk, std::shared_ptr<ArchiveFile> file);
     int32_t nextEntry(EntryInfo& entry) override;
     int32_t readBlock(const void*& data, std::size_t& size) override;
     AnsiString lastMessage() const override {
@@ -38,8 +45,7 @@ public:
     std::unique_ptr<EntryDataReader> takeDataReader() override;
 
 private:
-    std::vector<CentralEntry> entries_;
-    std::vector<DirectEntry> plan_;
+    std::shared_ptr<const DirectWalk> walk_;
     std::shared_ptr<ArchiveFile> file_;
     std::unique_ptr<EntryInflater> inflater_;
     std::size_t index_ = 0;   // the next entry's index

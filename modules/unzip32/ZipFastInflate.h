@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "modules/common/ArchiveSource.h"
+#include "modules/common/ParsedArchiveMemo.h"
 #include "modules/unzip32/ZipCentralDirectory.h"
 
 namespace norvex::modules::zip {
@@ -26,6 +27,7 @@ public:
     ~ArchiveFile();
     int fd() const { return fd_; }
     uint64_t size() const { return size_; }
+    const FileIdentity& identity() const { return identity_; }
     // The central directory's place in the file: no entry's data may overlap it.
     void setDirectory(uint64_t start, uint64_t end) {
         directoryStart_ = start;
@@ -40,6 +42,7 @@ private:
     ArchiveFile() = default;
     int fd_ = -1;
     uint64_t size_ = 0;
+    FileIdentity identity_;
     uint64_t directoryStart_ = 0, directoryEnd_ = 0;
 };
 
