@@ -14,6 +14,8 @@ packages=(
   clang libclang-rt-14-dev
   # tests: independent tools that make and check archives, a display, a CJK font, desktop tools
   libarchive-tools lhasa zip unzip p7zip-full gcab zstd xz-utils python3
+  # tests: time zones with every kind of offset (DOS times are local times)
+  tzdata
   xvfb xauth xdotool fonts-ipafont-gothic desktop-file-utils xdg-utils
   # tests: the Debian package check
   lintian

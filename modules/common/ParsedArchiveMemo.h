@@ -15,6 +15,8 @@
 #include <mutex>
 #include <string>
 
+#include "modules/common/ArchiveSource.h"  // TimeZoneSetting
+
 namespace norvex::modules {
 
 struct FileIdentity {
@@ -28,8 +30,6 @@ struct FileIdentity {
     bool operator==(const FileIdentity& other) const;
 };
 
-// The process's TZ setting ("" when unset).
-std::string TimeZoneSetting();
 
 // Thread-safe; holds the parses of the last two archives (an archive read ahead must not push out
 // the one being extracted). Parse is the module's own description of an archive.
