@@ -58,8 +58,6 @@ void FillProgressRecord(const EntryInfo& entry, const AnsiString& destPath, int6
 std::string AttributeText(const EntryInfo& entry);
 // DOS date and time (local time) of a Unix time; 1980-01-01 00:00 for earlier times.
 void UnixToDosTime(int64_t unixTime, uint16_t& dosDate, uint16_t& dosTime);
-// The process's TZ setting ("" when unset): local times, DOS times among them, depend on it.
-std::string TimeZoneSetting();
 // FILETIME (100 ns since 1601, UTC) of a Unix time.
 uint64_t UnixToFileTime(int64_t unixTime, int32_t nsec);
 // Copies text into a fixed field, NUL-terminated, cut at a whole cp932 character.

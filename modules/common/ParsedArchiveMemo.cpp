@@ -1,5 +1,7 @@
 #include "modules/common/ParsedArchiveMemo.h"
 
+#include <cstdlib>
+
 namespace norvex::modules {
 
 FileIdentity FileIdentity::Of(const struct stat& st) {
@@ -16,6 +18,12 @@ bool FileIdentity::operator==(const FileIdentity& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
            modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
            changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+}
+
+std::string TimeZoneSetting() {
+    std::string zone;
+    if (const char* tz = std::getenv("TZ")) zone.append("=").append(tz);
+    return zone;
 }
 
 }  // namespace norvex::modules

@@ -15,8 +15,6 @@
 #include <mutex>
 #include <string>
 
-#include "modules/common/ArchiveSource.h"  // TimeZoneSetting
-
 namespace norvex::modules {
 
 struct FileIdentity {
@@ -29,6 +27,9 @@ struct FileIdentity {
     static FileIdentity Of(const struct stat& st);
     bool operator==(const FileIdentity& other) const;
 };
+
+// The process's TZ setting ("" when unset).
+std::string TimeZoneSetting();
 
 
 // Thread-safe; holds the parses of the last two archives (an archive read ahead must not push out
