@@ -31,7 +31,6 @@ struct FileIdentity {
 // The process's TZ setting ("" when unset).
 std::string TimeZoneSetting();
 
-
 // Thread-safe; holds the parses of the last two archives (an archive read ahead must not push out
 // the one being extracted). Parse is the module's own description of an archive.
 template <typename Parse>
