@@ -32,28 +32,33 @@ public:
     // ahead: how much is worth reading from offset on (the next header's distance).
     const unsigned char* at(uint64_t offset, std::size_t size, uint64_t ahead) {
         if (offset >= start_ && offset - start_ <= length_ && size <= length_ - (offset - start_))
-            return buffer_.data() + (offset - start_);
+            return buffer_.get() + (offset - start_);
         if (offset > file_.size() || size > file_.size() - offset) return nullptr;
         const uint64_t span = ahead < kWindow ? kWindow : kHeaderRoom;
         const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(size + span, file_.size() - offset));
-        if (buffer_.size() < want) buffer_.resize(want);
+        length_ = 0;  // the window's old bytes are gone from here on
+        if (capacity_ < want) {  // no need to clear what the read fills
+            buffer_.reset(new unsigned char[want]);
+            capacity_ = want;
+        }
         std::size_t got = 0;
         while (got < want) {
-            ssize_t n = ::pread(file_.fd(), buffer_.data() + got, want - got, static_cast<off_t>(offset + got));
+            ssize_t n = ::pread(file_.fd(), buffer_.get() + got, want - got, static_cast<off_t>(offset + got));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return nullptr;
             got += static_cast<std::size_t>(n);
         }
         start_ = offset;
         length_ = want;
-        return buffer_.data();
+        return buffer_.get();
     }
 
     uint64_t fileSize() const { return file_.size(); }
 
 private:
     const ArchiveFile& file_;
-    std::vector<unsigned char> buffer_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::size_t capacity_ = 0;
     uint64_t start_ = 0;
     std::size_t length_ = 0;
 };
