@@ -79,7 +79,7 @@ public:
     // Keeps every header the walk reads; at the walk's clean end they go to done. Before the first
     // nextEntry. A walk of more than kMaxKept entries keeps nothing.
     void record(std::function<void(std::shared_ptr<const LzhWalk>)> done);
-    static constexpr std::size_t kMaxKept = 100000;
+    static constexpr std::size_t kMaxKept = 50000;
 
     int32_t nextEntry(EntryInfo& entry) override;
     int32_t readBlock(const void*& data, std::size_t& size) override;

@@ -96,7 +96,7 @@ public:
 
 private:
     // A plan of more entries than this is not kept (a few hundred bytes each).
-    static constexpr std::size_t kMaxKeptEntries = 100000;
+    static constexpr std::size_t kMaxKeptEntries = 50000;
     ParsedArchiveMemo<zip::DirectWalk> walks_;
 };
 
