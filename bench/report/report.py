@@ -11,6 +11,7 @@ import json
 import os
 import platform
 import shutil
+import statistics
 import subprocess
 import sys
 from xml.sax.saxutils import escape
@@ -159,6 +160,29 @@ def memory_table(results):
     return lines
 
 
+def paired_ratio(tools, tool, base):
+    """The median of tool's time over base's, round by round: each round runs norvex-cli and the modules
+    one right after the other, so a round's ratio is not moved by the load the machine had then."""
+    a, b = tools.get(tool), tools.get(base)
+    if not a or not b or not ok(a) or not ok(b):
+        return None
+    pairs = [x / y for x, y in zip(a["runs"], b["runs"]) if y > 0]
+    return statistics.median(pairs) if pairs else None
+
+
+def cli_over_module_table(results):
+    lines = ["| archives | norvex-cli | modules alone | ratio of medians | median of the rounds' ratios |",
+             "|---|---|---|---|---|"]
+    for s, tools in groups(results, "extract"):
+        a, b = tools.get("norvex-cli"), tools.get("norvex module")
+        if not a or not b:
+            continue
+        paired = paired_ratio(tools, "norvex-cli", "norvex module")
+        lines.append(row([s, "%.3f" % a["median"], "%.3f" % b["median"], "%.2f" % (a["median"] / b["median"]),
+                          "%.2f" % paired if paired is not None else ""]))
+    return lines
+
+
 def goals(results):
     ex = dict(groups(results, "extract"))
     se = dict(groups(results, "search"))
@@ -191,7 +215,7 @@ def goals(results):
     def cli_over_module():
         worst = None
         for set_name, tools in ex.items():
-            v = ratio_to(set_name, "norvex-cli", "norvex module")
+            v = paired_ratio(tools, "norvex-cli", "norvex module")
             if v is not None and (worst is None or v > worst):
                 worst = v
         return worst
@@ -207,7 +231,8 @@ def goals(results):
     add("norvex-cli, large LZH: at most 0.8x bsdtar", ratio_to("large LZH", "norvex-cli", "bsdtar"), 0.8)
     add("norvex-cli, large LZH: at most 0.5x lhasa", ratio_to("large LZH", "norvex-cli", "lhasa"), 0.5)
     add("norvex-cli, large CAB: at most 1.0x gcab", ratio_to("large CAB", "norvex-cli", "gcab"), 1.0)
-    add("norvex-cli against the modules alone: at most 1.05x (the worst archive set)", cli_over_module(), 1.05)
+    add("norvex-cli against the modules alone: at most 1.05x (the worst archive set, round by round)",
+        cli_over_module(), 1.05)
     peaks = [r["peak_kib"] / 1024 for r in results if r.get("tool") == "norvex module"]
     add("Modules: peak memory under 64 MiB for any archive", max(peaks) if peaks else None, 64, "MiB")
     peaks = [r["peak_kib"] / 1024 for r in results if r.get("tool") == "norvex-cli"]
@@ -342,6 +367,12 @@ def main():
                     "large text ZIP": corpus.get("text", {}).get("bytes")}
         md += [f"## {title}: median seconds", ""] + time_table(gs, notes, expected) + [""]
         md += [f"### {title}: ratios", ""] + ratio_table(gs) + [""]
+        if op == "extract":
+            md += ["### norvex-cli against its modules alone", "",
+                   "norvex-cli does what the modules alone do not: it lists each archive first (to count its top "
+                   "level and check its paths), makes the folder, logs every step. Each round runs the two one "
+                   "right after the other; the goal takes the median of the rounds' ratios.", ""]
+            md += cli_over_module_table(results) + [""]
         if op in ("list", "search"):
             counts = []
             for s, tools in gs:
