@@ -24,6 +24,7 @@
 #include <string>
 
 #include "archivers/ArchiverAbi.h"
+#include "modules/common/DosClock.h"
 #include "platform/AnsiString.h"
 
 namespace norvex::modules {
@@ -50,10 +51,10 @@ struct EntryInfo {
 
 // Fills the 558-byte record from an entry (sizes saturated at 0xFFFFFFFF, DOS date and time in local
 // time, path truncated at a whole character to fit, attribute text, method text).
-void FillEntryRecord(const EntryInfo& entry, ArcEntryRecord& record);
+void FillEntryRecord(const EntryInfo& entry, ArcEntryRecord& record, DosClock& clock);
 // Fills the 32-bit part and the 64-bit sizes of a progress record (destination given separately).
 void FillProgressRecord(const EntryInfo& entry, const AnsiString& destPath, int64_t written,
-                        ArcProgressRecord& record);
+                        ArcProgressRecord& record, DosClock& clock);
 // "-----a-" style attribute text of an entry (7 characters).
 std::string AttributeText(const EntryInfo& entry);
 // DOS date and time (local time) of a Unix time; 1980-01-01 00:00 for earlier times.

@@ -118,6 +118,7 @@ struct ListingHandle {
     bool haveCurrent = false;
     bool searching = false;
     MaskSet mask;
+    DosClock clock;
 };
 
 std::mutex g_handlesMutex;
@@ -136,6 +137,7 @@ int32_t Restart(ListingHandle& h) {
     h.prefetchCode = h.source->nextEntry(h.prefetched);
     h.havePrefetched = true;
     h.fresh = true;
+    h.clock = DosClock();
     return ARC_OK;
 }
 
@@ -157,7 +159,7 @@ int32_t NextMatching(ListingHandle& h, ArcEntryRecord* record) {
         }
         h.haveCurrent = true;
         if (!h.mask.matches(h.current.path)) continue;
-        if (record) FillEntryRecord(h.current, *record);
+        if (record) FillEntryRecord(h.current, *record, h.clock);
         return ARC_OK;
     }
 }

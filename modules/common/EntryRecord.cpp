@@ -70,20 +70,21 @@ std::string AttributeText(const EntryInfo& e) {
     return a;
 }
 
-void FillEntryRecord(const EntryInfo& e, ArcEntryRecord& r) {
+void FillEntryRecord(const EntryInfo& e, ArcEntryRecord& r, DosClock& clock) {
     std::memset(&r, 0, sizeof r);
     r.originalSize = Saturate(e.size);
     r.compressedSize = Saturate(e.compressedSize < 0 ? 0 : e.compressedSize);
     r.crc = e.crc;
     r.osType = e.osType;
     r.ratio = Ratio(e);
-    UnixToDosTime(e.hasMtime ? e.mtime : 0, r.dosDate, r.dosTime);
+    clock.convert(e.hasMtime ? e.mtime : 0, r.dosDate, r.dosTime);
     CopyAnsiField(r.fileName, sizeof r.fileName, e.path);
     CopyAnsiField(r.attribute, sizeof r.attribute, AttributeText(e));
     CopyAnsiField(r.method, sizeof r.method, e.method);
 }
 
-void FillProgressRecord(const EntryInfo& e, const AnsiString& destPath, int64_t written, ArcProgressRecord& r) {
+void FillProgressRecord(const EntryInfo& e, const AnsiString& destPath, int64_t written, ArcProgressRecord& r,
+                        DosClock& clock) {
     std::memset(&r, 0, sizeof r);
     EXTRACTINGINFOEX& i = r.info;
     i.fileSize = Saturate(e.size);
@@ -94,7 +95,7 @@ void FillProgressRecord(const EntryInfo& e, const AnsiString& destPath, int64_t 
     i.crc = e.crc;
     i.osType = e.osType;
     i.ratio = Ratio(e);
-    UnixToDosTime(e.hasMtime ? e.mtime : 0, i.dosDate, i.dosTime);
+    clock.convert(e.hasMtime ? e.mtime : 0, i.dosDate, i.dosTime);
     CopyAnsiField(i.attribute, sizeof i.attribute, AttributeText(e));
     CopyAnsiField(i.method, sizeof i.method, e.method);
     r.structSize = sizeof(ArcProgressRecord);

@@ -529,7 +529,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
 
     if (d.sink.enumProc) {
         ArcProgressRecord record;
-        FillProgressRecord(entry, AnsiString(), 0, record);
+        FillProgressRecord(entry, AnsiString(), 0, record, clock_);
         if (!d.sink.enumProc(&record)) {
             fail(ARC_ERROR_USER_CANCEL, {});
             return ARC_ERROR_USER_CANCEL;
@@ -577,7 +577,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
             return ARC_ERROR_MAKEDIRECTORY;
         }
         d.folders.push_back({parts, entry});
-        FillProgressRecord(entry, destPath, 0, record);
+        FillProgressRecord(entry, destPath, 0, record, clock_);
         if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
             fail(ARC_ERROR_USER_CANCEL, {});
             return ARC_ERROR_USER_CANCEL;
@@ -714,7 +714,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
                                         ToTimespec(true, entry.mtime, entry.mtimeNsec)};
             ::utimensat(parent.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW);
         }
-        FillProgressRecord(entry, destPath, 0, record);
+        FillProgressRecord(entry, destPath, 0, record, clock_);
         if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
             fail(ARC_ERROR_USER_CANCEL, {});
             return ARC_ERROR_USER_CANCEL;
@@ -755,7 +755,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         return discard(wcode, (wcode == ARC_DISK_SPACE ? "> ディスクの空きが足りません: "_ansi : "> 書き込めません: "_ansi) + shown, err);
     };
     if (ahead) {
-        FillProgressRecord(entry, destPath, 0, record);
+        FillProgressRecord(entry, destPath, 0, record, clock_);
         // The data is being written by a worker: progress follows it; a stop lets go of its file.
         if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
             ahead->abandon();
@@ -770,7 +770,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
             seen = ahead->wait(seen, over);
             while (seen - reported >= kProgressStep && (!over || seen - reported > kRelayStep)) {
                 reported = over ? reported + kRelayStep : seen;
-                FillProgressRecord(entry, destPath, reported, record);
+                FillProgressRecord(entry, destPath, reported, record, clock_);
                 if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
                     ahead->abandon();
                     fail(ARC_ERROR_USER_CANCEL, {});
@@ -801,10 +801,10 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
             fail(code, "> ファイルを作成できません: "_ansi + shown, err, shown);
             return code;
         }
-        FillProgressRecord(entry, destPath, 0, record);
+        FillProgressRecord(entry, destPath, 0, record, clock_);
         if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
         WriteOutcome o = WriteData(file.get(), *source, entry.size, shown, [&](int64_t n) {
-            FillProgressRecord(entry, destPath, n, record);
+            FillProgressRecord(entry, destPath, n, record, clock_);
             return d.sink.send(ARCEXTRACT_INPROCESS, record);
         });
         if (o.code != ARC_OK) return discard(o.code, o.message);
@@ -820,7 +820,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
     }
     EntryInfo done = entry;
     if (done.size < 0) done.size = written;
-    FillProgressRecord(done, destPath, written, record);
+    FillProgressRecord(done, destPath, written, record, clock_);
     if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) return discard(ARC_ERROR_USER_CANCEL, {});
     // The file it replaces stays whole until the new one is on the disk, even across a power cut.
     if (replacing && ::fdatasync(file.get()) != 0) return writeFailed(errno);
@@ -972,7 +972,7 @@ int32_t SafeExtractor::test(const EntryInfo& entry, ArchiveSource& source) {
     if (d.cancelled) return ARC_ERROR_USER_CANCEL;
     if (entry.type != EntryType::File) return ARC_OK;
     ArcProgressRecord record;
-    FillProgressRecord(entry, AnsiString(), 0, record);
+    FillProgressRecord(entry, AnsiString(), 0, record, clock_);
     if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
         fail(ARC_ERROR_USER_CANCEL, {});
         return ARC_ERROR_USER_CANCEL;
@@ -995,7 +995,7 @@ int32_t SafeExtractor::test(const EntryInfo& entry, ArchiveSource& source) {
         read += static_cast<int64_t>(size);
         if (read - reported >= kProgressStep) {
             reported = read;
-            FillProgressRecord(entry, AnsiString(), read, record);
+            FillProgressRecord(entry, AnsiString(), read, record, clock_);
             if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
                 fail(ARC_ERROR_USER_CANCEL, {});
                 return ARC_ERROR_USER_CANCEL;
@@ -1006,7 +1006,7 @@ int32_t SafeExtractor::test(const EntryInfo& entry, ArchiveSource& source) {
         fail(ARC_ERROR_EOF, "> 書庫のデータが途中で終わっています: "_ansi + entry.path);
         return ARC_ERROR_EOF;
     }
-    FillProgressRecord(entry, AnsiString(), read, record);
+    FillProgressRecord(entry, AnsiString(), read, record, clock_);
     if (!d.sink.send(ARCEXTRACT_INPROCESS, record)) {
         fail(ARC_ERROR_USER_CANCEL, {});
         return ARC_ERROR_USER_CANCEL;

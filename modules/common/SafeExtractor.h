@@ -153,6 +153,7 @@ private:
     Impl* impl_;
     AnsiString log_;
     uint64_t written_ = 0;
+    DosClock clock_;  // the progress records' DOS times (the extraction's own thread only)
 };
 
 // The code of an errno value met while writing: ENOSPC / EDQUOT give ARC_DISK_SPACE, EROFS

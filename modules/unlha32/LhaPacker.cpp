@@ -219,6 +219,7 @@ int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryH
         const lzh::WriteStatus st = writer.CopyEntry(old->fd(), h);
         if (st != lzh::WriteStatus::Ok) return WriterFailure(st, errno);
     }
+    DosClock clock;
     for (const PackItem& item : items) {
         lzh::EntryMeta meta;
         meta.path = item.name;
@@ -232,7 +233,7 @@ int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryH
         info.mtime = item.mtime;
         info.method = item.isDirectory ? "-lhd-" : lzh::MethodName(options.method);
         ArcProgressRecord record;
-        FillProgressRecord(info, archive, 0, record);
+        FillProgressRecord(info, archive, 0, record, clock);
         if (!sink.send(ARCEXTRACT_INPROCESS, record)) return ARC_ERROR_USER_CANCEL;
 
         if (item.isDirectory) {
@@ -251,7 +252,7 @@ int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryH
         const lzh::WriteStatus st = writer.AddFile(meta, in, [&](uint64_t done) {
             if (static_cast<int64_t>(done) - lastReport < 64 * 1024) return true;
             lastReport = static_cast<int64_t>(done);
-            FillProgressRecord(info, archive, lastReport, record);
+            FillProgressRecord(info, archive, lastReport, record, clock);
             cancelled = !sink.send(ARCEXTRACT_INPROCESS, record);
             return !cancelled;
         });
@@ -260,7 +261,7 @@ int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryH
             if (st == lzh::WriteStatus::ReadError) log += "> ファイルを読めません: "_ansi + ToAnsi(item.hostPath) + "\r\n";
             return WriterFailure(st, err);
         }
-        FillProgressRecord(info, archive, item.size, record);
+        FillProgressRecord(info, archive, item.size, record, clock);
         if (!sink.send(ARCEXTRACT_INPROCESS, record)) return ARC_ERROR_USER_CANCEL;
         log += "> 格納: "_ansi + item.name + "\r\n";
     }
