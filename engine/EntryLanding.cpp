@@ -44,7 +44,9 @@ void ReadEntryPath(std::string_view entryPath, TEntryPath& path) {
     std::size_t start = 0;
     for (std::size_t i = 0;;) {
         const bool end = i >= entryPath.size();
-        const std::size_t n = end ? 0 : AnsiCharLength(entryPath, i);
+        // A byte below 0x80 is a character of its own in cp932 (most names are mostly ASCII).
+        const std::size_t n =
+            end ? 0 : static_cast<unsigned char>(entryPath[i]) < 0x80 ? 1 : AnsiCharLength(entryPath, i);
         if (!end && !(n == 1 && (entryPath[i] == '/' || entryPath[i] == '\\'))) {
             i += n;
             continue;
