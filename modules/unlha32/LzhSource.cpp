@@ -278,11 +278,12 @@ void LzhSource::record(std::function<void(std::shared_ptr<const LzhWalk>)> done)
 
 int32_t LzhSource::nextEntry(EntryInfo& entry) {
     reader_.reset();
+    dataPending_ = false;
     if (replay_) {
         if (replayed_ == replay_->headers.size()) return ARC_FIND_END;
         header_ = replay_->headers[replayed_++];
         haveEntry_ = true;
-        reader_ = std::make_unique<LzhEntryReader>(file_, header_);
+        dataPending_ = true;
         EntryFromHeader(header_, entry);
         return ARC_OK;
     }
@@ -318,7 +319,7 @@ int32_t LzhSource::nextEntry(EntryInfo& entry) {
     }
     haveEntry_ = true;
     message_.clear();
-    reader_ = std::make_unique<LzhEntryReader>(file_, header_);
+    dataPending_ = true;
     EntryFromHeader(header_, entry);
     return ARC_OK;
 }
@@ -326,6 +327,10 @@ int32_t LzhSource::nextEntry(EntryInfo& entry) {
 int32_t LzhSource::readBlock(const void*& data, std::size_t& size) {
     data = nullptr;
     size = 0;
+    if (dataPending_) {
+        reader_ = std::make_unique<LzhEntryReader>(file_, header_);
+        dataPending_ = false;
+    }
     if (!reader_) return ARC_OK;
     return reader_->readBlock(data, size);
 }
@@ -339,7 +344,11 @@ AnsiString LzhSource::lastMessage() const {
 }
 
 std::unique_ptr<EntryDataReader> LzhSource::takeDataReader() {
-    if (!reader_ || header_.isDirectory || header_.isSymlink) return nullptr;
+    if (header_.isDirectory || header_.isSymlink) return nullptr;
+    if (dataPending_) {
+        dataPending_ = false;
+        return std::make_unique<LzhEntryReader>(file_, header_);
+    }
     return std::move(reader_);
 }
 

@@ -101,7 +101,9 @@ private:
     bool first_ = true;
     bool haveEntry_ = false;
     lzh::LzhEntryHeader header_;
-    std::unique_ptr<LzhEntryReader> reader_;  // the current entry's data, until taken
+    // The current entry's data: made when first read or taken (a listing reads none).
+    bool dataPending_ = false;
+    std::unique_ptr<LzhEntryReader> reader_;
     AnsiString message_;
     FileIdentity identity_;
     std::shared_ptr<const LzhWalk> replay_;
