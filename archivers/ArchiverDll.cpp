@@ -150,6 +150,15 @@ void TCustomArchiverDll::FillSizes(HARC harc, TArchiveEntryInfo* info) {
 
 bool TCustomArchiverDll::GetFileNameEx(HARC, AnsiString&) { return false; }
 
+TListingEntryPoints TCustomArchiverDll::ListingEntries() {
+    TListingEntryPoints p;
+    p.OpenArchive = reinterpret_cast<ARC_OPEN_ARCHIVE>(FEntries[aeOpenArchive]);
+    p.FindFirst = reinterpret_cast<ARC_FIND_FIRST>(FEntries[aeFindFirst]);
+    p.FindNext = reinterpret_cast<ARC_FIND_NEXT>(FEntries[aeFindNext]);
+    p.CloseArchive = reinterpret_cast<ARC_CLOSE_ARCHIVE>(FEntries[aeCloseArchive]);
+    return p;
+}
+
 bool TCustomArchiverDll::CallFileNameEx(void* entry, HARC harc, AnsiString& name) {
     auto f = reinterpret_cast<ARC_GET_FILE_NAME_EX>(entry);
     if (!f) return false;
@@ -363,6 +372,16 @@ bool TArchiverDll::GetFileNameEx(HARC harc, AnsiString& name) {
         FFileNameExResolved = FHandle != nullptr;
     }
     return CallFileNameEx(FFileNameEx, harc, name);
+}
+
+TListingEntryPoints TArchiverDll::ListingEntries() {
+    try {
+        Load();
+    } catch (...) {
+        return {};
+    }
+    for (TArcEntry e : {aeOpenArchive, aeFindFirst, aeFindNext, aeCloseArchive}) Resolve(e, false);
+    return TCustomArchiverDll::ListingEntries();
 }
 
 bool TArchiverDll::GetOriginalSizeEx(HARC harc, int64_t* size) {

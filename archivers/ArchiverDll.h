@@ -73,6 +73,16 @@ private:
     bool FWanted;
 };
 
+// The four entries that read a listing, as the module's own addresses. A thread of its own may call
+// them while the binding stays as it is (a binding itself is for one thread at a time).
+struct TListingEntryPoints {
+    ARC_OPEN_ARCHIVE OpenArchive = nullptr;
+    ARC_FIND_FIRST FindFirst = nullptr;
+    ARC_FIND_NEXT FindNext = nullptr;
+    ARC_CLOSE_ARCHIVE CloseArchive = nullptr;
+    bool Complete() const { return OpenArchive && FindFirst && FindNext && CloseArchive; }
+};
+
 // Entry points and the calling wrappers. An empty entry field means "not resolved yet"; this base
 // calls what the fields hold, and the derived bindings fill them.
 class TCustomArchiverDll {
@@ -117,6 +127,9 @@ public:
     virtual bool GetFileNameEx(HARC harc, AnsiString& name);
 
     void* Entry(TArcEntry e) const { return FEntries[e]; }
+    // Loads and resolves what the binding's own OpenArchive, FindFirst, FindNext and CloseArchive
+    // would call, in the same order of modules; raises nothing (a missing entry stays empty).
+    virtual TListingEntryPoints ListingEntries();
 
 protected:
     // Calls a required entry; an empty field here means a derived binding let it through unresolved.
@@ -167,6 +180,7 @@ public:
     bool SetEnumMembersProc64(ARC_ENUM_MEMBERS_PROC proc, uint32_t structSize) override;
     bool ClearEnumMembersProc64() override;
     bool GetFileNameEx(HARC harc, AnsiString& name) override;
+    TListingEntryPoints ListingEntries() override;
 
     ModuleHandle Handle() const { return FHandle; }
     const AnsiString& Description() const { return FDescription; }

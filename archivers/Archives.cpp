@@ -203,6 +203,17 @@ std::unique_ptr<TArchiver> CreateArchiver(TArchiverType type) {
     return d;
 }
 
+TListingEntryPoints ResolveListingEntries(TArchiverType type) {
+    try {
+        const std::unique_ptr<TArchiver> driver = CreateArchiver(type);
+        if (!driver) return {};
+        const TListingEntryPoints entries = driver->Dll()->ListingEntries();
+        return entries.Complete() ? entries : TListingEntryPoints{};
+    } catch (...) {
+        return {};
+    }
+}
+
 TArchiverType ArchiverTypeFromExtension(const AnsiString& fileName) {
     struct Row {
         const char* ext;

@@ -132,6 +132,9 @@ private:
 // Creates the driver of a type and loads its module; nullptr for a type without a driver.
 // ENoArchiverDLL (and the like) propagate.
 std::unique_ptr<TArchiver> CreateArchiver(TArchiverType type);
+// Loads the module of a type (as CreateArchiver does) and resolves its listing entries; empty
+// entries when the type has no driver, its module cannot be loaded or an entry is missing.
+TListingEntryPoints ResolveListingEntries(TArchiverType type);
 // The type a file name gives by its extension; ".exe" answers atAutoDetect (ask the contents).
 TArchiverType ArchiverTypeFromExtension(const AnsiString& fileName);
 // Asks each format's own check, the later accepting check winning: TAR family, RAR, ARJ, ZIP, BGA,

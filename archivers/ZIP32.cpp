@@ -192,6 +192,15 @@ bool TZipDll::GetFileNameEx(HARC harc, AnsiString& name) {
     return CallFileNameEx(Find(&FFileNameEx, &FFileNameExLookedUp, "UnZipGetFileNameEx", {L, Z, U}, false), harc, name);
 }
 
+TListingEntryPoints TZipDll::ListingEntries() {
+    Load();
+    Find(aeOpenArchive, "UnZipOpenArchive", {L, Z, U}, false);
+    Find(aeFindFirst, "UnZipFindFirst", {L, Z, U}, false);
+    Find(aeFindNext, "UnZipFindNext", {L, Z, U}, false);
+    Find(aeCloseArchive, "UnZipCloseArchive", {L, Z, U}, false);
+    return TCustomArchiverDll::ListingEntries();
+}
+
 bool TZipDll::GetAccessTimeEx(HARC harc, uint64_t* fileTime) {
     Find(aeGetAccessTimeEx, "UnZipGetAccessTimeEx", {L, Z, U}, false);
     return TCustomArchiverDll::GetAccessTimeEx(harc, fileTime);

@@ -44,6 +44,7 @@ public:
     bool GetCreateTimeEx(HARC harc, uint64_t* fileTime) override;
     bool GetAccessTimeEx(HARC harc, uint64_t* fileTime) override;
     bool GetFileNameEx(HARC harc, AnsiString& name) override;
+    TListingEntryPoints ListingEntries() override;
 
     static const char* ModuleName(TZipModule m);
 

@@ -230,12 +230,19 @@ void TUnPackThread::LogFromWorker(const AnsiString& text) {
 
 void TUnPackThread::Execute() {
     FVolumes.clear();
+    // A listing read ahead never outlives the run (nor, so, the modules it calls).
+    struct TEndWarmUp {
+        TListingWarmUp& warmUp;
+        ~TEndWarmUp() { warmUp.Finish(true); }
+    } endWarmUp{FWarmUp};
     try {
         FJob.Claims().BeginRun();
         Main([&] { CheckRunFolders(); });
         if (FSettings.AbortRun) return;
         FIndex = 0;
         for (;;) {
+            // The listing read ahead has ended before the next count opens the archive.
+            FWarmUp.Finish(FSettings.CancelAll || FTerminated);
             int count = 0;
             Main([&] { count = FHost.FileCount(); });
             if (FIndex >= count) break;
@@ -262,7 +269,9 @@ void TUnPackThread::Execute() {
             bool haveEntry = true;
             Main([&] {
                 haveEntry = ExpandFolderEntry();
-                if (haveEntry) PrepareArchive();
+                if (!haveEntry) return;
+                PrepareArchive();
+                FNextArchive = FIndex + 1 < FHost.FileCount() ? FHost.FileAt(FIndex + 1) : AnsiString();
             });
             if (!haveEntry) break;
 
@@ -640,9 +649,21 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         std::lock_guard lock(FRefusalMutex);
         FRefusalLines.clear();
     }
+    ArmWarmUp();
     const int result = arc.Extract(&FOwnerWindow, nullptr, destination, wildcard, TFileList{});
+    FWarmUpArmed.store(false);  // an extraction that reported nothing started none
     FModuleReport = arc.Output();
     return result;
+}
+
+void TUnPackThread::ArmWarmUp() {
+    FWarmUpArmed.store(false);
+    if (FNextArchive.empty() || FSettings.CompressMode || FBreak) return;
+    const TArchiverType type = WarmUpType(FNextArchive);
+    if (type == atNone) return;
+    // Resolved here, on the thread that uses the bindings: the warm-up gets the addresses only.
+    FWarmUpEntries = ResolveListingEntries(type);
+    FWarmUpArmed.store(FWarmUpEntries.Complete());
 }
 
 void TUnPackThread::SetExtractOptions(TArchiveFile& arc) {
@@ -692,6 +713,9 @@ void TUnPackThread::SetExtractOptions(TArchiveFile& arc) {
 void TUnPackThread::OnArchiverProgress(int state, const EXTRACTINGINFOEX* eis, bool& abort) {
     PausePoint();
     if (state != ARCEXTRACT_INPROCESS || !eis) return;
+    // The module has the archive open and parsed now: the next one may be read meanwhile.
+    if (FWarmUpArmed.load(std::memory_order_relaxed) && FWarmUpArmed.exchange(false) && !FBreak)
+        FWarmUp.Start(FWarmUpEntries, FNextArchive);
     ShowProgress(eis);
     if (!FBreak) return;
     abort = true;
@@ -704,6 +728,7 @@ void TUnPackThread::OnArchiverProgress(int state, const EXTRACTINGINFOEX* eis, b
             quit = FHost.Ask("終了確認"_ansi, "1つのファイル処理中のZip強制中断は終了が必要です。\r終了しますか？"_ansi);
         });
         if (quit) {
+            FWarmUp.Finish(true);  // the host leaves the program from here
             Main([&] { FHost.EndApplication(); });
             return;
         }

@@ -6,7 +6,8 @@
 // Every step that touches the host, the job or the file list is handed to the main thread through
 // TEngineHost::RunOnMainThread while the worker waits; the worker itself runs only the archiver calls
 // and their progress callbacks. The main thread writes only the break flag and the pause state while
-// the worker runs. POSIX cannot suspend a thread, so pausing is a pause point in the progress
+// the worker runs. While an archive is extracted, the listing of the next one may be read ahead on a
+// thread of its own (ListingWarmUp.h), which touches nothing of the run. POSIX cannot suspend a thread, so pausing is a pause point in the progress
 // callback (and between archives).
 #pragma once
 #include <atomic>
@@ -22,6 +23,7 @@
 
 #include "archivers/ArchiverAbi.h"
 #include "engine/EngineHost.h"
+#include "engine/ListingWarmUp.h"
 #include "engine/QueueGuard.h"
 #include "engine/UUnPack.h"
 #include "platform/AnsiString.h"
@@ -148,6 +150,9 @@ private:
 
     // Worker steps.
     int ExtractArchive(const AnsiString& archivePath, AnsiString destination);
+    // Readies the read-ahead of the next archive's listing; the extraction's first progress report
+    // (its archive is open by then) starts it.
+    void ArmWarmUp();
     void SetExtractOptions(TArchiveFile& arc);
     void OnArchiverProgress(int state, const EXTRACTINGINFOEX* eis, bool& abort);
     void ShowProgress(const EXTRACTINGINFOEX* eis);
@@ -199,6 +204,14 @@ private:
     bool FFolderCreated = false;
     TDoneSizeTally FDone;
     bool FShowsProgress = true;  // the host draws progress (asked once per extraction)
+
+    // The read-ahead of the next archive (ListingWarmUp.h): the entry after the current one as the
+    // preparation step found it, and the module entries that read it. Ended before the next count,
+    // before the run ends and before the program is left.
+    AnsiString FNextArchive;
+    TListingEntryPoints FWarmUpEntries;
+    std::atomic<bool> FWarmUpArmed{false};
+    TListingWarmUp FWarmUp;
 };
 
 }  // namespace norvex

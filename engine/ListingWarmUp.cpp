@@ -1,0 +1,66 @@
+// The read-ahead of the next archive's listing.
+#include "engine/ListingWarmUp.h"
+
+#include <sys/stat.h>
+
+#include "engine/ArchiveKinds.h"
+#include "platform/AnsiCodec.h"
+
+namespace norvex {
+
+namespace {
+
+// The window of the warm-up: progress goes on, and a question gets the answer of nobody there.
+int32_t GoOn(NvxWindow*, uint32_t, const ArcProgressRecord*) { return 0; }
+
+int32_t NobodyToAsk(NvxWindow*, int32_t kind, const char*, const char*, char* answerText, uint32_t answerSize) {
+    if (answerText && answerSize > 0) answerText[0] = '\0';
+    return kind == ARC_ASK_OVERWRITE ? ARC_ANSWER_NO : ARC_ANSWER_CANCEL;
+}
+
+}  // namespace
+
+TListingWarmUp::TListingWarmUp() {
+    FWindow.structSize = sizeof(NvxWindow);
+    FWindow.sendArcExtract = &GoOn;
+    FWindow.ask = &NobodyToAsk;
+}
+
+TListingWarmUp::~TListingWarmUp() { Finish(true); }
+
+void TListingWarmUp::Start(const TListingEntryPoints& entries, const AnsiString& path) {
+    Finish();
+    if (!entries.Complete() || path.empty()) return;
+    FStop.store(false);
+    try {
+        FThread = std::thread(&TListingWarmUp::Read, entries, path, &FWindow, &FStop);
+    } catch (...) {
+        // No thread to be had: the count reads the archive itself, as it always could.
+    }
+}
+
+void TListingWarmUp::Finish(bool abandon) {
+    if (!FThread.joinable()) return;
+    if (abandon) FStop.store(true);
+    FThread.join();
+}
+
+void TListingWarmUp::Read(TListingEntryPoints entries, AnsiString path, NvxWindow* window,
+                          const std::atomic<bool>* stop) {
+    HARC harc = entries.OpenArchive(window, path.c_str(), 0);
+    if (!harc) return;
+    ArcEntryRecord record{};
+    for (int32_t found = entries.FindFirst(harc, "*.*", &record); found == ARC_OK && !stop->load();)
+        found = entries.FindNext(harc, &record);
+    entries.CloseArchive(harc);
+}
+
+TArchiverType WarmUpType(const AnsiString& path) {
+    TArchiverType type = ArchiverTypeFromExtension(path);
+    if (const TArchiverType forced = ForcedArchiverType(ArchiveExtension(path)); forced != atNone) type = forced;
+    if (type != atZip && type != atLha) return atNone;
+    struct stat st {};
+    return ::stat(FromAnsi(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) ? type : atNone;
+}
+
+}  // namespace norvex
