@@ -650,8 +650,12 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         FRefusalLines.clear();
     }
     ArmWarmUp();
+    // An extraction that reported nothing (or failed) starts no read-ahead later.
+    struct TDisarm {
+        std::atomic<bool>& armed;
+        ~TDisarm() { armed.store(false); }
+    } disarm{FWarmUpArmed};
     const int result = arc.Extract(&FOwnerWindow, nullptr, destination, wildcard, TFileList{});
-    FWarmUpArmed.store(false);  // an extraction that reported nothing started none
     FModuleReport = arc.Output();
     return result;
 }
