@@ -28,12 +28,12 @@ TListingWarmUp::TListingWarmUp() {
 
 TListingWarmUp::~TListingWarmUp() { Finish(true); }
 
-void TListingWarmUp::Start(const TListingEntryPoints& entries, const AnsiString& path) {
+void TListingWarmUp::Start(const TListingEntryPoints& entries, const AnsiString& path, bool walk) {
     Finish();
     if (!entries.Complete() || path.empty()) return;
     FStop.store(false);
     try {
-        FThread = std::thread(&TListingWarmUp::Read, entries, path, &FWindow, &FStop);
+        FThread = std::thread(&TListingWarmUp::Read, entries, path, walk, &FWindow, &FStop);
     } catch (...) {
         // No thread to be had: the count reads the archive itself, as it always could.
     }
@@ -45,13 +45,15 @@ void TListingWarmUp::Finish(bool abandon) {
     FThread.join();
 }
 
-void TListingWarmUp::Read(TListingEntryPoints entries, AnsiString path, NvxWindow* window,
+void TListingWarmUp::Read(TListingEntryPoints entries, AnsiString path, bool walk, NvxWindow* window,
                           const std::atomic<bool>* stop) {
     HARC harc = entries.OpenArchive(window, path.c_str(), 0);
     if (!harc) return;
-    ArcEntryRecord record{};
-    for (int32_t found = entries.FindFirst(harc, "*.*", &record); found == ARC_OK && !stop->load();)
-        found = entries.FindNext(harc, &record);
+    if (walk) {
+        ArcEntryRecord record{};
+        for (int32_t found = entries.FindFirst(harc, "*.*", &record); found == ARC_OK && !stop->load();)
+            found = entries.FindNext(harc, &record);
+    }
     entries.CloseArchive(harc);
 }
 

@@ -667,6 +667,7 @@ void TUnPackThread::ArmWarmUp() {
     if (type == atNone) return;
     // Resolved here, on the thread that uses the bindings: the warm-up gets the addresses only.
     FWarmUpEntries = ResolveListingEntries(type);
+    FWarmUpWalks = WarmUpWalks(type);
     FWarmUpArmed.store(FWarmUpEntries.Complete());
 }
 
@@ -719,7 +720,7 @@ void TUnPackThread::OnArchiverProgress(int state, const EXTRACTINGINFOEX* eis, b
     if (state != ARCEXTRACT_INPROCESS || !eis) return;
     // The module has the archive open and parsed now: the next one may be read meanwhile.
     if (FWarmUpArmed.load(std::memory_order_relaxed) && FWarmUpArmed.exchange(false) && !FBreak)
-        FWarmUp.Start(FWarmUpEntries, FNextArchive);
+        FWarmUp.Start(FWarmUpEntries, FNextArchive, FWarmUpWalks);
     ShowProgress(eis);
     if (!FBreak) return;
     abort = true;

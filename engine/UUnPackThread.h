@@ -210,6 +210,7 @@ private:
     // before the run ends and before the program is left.
     AnsiString FNextArchive;
     TListingEntryPoints FWarmUpEntries;
+    bool FWarmUpWalks = false;
     std::atomic<bool> FWarmUpArmed{false};
     TListingWarmUp FWarmUp;
 };
