@@ -26,32 +26,70 @@ TListingWarmUp::TListingWarmUp() {
     FWindow.ask = &NobodyToAsk;
 }
 
-TListingWarmUp::~TListingWarmUp() { Finish(true); }
+TListingWarmUp::~TListingWarmUp() { Stop(); }
 
 void TListingWarmUp::Start(const TListingEntryPoints& entries, const AnsiString& path, bool walk) {
     Finish();
     if (!entries.Complete() || path.empty()) return;
-    FStop.store(false);
-    try {
-        FThread = std::thread(&TListingWarmUp::Read, entries, path, walk, &FWindow, &FStop);
-    } catch (...) {
-        // No thread to be had: the count reads the archive itself, as it always could.
+    std::lock_guard lock(FMutex);
+    if (!FThread.joinable()) {
+        FQuit = false;
+        try {
+            FThread = std::thread(&TListingWarmUp::Run, this);
+        } catch (...) {
+            return;  // no thread to be had: the count reads the archive itself, as it always could
+        }
+    }
+    FEntries = entries;
+    FPath = path;
+    FWalk = walk;
+    FAbandon.store(false);
+    FState = TState::Pending;
+    FChanged.notify_all();
+}
+
+void TListingWarmUp::Finish() {
+    std::unique_lock lock(FMutex);
+    if (FState == TState::Pending) FState = TState::Idle;
+    FChanged.wait(lock, [this] { return FState == TState::Idle; });
+}
+
+void TListingWarmUp::Stop() {
+    {
+        std::unique_lock lock(FMutex);
+        if (FState == TState::Pending) FState = TState::Idle;
+        FAbandon.store(true);
+        FChanged.wait(lock, [this] { return FState == TState::Idle; });
+        FQuit = true;
+        FChanged.notify_all();
+    }
+    if (FThread.joinable()) FThread.join();
+}
+
+void TListingWarmUp::Run() {
+    std::unique_lock lock(FMutex);
+    for (;;) {
+        FChanged.wait(lock, [this] { return FQuit || FState == TState::Pending; });
+        if (FQuit) return;
+        FState = TState::Reading;
+        const TListingEntryPoints entries = FEntries;
+        const AnsiString path = FPath;
+        const bool walk = FWalk;
+        lock.unlock();
+        Read(entries, path, walk, &FWindow, FAbandon);
+        lock.lock();
+        FState = TState::Idle;
+        FChanged.notify_all();
     }
 }
 
-void TListingWarmUp::Finish(bool abandon) {
-    if (!FThread.joinable()) return;
-    if (abandon) FStop.store(true);
-    FThread.join();
-}
-
-void TListingWarmUp::Read(TListingEntryPoints entries, AnsiString path, bool walk, NvxWindow* window,
-                          const std::atomic<bool>* stop) {
+void TListingWarmUp::Read(const TListingEntryPoints& entries, const AnsiString& path, bool walk, NvxWindow* window,
+                          const std::atomic<bool>& abandon) {
     HARC harc = entries.OpenArchive(window, path.c_str(), 0);
     if (!harc) return;
     if (walk) {
         ArcEntryRecord record{};
-        for (int32_t found = entries.FindFirst(harc, "*.*", &record); found == ARC_OK && !stop->load();)
+        for (int32_t found = entries.FindFirst(harc, "*.*", &record); found == ARC_OK && !abandon.load();)
             found = entries.FindNext(harc, &record);
     }
     entries.CloseArchive(harc);

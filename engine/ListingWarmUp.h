@@ -1,10 +1,12 @@
 // Reading the listing of the next archive ahead, on a thread of its own, while the worker extracts
 // the current one: the module then has that archive parsed when the count and the extraction open
-// it (a module keeps the archive it parsed last, known by its identity, so a file replaced in the
+// it (a module keeps the archives it parsed last, known by their identity, so a file replaced in the
 // meantime is parsed afresh). What the listing holds is thrown away, and a listing that fails says
 // nothing: the warm-up changes no result, no log line and no question.
 #pragma once
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "archivers/ArchiverAbi.h"
@@ -14,31 +16,44 @@
 
 namespace norvex {
 
+// One thread, made at the first read-ahead and kept until Stop, takes one listing at a time.
 class TListingWarmUp {
 public:
     TListingWarmUp();
-    // Waits for a started listing (abandoning it).
+    // Stops the thread (abandoning a listing under way).
     ~TListingWarmUp();
     TListingWarmUp(const TListingWarmUp&) = delete;
     TListingWarmUp& operator=(const TListingWarmUp&) = delete;
 
-    // Starts reading the listing of path through the module's own entries (all four resolved
-    // beforehand, on the thread that owns the bindings): opened, walked to its end when walk is set,
-    // closed. A listing still running is waited for first. Only the entries, the path and a window of
-    // the warm-up's own reach the thread: the module never reads the owner window set for the
-    // extraction, and nobody is asked anything.
+    // Hands the thread the listing of path, read through the module's own entries (all four
+    // resolved beforehand, on the thread that owns the bindings): opened, walked to its end when
+    // walk is set, closed. A listing handed over before is finished first. Only the entries, the path
+    // and a window of the warm-up's own reach the thread: the module never reads the owner window
+    // set for the extraction, and nobody is asked anything.
     void Start(const TListingEntryPoints& entries, const AnsiString& path, bool walk);
-    // Waits until the listing has ended. abandon stops it at the next entry (the run is ending, and
-    // the listing would only keep it waiting). Must come before any module is unloaded.
-    void Finish(bool abandon = false);
-    bool Started() const { return FThread.joinable(); }
+    // Afterwards no listing is under way: one the thread has not begun is withdrawn (a busy machine
+    // may not have run the thread yet, and the count reads the archive itself sooner than it would
+    // wait for it), one under way is waited for.
+    void Finish();
+    // Finish, a listing under way stopped at its next entry, and the thread ended: before the run
+    // ends and before any module may be unloaded.
+    void Stop();
 
 private:
-    static void Read(TListingEntryPoints entries, AnsiString path, bool walk, NvxWindow* window,
-                     const std::atomic<bool>* stop);
+    enum class TState { Idle, Pending, Reading };
+    void Run();
+    static void Read(const TListingEntryPoints& entries, const AnsiString& path, bool walk, NvxWindow* window,
+                     const std::atomic<bool>& abandon);
 
     NvxWindow FWindow{};
-    std::atomic<bool> FStop{false};
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    TState FState = TState::Idle;
+    bool FQuit = false;
+    std::atomic<bool> FAbandon{false};
+    TListingEntryPoints FEntries;
+    AnsiString FPath;
+    bool FWalk = false;
     std::thread FThread;
 };
 

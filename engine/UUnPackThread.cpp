@@ -233,7 +233,7 @@ void TUnPackThread::Execute() {
     // A listing read ahead never outlives the run (nor, so, the modules it calls).
     struct TEndWarmUp {
         TListingWarmUp& warmUp;
-        ~TEndWarmUp() { warmUp.Finish(true); }
+        ~TEndWarmUp() { warmUp.Stop(); }
     } endWarmUp{FWarmUp};
     try {
         FJob.Claims().BeginRun();
@@ -241,8 +241,8 @@ void TUnPackThread::Execute() {
         if (FSettings.AbortRun) return;
         FIndex = 0;
         for (;;) {
-            // The listing read ahead has ended before the next count opens the archive.
-            FWarmUp.Finish(FSettings.CancelAll || FTerminated);
+            // A run that stops here does not wait for the listing read ahead to end.
+            if (FSettings.CancelAll || FTerminated) FWarmUp.Stop();
             int count = 0;
             Main([&] { count = FHost.FileCount(); });
             if (FIndex >= count) break;
@@ -450,6 +450,8 @@ void TUnPackThread::LogSplitSet() {
 }
 
 void TUnPackThread::CountAndBind() {
+    // The listing read ahead (of this archive, as a rule) has ended before the count opens it.
+    FWarmUp.Finish();
     int count = 0;
     try {
         count = FJob.CountTopLevelElements(FArchivePath);
@@ -733,7 +735,7 @@ void TUnPackThread::OnArchiverProgress(int state, const EXTRACTINGINFOEX* eis, b
             quit = FHost.Ask("終了確認"_ansi, "1つのファイル処理中のZip強制中断は終了が必要です。\r終了しますか？"_ansi);
         });
         if (quit) {
-            FWarmUp.Finish(true);  // the host leaves the program from here
+            FWarmUp.Stop();  // the host leaves the program from here
             Main([&] { FHost.EndApplication(); });
             return;
         }
