@@ -7,8 +7,8 @@
 // TEngineHost::RunOnMainThread while the worker waits; the worker itself runs only the archiver calls
 // and their progress callbacks. The main thread writes only the break flag and the pause state while
 // the worker runs. While an archive is extracted, the listing of the next one may be read ahead on a
-// thread of its own (ListingWarmUp.h), which touches nothing of the run. POSIX cannot suspend a thread, so pausing is a pause point in the progress
-// callback (and between archives).
+// thread of its own (ListingWarmUp.h), which touches nothing of the run. POSIX cannot suspend a
+// thread, so pausing is a pause point in the progress callback (and between archives).
 #pragma once
 #include <atomic>
 #include <chrono>
