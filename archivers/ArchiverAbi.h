@@ -213,6 +213,14 @@ typedef ARC_BOOL (*ARC_GET_SIZE_EX)(HARC harc, int64_t* size);
 // last FindFirst/FindNext gave, which the record's 513-byte field may have cut. Copies it with a NUL
 // when it fits in size bytes (nothing otherwise) and returns its length, -1 when there is no entry.
 typedef int32_t (*ARC_GET_FILE_NAME_EX)(HARC harc, char* buffer, uint32_t size);
+// <Prefix>ListNames (optional): the walk of FindFirst(wildName) and FindNext to the end in one call, for
+// a host that wants nothing of each entry but its name and size (no record is filled). proc gets each
+// entry in turn: its whole cp932 name as GetFileNameEx gives it (length bytes, not NUL-terminated) and
+// its size (-1 when unknown); a non-zero answer ends the walk there. Returns what ended the walk: the
+// code the last FindFirst/FindNext would have returned (-1 after the last entry, else the failure),
+// or 0 when proc ended it.
+typedef int32_t (*ARC_NAME_AND_SIZE_PROC)(void* context, const char* name, uint32_t length, int64_t size);
+typedef int32_t (*ARC_LIST_NAMES)(HARC harc, const char* wildName, ARC_NAME_AND_SIZE_PROC proc, void* context);
 typedef int32_t  (*ARC_GET_ARCHIVE_TYPE)(const char* path);
 typedef ARC_BOOL (*ARC_SET_ENUM_MEMBERS_PROC64)(ARC_ENUM_MEMBERS_PROC proc, uint32_t structSize);
 typedef ARC_BOOL (*ARC_CLEAR_ENUM_MEMBERS_PROC64)(void);

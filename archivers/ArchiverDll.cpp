@@ -150,6 +150,27 @@ void TCustomArchiverDll::FillSizes(HARC harc, TArchiveEntryInfo* info) {
 
 bool TCustomArchiverDll::GetFileNameEx(HARC, AnsiString&) { return false; }
 
+void* TCustomArchiverDll::ListNamesEntry() { return nullptr; }
+
+namespace {
+
+int32_t VisitName(void* context, const char* name, uint32_t length, int64_t size) {
+    const auto& visit = *static_cast<const TCustomArchiverDll::TNameVisitor*>(context);
+    try {
+        return visit(std::string_view(name, length), size < 0 ? 0 : static_cast<uint64_t>(size)) ? 0 : 1;
+    } catch (...) {
+        return 1;  // nothing may unwind through the module
+    }
+}
+
+}  // namespace
+
+std::optional<int> TCustomArchiverDll::ListNames(HARC harc, const AnsiString& wildName, const TNameVisitor& visit) {
+    auto f = reinterpret_cast<ARC_LIST_NAMES>(ListNamesEntry());
+    if (!f) return std::nullopt;
+    return f(harc, wildName.c_str(), &VisitName, const_cast<TNameVisitor*>(&visit));
+}
+
 TListingEntryPoints TCustomArchiverDll::ListingEntries() {
     TListingEntryPoints p;
     p.OpenArchive = reinterpret_cast<ARC_OPEN_ARCHIVE>(FEntries[aeOpenArchive]);
@@ -259,6 +280,8 @@ void TArchiverDll::Unload() {
     FHandle = nullptr;
     FFileNameEx = nullptr;
     FFileNameExResolved = false;
+    FListNames = nullptr;
+    FListNamesResolved = false;
 }
 
 void* TArchiverDll::LookupEntry(ModuleHandle module, const char* name) { return ModuleSymbol(module, name); }
@@ -372,6 +395,14 @@ bool TArchiverDll::GetFileNameEx(HARC harc, AnsiString& name) {
         FFileNameExResolved = FHandle != nullptr;
     }
     return CallFileNameEx(FFileNameEx, harc, name);
+}
+
+void* TArchiverDll::ListNamesEntry() {
+    if (!FListNamesResolved) {
+        FListNames = ResolveExtra(FPrefix + "ListNames", false);
+        FListNamesResolved = FHandle != nullptr;
+    }
+    return FListNames;
 }
 
 TListingEntryPoints TArchiverDll::ListingEntries() {

@@ -4,6 +4,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
 
 #include "archivers/ArchiverAbi.h"
 #include "archivers/ArchiverErrors.h"
@@ -125,6 +128,13 @@ public:
     virtual bool ClearEnumMembersProc64();
     // The whole name of the entry last found (GetFileNameEx); false when the module cannot tell.
     virtual bool GetFileNameEx(HARC harc, AnsiString& name);
+    // The walk of FindFirst(wildName) and FindNext in one call of the module (ListNames), for a host
+    // that wants each entry's whole name and 64-bit size only: visit gets them in turn and ends the
+    // walk by answering false. Returns what ended the walk (as FindFirst/FindNext would: -1 after the
+    // last entry, a failure code, or 0 when visit ended it); nothing when the module has no such
+    // entry, and the caller walks with FindFirst/FindNext.
+    using TNameVisitor = std::function<bool(std::string_view name, uint64_t size)>;
+    std::optional<int> ListNames(HARC harc, const AnsiString& wildName, const TNameVisitor& visit);
 
     void* Entry(TArcEntry e) const { return FEntries[e]; }
     // Loads and resolves what the binding's own OpenArchive, FindFirst, FindNext and CloseArchive
@@ -140,6 +150,8 @@ protected:
     void FillSizes(HARC harc, TArchiveEntryInfo* info);
     // Calls a GetFileNameEx entry (nullptr: none).
     static bool CallFileNameEx(void* entry, HARC harc, AnsiString& name);
+    // The ListNames entry of the module the listing handles come from (nullptr: none).
+    virtual void* ListNamesEntry();
 
     void* FEntries[aeEntryCount] = {};
 };
@@ -196,6 +208,7 @@ protected:
     void* ResolveExtra(const AnsiString& name, bool raise);
     // The one place that asks the module for a name (the tests count the calls).
     virtual void* LookupEntry(ModuleHandle module, const char* name);
+    void* ListNamesEntry() override;
 
 private:
     [[noreturn]] void RaiseEntryNotFound(const AnsiString& name);
@@ -203,6 +216,8 @@ private:
     ModuleHandle FHandle = nullptr;
     void* FFileNameEx = nullptr;  // looked up once per load
     bool FFileNameExResolved = false;
+    void* FListNames = nullptr;  // the same
+    bool FListNamesResolved = false;
     AnsiString FDescription;
     AnsiString FDllName;
     AnsiString FPrefix;

@@ -376,6 +376,12 @@ int TArchiveFile::FindNext(TArchiveEntryInfo* info) {
     return TakeEntryName(FDriver->FindNext(FHandle, info), info);
 }
 
+std::optional<int> TArchiveFile::ListNames(const AnsiString& wildName, const TCustomArchiverDll::TNameVisitor& visit) {
+    RequireDriver();
+    FEntryName.clear();
+    return FDriver->Dll()->ListNames(FHandle, wildName, visit);
+}
+
 int TArchiveFile::TakeEntryName(int found, const TArchiveEntryInfo* info) {
     FEntryName.clear();
     if (found != 0 || !info) return found;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "archivers/ArchiverAbi.h"
@@ -171,6 +172,9 @@ public:
     // The whole name of the entry the last FindFirst/FindNext filled in: the record's name field is
     // cut to 513 bytes, this is not (when the module can tell, else the record's name).
     const AnsiString& EntryName() const { return FEntryName; }
+    // The whole walk in one call of the module, names and sizes only (TCustomArchiverDll::ListNames):
+    // what ended it, or nothing when the module cannot (then FindFirst/FindNext walk it).
+    std::optional<int> ListNames(const AnsiString& wildName, const TCustomArchiverDll::TNameVisitor& visit);
     int CloseArchive();
     int GetArcOriginalSize();
     bool SetBackGroundMode(bool background);

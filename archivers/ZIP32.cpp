@@ -71,7 +71,8 @@ void TZipDll::Unload() {
 void TZipDll::ForgetLookups() {
     for (bool& b : FLookedUp) b = false;
     for (int e = 0; e < aeEntryCount; ++e) FEntries[e] = nullptr;
-    FUnZipCommand = FZipCommand = FFileNameEx = nullptr;
+    FUnZipCommand = FZipCommand = FFileNameEx = FListNames = nullptr;
+    FListNamesLookedUp = false;
     FUnZipCommandLookedUp = FZipCommandLookedUp = FFileNameExLookedUp = false;
 }
 
@@ -190,6 +191,22 @@ bool TZipDll::GetCreateTimeEx(HARC harc, uint64_t* fileTime) {
 
 bool TZipDll::GetFileNameEx(HARC harc, AnsiString& name) {
     return CallFileNameEx(Find(&FFileNameEx, &FFileNameExLookedUp, "UnZipGetFileNameEx", {L, Z, U}, false), harc, name);
+}
+
+void* TZipDll::ListNamesEntry() {
+    if (!FListNamesLookedUp) {
+        // Only the module whose OpenArchive gives the handles can walk them.
+        FListNames = nullptr;
+        for (TZipModule m : {L, Z, U}) {
+            if (!FModules[m]) continue;
+            const bool lower = m == zmLmzip32;
+            if (!LookupEntry(FModules[m], lower ? "UnzipOpenArchive" : "UnZipOpenArchive")) continue;
+            FListNames = LookupEntry(FModules[m], lower ? "UnzipListNames" : "UnZipListNames");
+            break;
+        }
+        FListNamesLookedUp = true;
+    }
+    return FListNames;
 }
 
 TListingEntryPoints TZipDll::ListingEntries() {

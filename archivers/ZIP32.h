@@ -51,6 +51,7 @@ public:
 protected:
     // The one place that asks a module for a name (the tests count the calls).
     virtual void* LookupEntry(ModuleHandle module, const char* name);
+    void* ListNamesEntry() override;
 
 private:
     // Looks name up in the modules in order, skipping absent ones; stores the result in the field.
@@ -77,6 +78,8 @@ private:
     void* FUnZipCommand = nullptr;
     void* FZipCommand = nullptr;
     void* FFileNameEx = nullptr;
+    void* FListNames = nullptr;
+    bool FListNamesLookedUp = false;
     bool FUnZipCommandLookedUp = false;
     bool FZipCommandLookedUp = false;
     bool FFileNameExLookedUp = false;

@@ -190,55 +190,66 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     AnsiString dangerDir;
     const TListingWithoutTimes namesAndSizes;
     bool dangerKnown = false, danger = false;
-    try {
-        TArchiveEntryInfo info{};
-        int found = arc.FindFirst(wild, &info);
-        while (found == 0) {
-            // The whole name: the record's field is cut to 513 bytes.
-            const AnsiString& raw = arc.EntryName();
-            listedSize += info.originalSize;
-            ReadEntryPath(raw, path);
-            if (!path.EndsWithSeparator) {
-                const std::string_view rawDir(raw.data(), path.DirLength);
-                if (FSettings.CheckDangerPath && (!dangerKnown || rawDir != dangerDir)) {
-                    dangerDir.assign(rawDir);
-                    danger = CheckPathDanger(dangerDir) == "DANGER";
-                    dangerKnown = true;
-                }
-                if (!CheckEntryPath(raw, path.LeavesDestination, FSettings.CheckDangerPath && danger)) break;
-                // Counted as it lands: "/etc/x.txt" is "etc/x.txt"; a name that lands nowhere is
-                // not counted (the module refuses it). "/" is never a cp932 trail byte.
-                const std::string_view p = path.Landing;
-                const std::size_t last = p.rfind('/');
-                const std::string_view dirPart = last == std::string_view::npos ? std::string_view() : p.substr(0, last + 1);
-                const std::string_view filePart = last == std::string_view::npos ? p : p.substr(last + 1);
-                if (p.empty()) {
-                    // nothing of it lands
-                } else if (FSettings.IgnoreDirectory) {
-                    ++count;
-                } else if (dirPart.empty()) {
-                    ++count;
-                    single.assign(filePart);
-                    FSingleIsFolder = false;
-                    if (filePart.find('.') != std::string_view::npos) pending.assign(filePart);
-                } else {
-                    if (dirPart.size() == pending.size() + 1 && dirPart.starts_with(pending)) {
-                        --count;
-                        pending = "<>";
-                    }
-                    const std::string_view top = dirPart.substr(0, dirPart.find('/'));
-                    if (top != lastTop) {
-                        ++count;
-                        lastTop.assign(top);
-                    }
-                    single.assign(top);
-                    FSingleIsFolder = true;
-                }
-            }
-            info = TArchiveEntryInfo{};
-            found = arc.FindNext(&info);
+    // One entry: false ends the walk (the user stopped at a path question).
+    const auto take = [&](const AnsiString& raw, uint64_t size) {
+        listedSize += size;
+        ReadEntryPath(raw, path);
+        if (path.EndsWithSeparator) return true;
+        const std::string_view rawDir(raw.data(), path.DirLength);
+        if (FSettings.CheckDangerPath && (!dangerKnown || rawDir != dangerDir)) {
+            dangerDir.assign(rawDir);
+            danger = CheckPathDanger(dangerDir) == "DANGER";
+            dangerKnown = true;
         }
-        complete = found == ARC_FIND_END;
+        if (!CheckEntryPath(raw, path.LeavesDestination, FSettings.CheckDangerPath && danger)) return false;
+        // Counted as it lands: "/etc/x.txt" is "etc/x.txt"; a name that lands nowhere is not counted
+        // (the module refuses it). "/" is never a cp932 trail byte.
+        const std::string_view p = path.Landing;
+        const std::size_t last = p.rfind('/');
+        const std::string_view dirPart = last == std::string_view::npos ? std::string_view() : p.substr(0, last + 1);
+        const std::string_view filePart = last == std::string_view::npos ? p : p.substr(last + 1);
+        if (p.empty()) {
+            // nothing of it lands
+        } else if (FSettings.IgnoreDirectory) {
+            ++count;
+        } else if (dirPart.empty()) {
+            ++count;
+            single.assign(filePart);
+            FSingleIsFolder = false;
+            if (filePart.find('.') != std::string_view::npos) pending.assign(filePart);
+        } else {
+            if (dirPart.size() == pending.size() + 1 && dirPart.starts_with(pending)) {
+                --count;
+                pending = "<>";
+            }
+            const std::string_view top = dirPart.substr(0, dirPart.find('/'));
+            if (top != lastTop) {
+                ++count;
+                lastTop.assign(top);
+            }
+            single.assign(top);
+            FSingleIsFolder = true;
+        }
+        return true;
+    };
+    try {
+        // The module walks the whole listing in one call when it can (names and sizes, no records).
+        AnsiString raw;
+        std::optional<int> end = arc.ListNames(wild, [&](std::string_view name, uint64_t size) {
+            raw.assign(name);
+            return take(raw, size);
+        });
+        if (!end) {
+            TArchiveEntryInfo info{};
+            int found = arc.FindFirst(wild, &info);
+            // The whole name: the record's field is cut to 513 bytes.
+            while (found == 0 && take(arc.EntryName(), info.originalSize)) {
+                info = TArchiveEntryInfo{};
+                found = arc.FindNext(&info);
+            }
+            end = found;
+        }
+        complete = end == ARC_FIND_END;
         FListedWhole = complete;
     } catch (...) {
         // A fault during the walk ends it with the count so far.

@@ -164,6 +164,19 @@ int32_t NextMatching(ListingHandle& h, ArcEntryRecord* record) {
     }
 }
 
+// FindFirst's start: the walk from the front (read again unless the handle is fresh), the masks.
+int32_t BeginSearch(ListingHandle& h, const char* wildName) {
+    if (!h.fresh) {
+        const int32_t code = Restart(h);
+        if (code != ARC_OK) return code;
+    }
+    std::vector<AnsiString> masks;
+    if (wildName) TokenizeCommandLine(wildName, masks);
+    h.mask = MaskSet(std::move(masks), h.module->dialect() == SwitchDialect::Zip);
+    h.searching = true;
+    return ARC_OK;
+}
+
 }  // namespace
 
 int32_t ModuleCommand(ArchiverModule& m, ModuleState& s, NvxWindow* window, const char* cmdLine, char* output,
@@ -235,15 +248,28 @@ int32_t ModuleFindFirst(HARC harc, const char* wildName, ArcEntryRecord* entry) 
     ListingHandle* h = Lookup(harc);
     if (!h) return ARC_ERROR_HARC_ISNOT_OPENED;
     try {
-        if (!h->fresh) {
-            int32_t code = Restart(*h);
+        const int32_t code = BeginSearch(*h, wildName);
+        return code == ARC_OK ? NextMatching(*h, entry) : code;
+    } catch (...) {
+        return ARC_ERROR_ENOUGH_MEMORY;
+    }
+}
+
+int32_t ModuleListNames(HARC harc, const char* wildName, ARC_NAME_AND_SIZE_PROC proc, void* context) {
+    ListingHandle* h = Lookup(harc);
+    if (!h) return ARC_ERROR_HARC_ISNOT_OPENED;
+    if (!proc) return ARC_ERROR_COMMAND_NAME;
+    try {
+        if (const int32_t code = BeginSearch(*h, wildName); code != ARC_OK) return code;
+        for (;;) {
+            const int32_t code = NextMatching(*h, nullptr);
             if (code != ARC_OK) return code;
+            // Cut at a NUL, as GetFileNameEx gives it.
+            const AnsiString& path = h->current.path;
+            const std::size_t length = std::min(path.find('\0'), path.size());
+            if (length > UINT32_MAX) return ARC_ERROR_ENOUGH_MEMORY;
+            if (proc(context, path.data(), static_cast<uint32_t>(length), h->current.size) != 0) return ARC_OK;
         }
-        std::vector<AnsiString> masks;
-        if (wildName) TokenizeCommandLine(wildName, masks);
-        h->mask = MaskSet(std::move(masks), h->module->dialect() == SwitchDialect::Zip);
-        h->searching = true;
-        return NextMatching(*h, entry);
     } catch (...) {
         return ARC_ERROR_ENOUGH_MEMORY;
     }

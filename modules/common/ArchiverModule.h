@@ -9,8 +9,9 @@
 // UnlhaGetArcOriginalSize, UnlhaSetBackGroundMode, UnlhaGetBackGroundMode, UnlhaExtractMem,
 // UnlhaCheckArchive, UnlhaSetOwnerWindowEx, UnlhaKillOwnerWindowEx, UnlhaGetWriteTimeEx,
 // UnlhaGetCreateTimeEx, UnlhaGetAccessTimeEx, UnlhaGetOriginalSizeEx, UnlhaGetCompressedSizeEx,
-// UnlhaGetArchiveType, UnlhaSetEnumMembersProc64, UnlhaClearEnumMembersProc64, and UnlhaGetFileNameEx
-// (the whole name of the entry last found, which the record may cut). Everything else in a
+// UnlhaGetArchiveType, UnlhaSetEnumMembersProc64, UnlhaClearEnumMembersProc64, UnlhaGetFileNameEx
+// (the whole name of the entry last found, which the record may cut) and UnlhaListNames (every name
+// and size of a listing in one call). Everything else in a
 // module stays hidden (build with -fvisibility=hidden; ARC_EXPORT marks the entries).
 //
 // The command entry: the line is parsed (CommandLine.h); extraction and test commands run here over
@@ -67,6 +68,7 @@ HARC ModuleOpenArchive(ArchiverModule& m, ModuleState& s, NvxWindow* window, con
 int32_t ModuleCloseArchive(HARC harc);
 int32_t ModuleFindFirst(HARC harc, const char* wildName, ArcEntryRecord* entry);
 int32_t ModuleFindNext(HARC harc, ArcEntryRecord* entry);
+int32_t ModuleListNames(HARC harc, const char* wildName, ARC_NAME_AND_SIZE_PROC proc, void* context);
 int32_t ModuleGetArcOriginalSize(HARC harc);
 ARC_BOOL ModuleCheckArchive(ArchiverModule& m, ModuleState& s, const char* path, int32_t mode);
 ARC_BOOL ModuleGetTime(HARC harc, uint64_t* fileTime, int which /* 0 write, 1 create, 2 access */);
@@ -139,6 +141,9 @@ int32_t ModuleArchiveType(ArchiverModule& m, const char* path);
     }                                                                                                  \
     NORVEX_ARC_ENTRY int32_t PREFIX##GetFileNameEx(HARC h, char* b, uint32_t n) {                      \
         return ::norvex::modules::ModuleGetFileName(h, b, n);                                          \
+    }                                                                                                  \
+    NORVEX_ARC_ENTRY int32_t PREFIX##ListNames(HARC h, const char* w, ARC_NAME_AND_SIZE_PROC p, void* c) { \
+        return ::norvex::modules::ModuleListNames(h, w, p, c);                                         \
     }                                                                                                  \
     NORVEX_ARC_ENTRY int32_t PREFIX##GetArchiveType(const char* p) {                                   \
         return ::norvex::modules::ModuleArchiveType(MODULE, p);                                        \

@@ -1,13 +1,16 @@
 // The host lists an archive (to count its top level) and then extracts it; the ZIP and LHA modules
 // keep what the listing read for the extraction. What they keep must never stand for a file that
 // changed in between, even when its size and modification time were put back, nor for a listing that
-// ended on a broken header.
+// ended on a broken header. The count lists with ListNames, which must give what FindFirst and
+// FindNext give.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 
 #include "platform/AnsiCodec.h"
@@ -137,6 +140,110 @@ TEST_P(ListThenExtract, AListingThatEndsOnDamageIsNotTakenForTheArchive) {
     }
     EXPECT_NE(extract(path, dir / "out"), 0) << output;
     EXPECT_NE(extract(path, dir / "again"), 0) << output;
+}
+
+namespace {
+
+struct Listed {
+    std::vector<std::pair<std::string, int64_t>> entries;  // cp932 names
+    int32_t end = 0;
+};
+
+Listed ByFind(const LoadedModule& m, const std::string& archive, const char* wild) {
+    Listed out;
+    HARC h = m.openArchive(nullptr, ToAnsi(archive).c_str(), 0);
+    if (!h) return out;
+    auto nameEx = reinterpret_cast<ARC_GET_FILE_NAME_EX>(m.symbol("GetFileNameEx"));
+    ArcEntryRecord rec{};
+    int32_t r = m.findFirst(h, wild, &rec);
+    for (; r == 0; r = m.findNext(h, &rec)) {
+        std::string name(4096, '\0');
+        name.resize(static_cast<std::size_t>(nameEx(h, name.data(), static_cast<uint32_t>(name.size()))));
+        int64_t size = -1;
+        if (!m.getOriginalSizeEx(h, &size)) size = -1;
+        out.entries.emplace_back(name, size);
+    }
+    out.end = r;
+    m.closeArchive(h);
+    return out;
+}
+
+Listed ByListNames(const LoadedModule& m, const std::string& archive, const char* wild, std::size_t stopAfter = SIZE_MAX) {
+    Listed out;
+    auto listNames = reinterpret_cast<ARC_LIST_NAMES>(m.symbol("ListNames"));
+    if (!listNames) return out;
+    HARC h = m.openArchive(nullptr, ToAnsi(archive).c_str(), 0);
+    if (!h) return out;
+    struct Context {
+        Listed* out;
+        std::size_t stopAfter;
+    } context{&out, stopAfter};
+    out.end = listNames(h, wild,
+                        [](void* c, const char* name, uint32_t length, int64_t size) -> int32_t {
+                            auto* ctx = static_cast<Context*>(c);
+                            ctx->out->entries.emplace_back(std::string(name, length), size);
+                            return ctx->out->entries.size() >= ctx->stopAfter ? 1 : 0;
+                        },
+                        &context);
+    m.closeArchive(h);
+    return out;
+}
+
+}  // namespace
+
+// Names (cp932 trail byte 0x5C, a name longer than the record holds), sizes, masks, the code that ended
+// the walk on damage, and a stop asked for by the host: the same as FindFirst/FindNext walk.
+TEST_P(ListThenExtract, ListNamesGivesWhatFindFirstAndFindNextGive) {
+    ASSERT_NE(module.symbol("ListNames"), nullptr);
+    const std::string src = dir / "many";
+    WriteFile(src + "/ソ表/" + std::string(200, 'x') + "/" + std::string(200, 'y') + "/" + std::string(200, 'z') + ".txt",
+              "long");
+    WriteFile(src + "/a.txt", RandomBytes(70000, 3));
+    WriteFile(src + "/b.bin", "");
+    WriteFile(src + "/フォルダ/c.txt", "c");
+    const std::string archive = dir / (lzh ? "many.lzh" : "many.zip");
+    if (lzh) {
+        ASSERT_TRUE(WriteLzhTree(src, archive, lzh::LzhMethod::Lh5));
+    } else {
+        ASSERT_EQ(RunTool({"python3", "-c",
+                           "import sys, zipfile, os\n"
+                           "os.chdir(sys.argv[1])\n"
+                           "with zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                           "    for root, dirs, files in sorted(os.walk('.')):\n"
+                           "        for f in sorted(files): z.write(os.path.join(root, f)[2:])\n",
+                           src, archive})
+                      .exitCode,
+                  0);
+    }
+    for (const char* wild : {"*.*", "*.txt", "nothing.*"}) {
+        SCOPED_TRACE(wild);
+        const Listed find = ByFind(module, archive, wild);
+        const Listed all = ByListNames(module, archive, wild);
+        EXPECT_EQ(all.entries, find.entries);
+        EXPECT_EQ(all.end, find.end);
+        EXPECT_EQ(all.end, -1);
+    }
+    const Listed whole = ByFind(module, archive, "*.*");
+    ASSERT_GE(whole.entries.size(), 4u);
+    bool longName = false;
+    for (const auto& [name, size] : whole.entries) longName = longName || name.size() > 600;
+    EXPECT_TRUE(longName);
+    const Listed two = ByListNames(module, archive, "*.*", 2);
+    EXPECT_EQ(two.end, 0);
+    ASSERT_EQ(two.entries.size(), 2u);
+    EXPECT_EQ(two.entries[1], whole.entries[1]);
+
+    // Damage after the first entries: both walks end on the same failure after the same entries.
+    std::string bytes = ReadFile(archive);
+    if (lzh) {
+        const std::string cut = bytes.substr(0, bytes.size() / 2);
+        WriteFile(dir / "cut.lzh", cut);
+        const Listed find = ByFind(module, dir / "cut.lzh", "*.*");
+        const Listed all = ByListNames(module, dir / "cut.lzh", "*.*");
+        EXPECT_NE(find.end, -1);
+        EXPECT_EQ(all.entries, find.entries);
+        EXPECT_EQ(all.end, find.end);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, ListThenExtract,
