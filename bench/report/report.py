@@ -162,7 +162,7 @@ def memory_table(results):
 
 def paired_ratio(tools, tool, base):
     """The median of tool's time over base's, round by round: each round runs norvex-cli and the modules
-    one right after the other, so a round's ratio is not moved by the load the machine had then."""
+    close together, so a round's ratio is little moved by the load the machine had then."""
     a, b = tools.get(tool), tools.get(base)
     if not a or not b or not ok(a) or not ok(b):
         return None
@@ -335,7 +335,7 @@ def main():
     notes = []
     md = ["# Norvex beside the tools users would pick instead", "",
           "Made by `bench/run` on %s: %s, %d cores, %s. Each figure is the median of %d runs "
-          "(a tool whose first run took over 8 s ran %d); every tool ran once per round, in turn. "
+          "(a tool whose first run took over 8 s ran %d); every tool ran once per round, in turn, each round starting one tool later. "
           "Extractions write to a memory file system, so the disk does not blur the difference between "
           "the tools.%s" % (datetime.date.today().isoformat(), cpu_model(), os.cpu_count(),
                             platform.platform(terse=True), raw["runs"], (raw["runs"] + 1) // 2, load_text(raw)),
@@ -370,8 +370,8 @@ def main():
         if op == "extract":
             md += ["### norvex-cli against its modules alone", "",
                    "norvex-cli does what the modules alone do not: it lists each archive first (to count its top "
-                   "level and check its paths), makes the folder, logs every step. Each round runs the two one "
-                   "right after the other; the goal takes the median of the rounds' ratios.", ""]
+                   "level and check its paths), makes the folder, logs every step. Both run in every round, close "
+                   "together; the goal takes the median of the rounds' ratios.", ""]
             md += cli_over_module_table(results) + [""]
         if op in ("list", "search"):
             counts = []
