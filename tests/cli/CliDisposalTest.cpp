@@ -8,6 +8,7 @@
 
 #include "tests/cli/CliSupport.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/LzhEntries.h"
 
 using namespace norvex::test;
 namespace fs = std::filesystem;
@@ -47,29 +48,6 @@ std::string Cabinet(const std::string& data, const std::vector<Listed>& files) {
     return cab + data;
 }
 
-uint16_t Crc16(const std::string& data) {
-    uint16_t crc = 0;
-    for (unsigned char c : data) {
-        crc ^= c;
-        for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
-}
-
-// A stored level-0 LZH entry.
-std::string LzhEntry(const std::string& name, const std::string& data, uint16_t crc) {
-    std::string body = "-lh0-";
-    Put32(body, static_cast<uint32_t>(data.size()));
-    Put32(body, static_cast<uint32_t>(data.size()));
-    Put32(body, 0x58216000);
-    body += '\x20', body += '\0', body += static_cast<char>(name.size());
-    body += name;
-    Put16(body, crc);
-    unsigned sum = 0;
-    for (unsigned char c : body) sum += c;
-    return std::string(1, static_cast<char>(body.size())) + static_cast<char>(sum & 0xFF) + body + data;
-}
-
 }  // namespace
 
 TEST(CliDisposal, AnArchiveWhoseLastEntryCannotLandIsNeverDeleted) {
@@ -84,7 +62,7 @@ TEST(CliDisposal, AnArchiveWhoseLastEntryCannotLandIsNeverDeleted) {
     } cases[] = {
         {"cabinet, last range past the data", td / "in/past.cab", Cabinet(data, {{"a.txt", 0, 2000}, {"b.txt", 2000, 1500}})},
         {"LZH, last CRC wrong", td / "in/crc.lzh",
-         LzhEntry("a.txt", data, Crc16(data)) + LzhEntry("b.txt", data, static_cast<uint16_t>(Crc16(data) ^ 1)) + '\0'},
+         StoredLzhEntry("a.txt", data) + StoredLzhEntry("b.txt", data, static_cast<uint16_t>(LzhCrc16(data) ^ 1)) + '\0'},
     };
     for (const Case& c : cases) {
         WriteFile(c.file, c.bytes);

@@ -10,6 +10,7 @@
 
 #include "platform/AnsiCodec.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/LzhEntries.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/TempDir.h"
 
@@ -19,40 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Put16(std::string& s, uint16_t v) {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>(v >> 8);
-}
-
-void Put32(std::string& s, uint32_t v) {
-    Put16(s, static_cast<uint16_t>(v & 0xFFFF));
-    Put16(s, static_cast<uint16_t>(v >> 16));
-}
-
-uint16_t Crc16(const std::string& data) {
-    uint16_t crc = 0;
-    for (unsigned char c : data) {
-        crc ^= c;
-        for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
-}
-
 // An LZH archive of stored level-0 entries; names are the bytes given (cp932).
 std::string Lzh(const std::vector<std::pair<std::string, std::string>>& entries) {
     std::string out;
-    for (const auto& [name, data] : entries) {
-        std::string body = "-lh0-";
-        Put32(body, static_cast<uint32_t>(data.size()));
-        Put32(body, static_cast<uint32_t>(data.size()));
-        Put32(body, 0x58216000);
-        body += '\x20', body += '\0', body += static_cast<char>(name.size());
-        body += name;
-        Put16(body, Crc16(data));
-        unsigned sum = 0;
-        for (unsigned char c : body) sum += c;
-        out += std::string(1, static_cast<char>(body.size())) + static_cast<char>(sum & 0xFF) + body + data;
-    }
+    for (const auto& [name, data] : entries) out += StoredLzhEntry(name, data);
     return out + '\0';
 }
 
