@@ -651,6 +651,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         std::lock_guard lock(FRefusalMutex);
         FRefusalLines.clear();
     }
+    FOverwriteDeclined.store(false);
     ArmWarmUp();
     // An extraction that reported nothing (or failed) starts no read-ahead later.
     struct TDisarm {
@@ -821,6 +822,8 @@ int32_t TUnPackThread::AskFromModule(NvxWindow* self, int32_t kind, const char* 
     thread->Main([&] {
         answer = thread->FHost.AskArchiver(kind, ShownName(caption ? caption : ""), ShownName(text ? text : ""), reply);
     });
+    if (kind == ARC_ASK_OVERWRITE && (answer == ARC_ANSWER_NO || answer == ARC_ANSWER_NO_ALL))
+        thread->FOverwriteDeclined.store(true);
     if (answerText && answerSize > 0) {
         const std::size_t n = std::min<std::size_t>(reply.size(), answerSize - 1);
         std::memcpy(answerText, reply.data(), n);
@@ -882,7 +885,11 @@ void TUnPackThread::FinishArchive() {
         FHost.DeleteFileAt(FIndex);
         --FIndex;
         FHost.ArchiveExtracted(FArchivePath, FSettings.SplitArchive ? FVolumes : std::vector<AnsiString>{});
-        if (FSettings.SplitArchive) {
+        if (FSettings.AfterMethod == TAfterMethod::Delete && FOverwriteDeclined.load()) {
+            // The archive holds the only copy of what the user chose not to write over: it stays.
+            FHost.AppendLog("> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫を削除しませんでした。"_ansi);
+            FHost.ArchiveDisposed(FArchivePath, false);
+        } else if (FSettings.SplitArchive) {
             for (const AnsiString& volume : FVolumes) Dispose(volume);
         } else {
             Dispose(FArchivePath);

@@ -212,6 +212,8 @@ private:
     TListingEntryPoints FWarmUpEntries;
     bool FWarmUpWalks = false;
     std::atomic<bool> FWarmUpArmed{false};
+    // An overwrite question of this archive's extraction was answered no: some entry did not land.
+    std::atomic<bool> FOverwriteDeclined{false};
     TListingWarmUp FWarmUp;
 };
 

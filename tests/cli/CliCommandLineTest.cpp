@@ -83,10 +83,10 @@ TEST_F(CliCommandLine, TheDeleteConfirmationIsAnsweredOnItsOwn) {
     const std::string zip = OneFileZip("in", "a.zip", "a.txt");
     WriteFile(td / "in/a.txt", "mine");
     // Yes to the delete confirmation only: the overwrite question still gets "no", so the file that
-    // was there stays and the archive, extracted, is deleted.
+    // was there stays, and the archive, whose a.txt did not land, is not deleted.
     CliResult r = RunCli(td, {"--ini", td / "empty.ini", "--confirm-delete", "yes", "-d", zip});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_FALSE(fs::exists(zip));
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_TRUE(fs::exists(zip));
     EXPECT_EQ(ReadFile(td / "in/a.txt"), "mine");
     EXPECT_NE(r.err.find("後始末が\"削除\"になっています。\n続行しますか？\n  -> はい"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("上書き確認"), std::string::npos) << r.err;

@@ -3,6 +3,7 @@
 // its folder's data, an LZH whose last entry fails its CRC. The archive is reported failed and kept.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 
@@ -79,4 +80,36 @@ TEST(CliDisposal, AnArchiveWhoseLastEntryCannotLandIsNeverDeleted) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(fs::exists(sound));
     EXPECT_EQ(ReadFile(td / "out/sound/b.txt"), std::string(1000, 'c'));
+}
+
+// A file the user chose not to write over never landed: the archive that holds it is not deleted
+// (its version exists nowhere else), while one whose every entry landed is. Answered yes, both go.
+TEST(CliDisposal, AnArchiveWhoseFileWasNotWrittenOverIsNotDeleted) {
+    NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
+    TempDir td;
+    WriteFile(td / "empty.ini", "");
+    const std::string name = "\x83\x5c\x95\x5c\"q.txt";  // cp932 "ソ表" (trail bytes 0x5C) and a quote
+    for (const char* answer : {"no", "yes"}) {
+        SCOPED_TRACE(answer);
+        fs::remove_all(td / "in");
+        fs::remove_all(td / "out");
+        const std::string first = td / "in/first.lzh", second = td / "in/second.lzh";
+        WriteFile(first, StoredLzhEntry(name, "first version") + '\0');
+        WriteFile(second, StoredLzhEntry(name, "other version") + '\0');
+        const CliResult r = RunCli(td, {"--ini", td / "empty.ini", "--to", td / "out", "-d", "--confirm-delete", "yes",
+                                        "--answer", answer, first, second});
+        EXPECT_FALSE(fs::exists(first)) << r.err;
+        if (std::string(answer) == "no") {
+            EXPECT_EQ(r.exitCode, 3) << r.err;
+            EXPECT_TRUE(fs::exists(second)) << r.err;
+            const std::vector<std::string> log = LogTexts(r.out);
+            EXPECT_NE(std::find(log.begin(), log.end(), "> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫を削除しませんでした。"),
+                      log.end());
+            EXPECT_EQ(ReadFile(td / "out/ソ表\"q.txt"), "first version");
+        } else {
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_FALSE(fs::exists(second)) << r.err;
+            EXPECT_EQ(ReadFile(td / "out/ソ表\"q.txt"), "other version");
+        }
+    }
 }
