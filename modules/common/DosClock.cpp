@@ -26,7 +26,26 @@ void CivilDate(int64_t days, int64_t& year, int& month, int& day) {
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b < 0 ? 1 : 0); }
 
+// The DOS fields of a local date and time; 1980-01-01 00:00 for an earlier one, 2107 at the latest.
+void Pack(int64_t year, int month, int day, int hour, int minute, int second, uint16_t& dosDate, uint16_t& dosTime) {
+    if (year < 1980) {
+        dosDate = (0 << 9) | (1 << 5) | 1;
+        dosTime = 0;
+        return;
+    }
+    const int y = static_cast<int>(std::min<int64_t>(year - 1980, 127));
+    dosDate = static_cast<uint16_t>((y << 9) | (month << 5) | day);
+    dosTime = static_cast<uint16_t>((hour << 11) | (minute << 5) | (second / 2));
+}
+
 }  // namespace
+
+void UnixToDosTime(int64_t unixTime, uint16_t& dosDate, uint16_t& dosTime) {
+    const time_t t = static_cast<time_t>(unixTime);
+    struct tm tm {};
+    if (!localtime_r(&t, &tm)) return Pack(0, 1, 1, 0, 0, 0, dosDate, dosTime);
+    Pack(int64_t{tm.tm_year} + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, dosDate, dosTime);
+}
 
 void DosClock::convert(int64_t unixTime, uint16_t& dosDate, uint16_t& dosTime) {
     // Far outside what DOS times hold (1980 to 2107): the plain conversion gives its answer.
@@ -46,14 +65,8 @@ void DosClock::convert(int64_t unixTime, uint16_t& dosDate, uint16_t& dosTime) {
     int64_t year = 0;
     int month = 0, dayOfMonth = 0;
     CivilDate(localDay, year, month, dayOfMonth);
-    if (year < 1980) {
-        dosDate = (0 << 9) | (1 << 5) | 1;  // 1980-01-01, as UnixToDosTime says it
-        dosTime = 0;
-        return;
-    }
-    const int y = static_cast<int>(std::min<int64_t>(year - 1980, 127));
-    dosDate = static_cast<uint16_t>((y << 9) | (month << 5) | dayOfMonth);
-    dosTime = static_cast<uint16_t>((second / 3600 << 11) | (second / 60 % 60 << 5) | (second % 60 / 2));
+    const int s = static_cast<int>(second);
+    Pack(year, month, dayOfMonth, s / 3600, s / 60 % 60, s % 60, dosDate, dosTime);
 }
 
 }  // namespace norvex::modules

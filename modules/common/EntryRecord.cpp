@@ -40,19 +40,6 @@ void CopyAnsiField(char* field, std::size_t fieldSize, std::string_view text) {
     std::memset(field + n, 0, fieldSize - n);
 }
 
-void UnixToDosTime(int64_t unixTime, uint16_t& dosDate, uint16_t& dosTime) {
-    time_t t = static_cast<time_t>(unixTime);
-    struct tm tm {};
-    if (!localtime_r(&t, &tm) || tm.tm_year < 80) {
-        dosDate = (0 << 9) | (1 << 5) | 1;  // 1980-01-01
-        dosTime = 0;
-        return;
-    }
-    int year = std::min(tm.tm_year - 80, 127);
-    dosDate = static_cast<uint16_t>((year << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-    dosTime = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
-}
-
 uint64_t UnixToFileTime(int64_t unixTime, int32_t nsec) {
     constexpr int64_t kEpochDiff = 11644473600LL;  // seconds from 1601 to 1970
     int64_t secs = unixTime + kEpochDiff;
