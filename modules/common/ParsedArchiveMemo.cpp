@@ -4,8 +4,8 @@
 
 namespace norvex::modules {
 
-FileIdentity FileIdentity::Of(const struct stat& st) {
-    FileIdentity id;
+FileVersion FileVersion::Of(const struct stat& st) {
+    FileVersion id;
     id.device = st.st_dev;
     id.inode = st.st_ino;
     id.size = st.st_size;
@@ -14,7 +14,7 @@ FileIdentity FileIdentity::Of(const struct stat& st) {
     return id;
 }
 
-bool FileIdentity::operator==(const FileIdentity& other) const {
+bool FileVersion::operator==(const FileVersion& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
            modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
            changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;

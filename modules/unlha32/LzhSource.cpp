@@ -267,12 +267,13 @@ int32_t LzhSource::Open(const AnsiString& path, std::unique_ptr<LzhSource>& out)
     out->headers_ = std::make_unique<lzh::HeaderInput>(fd, true);
     out->file_ = std::move(file);
     out->fileSize_ = static_cast<uint64_t>(st.st_size);
-    out->identity_ = FileIdentity::Of(st);
+    out->version_ = FileVersion::Of(st);
     return ARC_OK;
 }
 
-void LzhSource::record(std::function<void(std::shared_ptr<const LzhWalk>)> done) {
+void LzhSource::record(std::size_t maxEntries, std::function<void(std::shared_ptr<const LzhWalk>)> done) {
     recorded_ = std::make_shared<LzhWalk>();
+    recordLimit_ = maxEntries;
     recordDone_ = std::move(done);
 }
 
@@ -300,10 +301,7 @@ int32_t LzhSource::nextEntry(EntryInfo& entry) {
     haveEntry_ = false;
     const lzh::HeaderStatus status = lzh::ReadHeader(*headers_, nextHeader_, fileSize_, header_);
     if (status == lzh::HeaderStatus::End) {
-        if (recorded_) {
-            recordDone_(std::move(recorded_));
-            recorded_.reset();
-        }
+        if (recorded_) recordDone_(std::move(recorded_));
         return ARC_FIND_END;
     }
     if (status != lzh::HeaderStatus::Ok) {
@@ -312,7 +310,7 @@ int32_t LzhSource::nextEntry(EntryInfo& entry) {
         return HeaderFailure(status, false);
     }
     if (recorded_) {
-        if (recorded_->headers.size() < kMaxKept)
+        if (recorded_->headers.size() < recordLimit_)
             recorded_->headers.push_back(header_);
         else
             recorded_.reset();

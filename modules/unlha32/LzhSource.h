@@ -72,14 +72,13 @@ public:
     // Opens path (cp932). ARC_OK, ARC_ERROR_NOT_FIND_ARC_FILE, ARC_ERROR_ARC_FILE_OPEN.
     static int32_t Open(const AnsiString& path, std::unique_ptr<LzhSource>& out);
 
-    const FileIdentity& identity() const { return identity_; }
+    const FileVersion& version() const { return version_; }
     // The walk hands out walk's headers instead of reading them: walk is an earlier walk of this
-    // same file (the same identity). Before the first nextEntry.
+    // same file (the same version). Before the first nextEntry.
     void replay(std::shared_ptr<const LzhWalk> walk) { replay_ = std::move(walk); }
     // Keeps every header the walk reads; at the walk's clean end they go to done. Before the first
-    // nextEntry. A walk of more than kMaxKept entries keeps nothing.
-    void record(std::function<void(std::shared_ptr<const LzhWalk>)> done);
-    static constexpr std::size_t kMaxKept = 50000;
+    // nextEntry. A walk of more than maxEntries entries keeps nothing.
+    void record(std::size_t maxEntries, std::function<void(std::shared_ptr<const LzhWalk>)> done);
 
     int32_t nextEntry(EntryInfo& entry) override;
     int32_t readBlock(const void*& data, std::size_t& size) override;
@@ -105,10 +104,11 @@ private:
     bool dataPending_ = false;
     std::unique_ptr<LzhEntryReader> reader_;
     AnsiString message_;
-    FileIdentity identity_;
+    FileVersion version_;
     std::shared_ptr<const LzhWalk> replay_;
     std::size_t replayed_ = 0;
     std::shared_ptr<LzhWalk> recorded_;
+    std::size_t recordLimit_ = 0;
     std::function<void(std::shared_ptr<const LzhWalk>)> recordDone_;
 };
 

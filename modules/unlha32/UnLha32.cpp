@@ -32,11 +32,11 @@ public:
         if (code != ARC_OK) return code;
         // The count lists an archive just before it is extracted: the extraction takes the headers
         // the listing read when the file has not changed since.
-        if (std::shared_ptr<const LzhWalk> walk = walks_.find(source->identity())) {
+        if (std::shared_ptr<const LzhWalk> walk = walks_.find(source->version())) {
             source->replay(std::move(walk));
         } else if (context.listing) {
-            source->record([this, id = source->identity()](std::shared_ptr<const LzhWalk> walk) {
-                walks_.keep(id, std::move(walk));
+            source->record(walks_.kMaxEntries, [this, version = source->version()](std::shared_ptr<const LzhWalk> walk) {
+                walks_.keep(version, std::move(walk));
             });
         }
         out = std::move(source);

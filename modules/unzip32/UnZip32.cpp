@@ -29,9 +29,9 @@ public:
         const std::string hostPath = FromAnsi(path);
         std::shared_ptr<zip::ArchiveFile> file = zip::ArchiveFile::Open(hostPath);
         if (!file) return ARC_ERROR_NOT_ARC_FILE;
-        // The count lists an archive just before it is extracted: the second walk takes the plan of
-        // the first when the file has not changed since.
-        if (std::shared_ptr<const zip::DirectWalk> kept = walks_.find(file->identity())) {
+        // The count lists an archive just before it is extracted: the extraction takes the plan the
+        // listing made when the file has not changed since.
+        if (std::shared_ptr<const zip::DirectWalk> kept = walks_.find(file->version())) {
             file->setDirectory(kept->directoryStart, kept->directoryEnd);
             out = std::make_unique<zip::DirectZipSource>(std::move(kept), std::move(file));
             return ARC_OK;
@@ -56,7 +56,7 @@ public:
             walk->directoryEnd = cd.directoryEnd;
             walk->entries = std::move(cd.entries);
             walk->plan = std::move(plan);
-            if (walk->plan.size() <= kMaxKeptEntries) walks_.keep(file->identity(), walk);
+            if (context.listing && walk->plan.size() <= walks_.kMaxEntries) walks_.keep(file->version(), walk);
             out = std::make_unique<zip::DirectZipSource>(std::move(walk), std::move(file));
             return ARC_OK;
         }
@@ -95,8 +95,6 @@ public:
     }
 
 private:
-    // A plan of more entries than this is not kept (a few hundred bytes each).
-    static constexpr std::size_t kMaxKeptEntries = 50000;
     ParsedArchiveMemo<zip::DirectWalk> walks_;
 };
 

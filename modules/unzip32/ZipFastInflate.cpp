@@ -44,7 +44,7 @@ std::shared_ptr<ArchiveFile> ArchiveFile::Open(const std::string& hostPath) {
     std::shared_ptr<ArchiveFile> f(new ArchiveFile);
     f->fd_ = fd;
     f->size_ = static_cast<uint64_t>(st.st_size);
-    f->identity_ = FileIdentity::Of(st);
+    f->version_ = FileVersion::Of(st);
     return f;
 }
 

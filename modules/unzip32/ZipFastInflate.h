@@ -27,7 +27,7 @@ public:
     ~ArchiveFile();
     int fd() const { return fd_; }
     uint64_t size() const { return size_; }
-    const FileIdentity& identity() const { return identity_; }
+    const FileVersion& version() const { return version_; }
     // The central directory's place in the file: no entry's data may overlap it.
     void setDirectory(uint64_t start, uint64_t end) {
         directoryStart_ = start;
@@ -42,7 +42,7 @@ private:
     ArchiveFile() = default;
     int fd_ = -1;
     uint64_t size_ = 0;
-    FileIdentity identity_;
+    FileVersion version_;
     uint64_t directoryStart_ = 0, directoryEnd_ = 0;
 };
 
