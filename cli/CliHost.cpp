@@ -62,7 +62,7 @@ void TCliHost::Wake() {
 void TCliHost::AppendLog(const AnsiString& text) {
     const int n = ++FSettings.LogLineCount;
     ClearProgressLine();
-    const std::string line = EscapeInvalidUtf8(FromAnsi(FormatLogLine(n, text, FSettings.CurrentArchiveName)));
+    const std::string line = TerminalLogLine(n, text, FSettings.CurrentArchiveName);
     std::fputs(line.c_str(), FOut);
     std::fputc('\n', FOut);
     std::fflush(FOut);

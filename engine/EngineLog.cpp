@@ -1,27 +1,33 @@
 // Log-pane line shapes.
 #include "engine/EngineLog.h"
 
-#include <cctype>
-
 #include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
+#include "platform/AnsiScan.h"
 
 namespace norvex {
 
 namespace {
 
-// Position of the first "%src" in text, compared without letter case and only at character starts
-// (a cp932 trail byte may look like "s", "r" or "c", but never like "%").
-std::size_t FindSourcePlaceholder(const AnsiString& text) {
-    static const char kWord[] = "%src";
-    for (std::size_t i = 0; i < text.size(); i += AnsiCharLength(text, i)) {
-        if (text.size() - i < 4) break;
-        bool same = true;
-        for (std::size_t k = 0; k < 4 && same; ++k)
-            same = std::tolower(static_cast<unsigned char>(text[i + k])) == kWord[k];
-        if (same) return i;
+// Position of the first "%src" in text, compared without letter case and only at character starts.
+// "%" is never a trail byte, but it may stand where a lead byte wants its trail ("\x83%src" is no
+// placeholder), so each "%" found is checked for being a character start.
+std::size_t FindSourcePlaceholder(std::string_view text) {
+    const auto is = [](char c, char lower) { return (c | 0x20) == lower; };  // an ASCII letter, either case
+    for (std::size_t at = text.find('%'); at != std::string_view::npos && text.size() - at >= 4;
+         at = text.find('%', at + 1)) {
+        if (is(text[at + 1], 's') && is(text[at + 2], 'r') && is(text[at + 3], 'c') && IsAnsiCharStart(text, at))
+            return at;
     }
     return AnsiString::npos;
+}
+
+// " n| ", the head of a numbered line (built by appending: GCC 12 warns falsely about "..." + string).
+std::string NumberHead(int n) {
+    std::string head = " ";
+    head += std::to_string(n);
+    head += "| ";
+    return head;
 }
 
 }  // namespace
@@ -29,9 +35,9 @@ std::size_t FindSourcePlaceholder(const AnsiString& text) {
 AnsiString FormatLogLine(int n, const AnsiString& text, const AnsiString& currentArchive) {
     using namespace norvex::literals;
     if (text == "***") return " " + AnsiString(44, '*');
-    const AnsiString number = " " + std::to_string(n) + "| ";
+    const AnsiString number = NumberHead(n);
     if (text == "---") {
-        static const AnsiString kRule = " " + "──────────────────────"_ansi;
+        static const AnsiString kRule = " ──────────────────────"_ansi;
         return number + kRule;
     }
     // Names inside the text, and the archive name put in for "%src", never bring a control
@@ -41,6 +47,24 @@ AnsiString FormatLogLine(int n, const AnsiString& text, const AnsiString& curren
     if (at == AnsiString::npos) return number + ShownLogText(text);
     return number + ShownLogText(text.substr(0, at)) + "\"" + ShownName(currentArchive) + "\"" +
            ShownLogText(text.substr(at + 4));
+}
+
+std::string TerminalLogLine(int n, const AnsiString& text, const AnsiString& currentArchive) {
+    if (text != "***" && text != "---") {
+        std::string line = NumberHead(n);
+        const std::string_view whole(text);
+        const std::size_t at = FindSourcePlaceholder(whole);
+        if (at == AnsiString::npos) {
+            if (AppendShownUtf8(whole, true, line)) return line;
+        } else if (AppendShownUtf8(whole.substr(0, at), true, line)) {
+            line += '"';
+            if (AppendShownUtf8(currentArchive, false, line)) {
+                line += '"';
+                if (AppendShownUtf8(whole.substr(at + 4), true, line)) return line;
+            }
+        }
+    }
+    return EscapeInvalidUtf8(FromAnsi(FormatLogLine(n, text, currentArchive)));
 }
 
 }  // namespace norvex

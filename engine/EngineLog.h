@@ -12,4 +12,9 @@ namespace norvex {
 //  bring along are shown escaped (engine/ShownText.h); the engine's own layout tab stays.
 AnsiString FormatLogLine(int n, const AnsiString& text, const AnsiString& currentArchive);
 
+// The same line as norvex-cli prints it: in UTF-8, with the bytes that are not UTF-8 escaped, that is
+// EscapeInvalidUtf8(FromAnsi(FormatLogLine(...))). The usual line, whose pieces show as they are,
+// is converted once, straight from the engine's text.
+std::string TerminalLogLine(int n, const AnsiString& text, const AnsiString& currentArchive);
+
 }  // namespace norvex

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "platform/AnsiCodec.h"
+#include "platform/AnsiScan.h"
 
 namespace norvex {
 
@@ -36,15 +37,6 @@ void AppendEscape(std::string& out, const char* format, unsigned value) {
     out += buffer;
 }
 
-// Plain printable ASCII needs no look at the codec.
-bool PlainAscii(std::string_view s) {
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c >= 0x7F) return false;
-    }
-    return true;
-}
-
 // The length of the run of printable ASCII (never escaped, never part of another character) at i.
 std::size_t PrintableAsciiRun(std::string_view s, std::size_t i) {
     std::size_t j = i;
@@ -52,8 +44,27 @@ std::size_t PrintableAsciiRun(std::string_view s, std::size_t i) {
     return j - i;
 }
 
+// True when the tabs of plain text all stay: there is none, or the one that EscapeControlsUtf8 keeps
+// as the layout tab. In plain text every character but ASCII decodes to U+00A7 or above, so the UTF-8
+// before a tab ends in "]" or a double quote exactly when the character before it is that ASCII
+// character; a tab and a double quote are never trail bytes, "]" may be one.
+bool TabsStay(std::string_view text, bool keepLayoutTab) {
+    const std::size_t tab = text.find('\t');
+    if (tab == std::string_view::npos) return true;
+    if (!keepLayoutTab || tab == 0 || text.find('\t', tab + 1) != std::string_view::npos) return false;
+    const char before = text[tab - 1];
+    return before == '"' || (before == ']' && IsAnsiCharStart(text, tab - 1));
+}
+
+// Text that Shown gives back as it is, told without converting it. Plain cp932 text holds no carrier
+// (which may carry a control) and no control but the tab, and none of the characters of cp932 itself
+// is a hidden control (ShownTextTest checks every one): only the tabs are left to judge.
+bool ShowsAsIs(std::string_view text, bool keepLayoutTab) {
+    return TabsStay(text, keepLayoutTab) && IsPlainAnsi(text);
+}
+
 AnsiString Shown(const AnsiString& text, bool keepLayoutTab) {
-    if (PlainAscii(text)) return text;
+    if (ShowsAsIs(text, keepLayoutTab)) return text;
     const std::string utf8 = FromAnsi(text);
     const std::string escaped = EscapeControlsUtf8(utf8, keepLayoutTab, /*escapeInvalid=*/false);
     if (escaped == utf8) return text;
@@ -131,6 +142,10 @@ std::string EscapeInvalidUtf8(std::string_view bytes) {
         }
     }
     return out;
+}
+
+bool AppendShownUtf8(std::string_view text, bool keepLayoutTab, std::string& out) {
+    return TabsStay(text, keepLayoutTab) && AppendPlainFromAnsi(text, out);
 }
 
 AnsiString ShownName(const AnsiString& name) { return Shown(name, false); }

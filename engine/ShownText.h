@@ -32,4 +32,10 @@ AnsiString ShownName(const AnsiString& name);
 // A log line: as ShownName, but the engine's own layout tab stays (see EscapeControlsUtf8).
 AnsiString ShownLogText(const AnsiString& text);
 
+// The short way to UTF-8 for text that ShownName (keepLayoutTab false) or ShownLogText (true) gives
+// back unchanged and whose UTF-8 is valid, told without converting twice: then appends FromAnsi(text)
+// to out and returns true. Otherwise returns false and leaves out as it was: such text takes the long
+// way (ShownName or ShownLogText, FromAnsi, EscapeInvalidUtf8).
+bool AppendShownUtf8(std::string_view text, bool keepLayoutTab, std::string& out);
+
 }  // namespace norvex

@@ -8,7 +8,9 @@
 // Carrier slots are handed out on first sight of a character and never change afterwards, so that a
 // name converted twice in one process gives the same bytes; the slot array is read without a lock.
 #include "platform/AnsiCodec.h"
+#include "platform/AnsiScan.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <atomic>
@@ -122,6 +124,15 @@ std::size_t AsciiRun(std::string_view s, std::size_t i) {
     return j - i;
 }
 
+// The character of a single byte that is neither ASCII nor a lead byte; 0 for a lead byte.
+char32_t SingleByteChar(unsigned char b) {
+    if (b >= 0xA1 && b <= 0xDF) return 0xFF61 + (b - 0xA1);  // half-width katakana
+    if (b == 0x80) return 0x80;
+    if (b == 0xA0) return 0xF8F0;
+    if (b >= 0xFD) return 0xF8F1 + (b - 0xFD);
+    return 0;
+}
+
 void AppendCode(AnsiString& out, uint16_t code) {
     if (code >= 0x100) out += static_cast<char>(code >> 8);
     out += static_cast<char>(code & 0xFF);
@@ -217,17 +228,8 @@ std::string FromAnsi(std::string_view ansi) {
                 AppendUtf8(out, u);
             }
             i += 2;
-        } else if (b >= 0xA1 && b <= 0xDF) {
-            AppendUtf8(out, 0xFF61 + (b - 0xA1));
-            ++i;
-        } else if (b == 0x80) {
-            AppendUtf8(out, 0x80);
-            ++i;
-        } else if (b == 0xA0) {
-            AppendUtf8(out, 0xF8F0);
-            ++i;
-        } else if (b >= 0xFD) {
-            AppendUtf8(out, 0xF8F1 + (b - 0xFD));
+        } else if (const char32_t c = SingleByteChar(b); c != 0) {
+            AppendUtf8(out, c);
             ++i;
         } else {  // a lead byte without its trail
             out += static_cast<char>(b);
@@ -235,6 +237,73 @@ std::string FromAnsi(std::string_view ansi) {
         }
     }
     return out;
+}
+
+namespace {
+
+// Printable ASCII and the tab.
+bool IsShownAscii(unsigned char c) { return (c >= 0x20 && c < 0x7F) || c == '\t'; }
+
+// A character of the BMP as UTF-8 at p; returns the end.
+char* PutUtf8(char* p, char32_t c) {
+    if (c < 0x80) {
+        *p++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+        *p++ = static_cast<char>(0xC0 | (c >> 6));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        *p++ = static_cast<char>(0xE0 | (c >> 12));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return p;
+}
+
+// One pass for IsPlainAnsi (to is null) and AppendPlainFromAnsi (to has room for the UTF-8: three
+// bytes for each byte of ansi at most): the branches of FromAnsi, where a carrier, a lone lead byte
+// or a control ends the pass with false. to is left at the end of the UTF-8 written.
+template <bool Convert>
+bool ScanPlain(std::string_view ansi, char*& to) {
+    const Tables& t = T();
+    const std::size_t n = ansi.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = static_cast<unsigned char>(ansi[i]);
+        if (b < 0x80) {
+            std::size_t j = i;
+            while (j < n && IsShownAscii(static_cast<unsigned char>(ansi[j]))) ++j;
+            if (j == i) return false;  // a control
+            if constexpr (Convert) to = std::copy(ansi.data() + i, ansi.data() + j, to);
+            i = j;
+        } else if (IsLeadByte(b)) {
+            if (i + 1 == n || !IsTrailByte(static_cast<unsigned char>(ansi[i + 1]))) return false;
+            const uint16_t u = t.decode[(b << 8) | static_cast<unsigned char>(ansi[i + 1])];
+            if (u == 0 || (u >= 0xD800 && u <= 0xDFFF)) return false;  // every carrier marker is a surrogate
+            if constexpr (Convert) to = PutUtf8(to, u);
+            i += 2;
+        } else {
+            if (b == 0x80) return false;  // U+0080, a C1 control
+            if constexpr (Convert) to = PutUtf8(to, SingleByteChar(b));
+            ++i;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsPlainAnsi(std::string_view ansi) {
+    char* none = nullptr;
+    return ScanPlain<false>(ansi, none);
+}
+
+bool AppendPlainFromAnsi(std::string_view ansi, std::string& out) {
+    const std::size_t start = out.size();
+    out.resize(start + 3 * ansi.size());
+    char* end = out.data() + start;
+    const bool plain = ScanPlain<true>(ansi, end);
+    out.resize(plain ? static_cast<std::size_t>(end - out.data()) : start);
+    return plain;
 }
 
 std::size_t CarriersInUse() { return T().slotsUsed.load(); }

@@ -1,11 +1,59 @@
 // Control characters of names never reach a person raw: the escaping on cp932 text and the log line.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <vector>
+
 #include "engine/EngineLog.h"
 #include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
 
 using namespace norvex;
+
+namespace {
+
+// The long way, as the reference for the short ones: every text goes to UTF-8, is escaped there,
+// and comes back to cp932 when anything changed; the placeholder is found by walking the characters.
+AnsiString ReferenceShown(const AnsiString& text, bool keepLayoutTab) {
+    const std::string utf8 = FromAnsi(text);
+    const std::string escaped = EscapeControlsUtf8(utf8, keepLayoutTab, /*escapeInvalid=*/false);
+    if (escaped == utf8) return text;
+    AnsiString out;
+    return TryToAnsi(escaped, out) ? out : text;
+}
+
+std::size_t ReferencePlaceholder(const AnsiString& text) {
+    for (std::size_t i = 0; i + 4 <= text.size(); i += AnsiCharLength(text, i)) {
+        bool same = true;
+        for (std::size_t k = 0; k < 4 && same; ++k) same = std::tolower(static_cast<unsigned char>(text[i + k])) == "%src"[k];
+        if (same) return i;
+    }
+    return AnsiString::npos;
+}
+
+AnsiString ReferenceLogLine(int n, const AnsiString& text, const AnsiString& archive) {
+    const AnsiString number = " " + std::to_string(n) + "| ";
+    const std::size_t at = ReferencePlaceholder(text);
+    if (at == AnsiString::npos) return number + ReferenceShown(text, true);
+    return number + ReferenceShown(text.substr(0, at), true) + "\"" + ReferenceShown(archive, false) + "\"" +
+           ReferenceShown(text.substr(at + 4), true);
+}
+
+// Pieces of cp932 text that a short way could misjudge, alone or next to each other.
+std::vector<AnsiString> TrickyPieces() {
+    std::vector<AnsiString> pieces = {
+        "a", "]", "\"", "\t", "\x1b", "\r", "\x7f", "\x80", "%", "sRc", "%src",
+        "\x83",                  // a lead byte: lone at the end or before ASCII, else it pairs
+        "\x83\x5c",              // "ソ": its trail byte looks like "\\"
+        "\x81\x5d",              // a trail byte that looks like "]"
+        "\x82\xa0", "\xb1", "\xa0\xfd",  // "あ", half-width "ｱ", the single bytes of the private-use area
+        ToAnsi("\xe2\x80\xae"), ToAnsi("\xe2\x80\x8b"), ToAnsi("\xc2\x85"),  // carried U+202E, U+200B, NEL
+        ToAnsi("\xe2"), ToAnsi("\x80"), ToAnsi("\x8b"),  // raw bytes: together U+200B again
+    };
+    return pieces;
+}
+
+}  // namespace
 
 TEST(ShownText, ControlsAreEscapedByWholeCharacters) {
     struct Case {
@@ -59,4 +107,41 @@ TEST(ShownText, HiddenControlsAreTheWholeOfEachRangeAndNothingBetween) {
         {0xE007F, true},  {0xE0080, false}, {0x10FFFF, false},
     };
     for (const auto& [c, hidden] : cases) EXPECT_EQ(IsHiddenControl(c), hidden) << std::hex << static_cast<unsigned>(c);
+}
+
+TEST(ShownText, ShortWaysAgreeWithTheLongWay) {
+    // Every string of up to three tricky pieces, as a name, as log text and inside a log line.
+    const std::vector<AnsiString> pieces = TrickyPieces();
+    std::vector<AnsiString> texts = {""};
+    for (std::size_t from = 0, length = 1; length <= 3; ++length) {
+        const std::size_t to = texts.size();
+        for (std::size_t k = from; k < to; ++k)
+            for (const AnsiString& p : pieces) texts.push_back(texts[k] + p);
+        from = to;
+    }
+    const AnsiString archives[] = {"/d/a.zip", ToAnsi("/d/ソ\t\xe2\x80\xae.zip"), "/d/\x83"};
+    for (const AnsiString& text : texts) {
+        ASSERT_EQ(ShownName(text), ReferenceShown(text, false)) << FromAnsi(text);
+        ASSERT_EQ(ShownLogText(text), ReferenceShown(text, true)) << FromAnsi(text);
+        for (const AnsiString& archive : archives) {
+            const AnsiString line = ReferenceLogLine(12, text, archive);
+            ASSERT_EQ(FormatLogLine(12, text, archive), line) << FromAnsi(text);
+            ASSERT_EQ(TerminalLogLine(12, text, archive), EscapeInvalidUtf8(FromAnsi(line))) << FromAnsi(text);
+        }
+    }
+    EXPECT_GT(texts.size(), 10000u);
+}
+
+TEST(ShownText, NoCharacterOfCp932ItselfIsAHiddenControl) {
+    // What lets plain text skip the escaping: only carriers (and ASCII controls) can hide a control.
+    std::vector<AnsiString> codes;
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        if (!IsLeadByte(static_cast<unsigned char>(b))) codes.push_back(AnsiString(1, static_cast<char>(b)));
+        else
+            for (int trail = 0x40; trail <= 0xFC; ++trail) codes.push_back({static_cast<char>(b), static_cast<char>(trail)});
+    }
+    for (const AnsiString& code : codes) {
+        ASSERT_EQ(ShownName(code), ReferenceShown(code, false)) << FromAnsi(code);
+        ASSERT_EQ(TerminalLogLine(1, code, ""), EscapeInvalidUtf8(FromAnsi(ReferenceLogLine(1, code, "")))) << FromAnsi(code);
+    }
 }
