@@ -20,6 +20,7 @@
 #include "engine/SplitSets.h"
 #include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
+#include "platform/AnsiLiteral.h"
 #include "platform/FileSystem.h"
 #include "platform/StandardFolders.h"
 #include "util/Paths.h"
@@ -466,7 +467,7 @@ void TUnPackThread::CountAndBind() {
         FSettings.TopElementPath = JoinPath(FSettings.DestFolder, FJob.SingleElementName());
         FSettings.TopElementExisted = PathExists(FSettings.TopElementPath);
     }
-    FHost.AppendLog("> [ 最上位要素カウント ]\t"_ansi + std::to_string(count) + "コ"_ansi);
+    FHost.AppendLog("> [ 最上位要素カウント ]\t"_ansiOnce + std::to_string(count) + "コ"_ansiOnce);
 
     const bool bind = count >= FSettings.BindNum &&
                       (FSettings.BindFolder || (FSettings.IgnoreDirectory && FSettings.IgnoredSingleBind));
@@ -571,8 +572,8 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         arc.OnProgress = progress;
         FSettings.RunState = TRunState::Testing;
         const std::function<void()> startTest = [&] {
-            FHost.AppendLog("> [ 書庫テスト開始 ]"_ansi);
-            FHost.ShowStatus("書庫テスト中"_ansi);
+            FHost.AppendLog("> [ 書庫テスト開始 ]"_ansiOnce);
+            FHost.ShowStatus("書庫テスト中"_ansiOnce);
         };
         const int mode = static_cast<int>(FSettings.PreTestMode);
         TTestingHookScope testing;
@@ -596,7 +597,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
             // of this archive to its end: the archive is not read a second time for the same answer.
             Main([&] {
                 startTest();
-                FHost.AppendLog("> [ 書庫テスト ]\t テスト通過"_ansi);
+                FHost.AppendLog("> [ 書庫テスト ]\t テスト通過"_ansiOnce);
             });
         } else {
             Main(startTest);
@@ -605,7 +606,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
                 FSettings.SkipArchive = true;
                 return 1;
             }
-            LogFromWorker("> [ 書庫テスト ]\t テスト通過"_ansi);
+            LogFromWorker("> [ 書庫テスト ]\t テスト通過"_ansiOnce);
         }
     }
 
@@ -618,7 +619,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
     FSettings.RunState = TRunState::Extracting;
     FShowsProgress = FHost.ShowsProgress();
     Main([&] {
-        FHost.ShowStatus("解凍開始"_ansi);
+        FHost.ShowStatus("解凍開始"_ansiOnce);
         FHost.EnableBreakButton();
     });
 
@@ -881,7 +882,7 @@ void TUnPackThread::FinishArchive() {
         FSettings.ExtractionFailed = true;
         FHost.ArchiveFailed(FArchivePath);
     } else {
-        FHost.AppendLog("> [ 解凍 ]\t"_ansi + Quoted(FSettings.DestFolder) + " へ解凍しました。"_ansi);
+        FHost.AppendLog("> [ 解凍 ]\t"_ansiOnce + Quoted(FSettings.DestFolder) + " へ解凍しました。"_ansiOnce);
         FHost.DeleteFileAt(FIndex);
         --FIndex;
         FHost.ArchiveExtracted(FArchivePath, FSettings.SplitArchive ? FVolumes : std::vector<AnsiString>{});

@@ -1,11 +1,12 @@
 // Looks at cp932 text without converting it: character starts against the step-by-step walk, plain
-// text against FromAnsi on every code.
+// text against FromAnsi on every code, and literals converted once.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "platform/AnsiCodec.h"
+#include "platform/AnsiLiteral.h"
 #include "platform/AnsiScan.h"
 
 using namespace norvex;
@@ -100,4 +101,13 @@ TEST(AnsiScan, PlainTextIsWhatFromAnsiGivesWithoutCarrierOrControl) {
         EXPECT_FALSE(IsPlainAnsi(ansi)) << carried;
         EXPECT_FALSE(IsPlainAnsi("a " + ansi + " b")) << carried;
     }
+}
+
+TEST(AnsiScan, LiteralsConvertedOnceAreTheSameText) {
+    using namespace norvex::literals;
+    const AnsiString& first = "> [ 解凍 ]\t"_ansiOnce;
+    EXPECT_EQ(first, "> [ 解凍 ]\t"_ansi);
+    EXPECT_EQ(&first, &"> [ 解凍 ]\t"_ansiOnce);
+    EXPECT_EQ(""_ansiOnce, "");
+    EXPECT_EQ("ソ表"_ansiOnce, "\x83\x5C\x95\x5C");
 }
