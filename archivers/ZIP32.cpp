@@ -41,13 +41,23 @@ TZipDll::TFolderStamp TZipDll::StampOfModuleFolder() {
     return stamp;
 }
 
+TZipDll::TFolderStamp TZipDll::FolderStampNow() {
+    const uint64_t glance = ModuleFolderGlance();
+    if (glance == 0 || glance != FStampGlance) {
+        FStamp = StampOfModuleFolder();
+        FStampGlance = glance;
+    }
+    return FStamp;
+}
+
 void TZipDll::Load() {
     bool missing = false;
     for (ModuleHandle h : FModules) missing = missing || !h;
     if (!missing) return;
     // Every call of the binding loads first: a module that is not there is searched for again only
-    // when a file may have come into the folder since, not on every call.
-    const TFolderStamp now = StampOfModuleFolder();
+    // when a file may have come into the folder since, not on every call (and the folder is looked
+    // at once per glance, see ModuleFolderGlance).
+    const TFolderStamp now = FolderStampNow();
     bool loaded = false;
     for (int m = 0; m < zmCount; ++m) {
         if (FModules[m] || (now.known && FMissingIn[m] == now)) continue;
@@ -64,6 +74,8 @@ void TZipDll::Unload() {
         h = nullptr;
     }
     for (TFolderStamp& s : FMissingIn) s = TFolderStamp{};
+    FStamp = TFolderStamp{};
+    FStampGlance = 0;
     ForgetLookups();
     TCustomArchiverDll::Unload();
 }

@@ -70,10 +70,16 @@ private:
         bool operator==(const TFolderStamp&) const = default;
     };
     static TFolderStamp StampOfModuleFolder();
+    // The folder's state for this call: read once per glance at the folder (ModuleFolderGlance),
+    // on every call when no glance lives.
+    TFolderStamp FolderStampNow();
 
     ModuleHandle FModules[zmCount] = {};
     // The state of the module folder when each missing module was last looked for.
     TFolderStamp FMissingIn[zmCount] = {};
+    // The state last read, and the glance it was read in (0: none, read again).
+    TFolderStamp FStamp;
+    uint64_t FStampGlance = 0;
     bool FLookedUp[aeEntryCount] = {};
     void* FUnZipCommand = nullptr;
     void* FZipCommand = nullptr;

@@ -22,6 +22,7 @@
 #include "platform/AnsiCodec.h"
 #include "platform/AnsiLiteral.h"
 #include "platform/FileSystem.h"
+#include "platform/ModuleLoader.h"
 #include "platform/StandardFolders.h"
 #include "util/Paths.h"
 
@@ -265,6 +266,9 @@ void TUnPackThread::Execute() {
             FLastShownName = "xxxxxx";
             FDone.Reset();
             PausePoint();
+            // The bindings look into the module folder once for this archive: a module copied in
+            // is found by the next one.
+            const TModuleFolderGlance moduleFolderGlance;
 
             // One step on the main thread: the entry in hand (a folder expanded first) and its preparation.
             bool haveEntry = true;

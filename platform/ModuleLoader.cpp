@@ -7,6 +7,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -18,6 +19,9 @@ namespace {
 
 std::mutex g_folderMutex;
 AnsiString g_folderOverride;
+
+std::atomic<int> g_glances{0};
+std::atomic<uint64_t> g_glanceNumber{1};
 
 bool EndsWithNoCase(const std::string& s, const char* tail) {
     const std::string t(tail);
@@ -55,6 +59,7 @@ AnsiString ModuleFolder() {
 void SetModuleFolder(const AnsiString& folder) {
     std::lock_guard lock(g_folderMutex);
     g_folderOverride = folder;
+    g_glanceNumber.fetch_add(1);  // another folder: what a glance saw was of the old one
 }
 
 AnsiString ModuleFileName(const AnsiString& dllName) {
@@ -94,5 +99,17 @@ AnsiString ModulePath(ModuleHandle module) {
 void FreeModule(ModuleHandle module) {
     if (module) dlclose(module);
 }
+
+TModuleFolderGlance::TModuleFolderGlance() {
+    g_glanceNumber.fetch_add(1);
+    g_glances.fetch_add(1);
+}
+
+TModuleFolderGlance::~TModuleFolderGlance() {
+    g_glances.fetch_sub(1);
+    g_glanceNumber.fetch_add(1);
+}
+
+uint64_t ModuleFolderGlance() { return g_glances.load() > 0 ? g_glanceNumber.load() : 0; }
 
 }  // namespace norvex

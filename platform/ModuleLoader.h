@@ -1,6 +1,8 @@
 // Loading the archiver modules: a DLL name of the family ("UNLHA32.DLL") maps, without regard to
 // case, to a shared object in the program's module folder ("unlha32.so").
 #pragma once
+#include <cstdint>
+
 #include "platform/AnsiString.h"
 
 namespace norvex {
@@ -25,5 +27,22 @@ void* ModuleSymbol(ModuleHandle module, const char* name);
 // The full path of a loaded module (cp932), or empty.
 AnsiString ModulePath(ModuleHandle module);
 void FreeModule(ModuleHandle module);
+
+// While one lives, the module folder is looked at once for what it holds, not on every call of a
+// binding: a binding that misses a module looks for it again only when the folder changed, and it
+// reads the folder's state once per glance. The engine holds one for each archive, so that a module
+// copied into the folder is found by the next archive. Without a glance, every call looks.
+class TModuleFolderGlance {
+public:
+    TModuleFolderGlance();
+    ~TModuleFolderGlance();
+    TModuleFolderGlance(const TModuleFolderGlance&) = delete;
+    TModuleFolderGlance& operator=(const TModuleFolderGlance&) = delete;
+};
+
+// The glance a state of the module folder read now may be kept for: 0 when no glance lives (the
+// state is read again on the next call). Each glance that begins or ends gives a new number, so a
+// state read under one number is never taken for a later glance.
+uint64_t ModuleFolderGlance();
 
 }  // namespace norvex

@@ -261,7 +261,8 @@ TEST_F(BindingTest, ZipBindingKeepsItsLookupsUntilAModuleComes) {
         EXPECT_EQ(dll.lookups[name], 1) << name;
     EXPECT_FALSE(dll.IsLoaded(TZipDll::zmLmzip32));
 
-    // LMZIP32 put into the folder is found by the next call, and lists from then on.
+    // LMZIP32 put into the folder is found by the next call (no glance at the folder lives here), and
+    // lists from then on.
     std::filesystem::copy_file(test::ModuleSet("zipboth") + "/lmzip32.so", modules / "lmzip32.so");
     RecordingModule lm("LMZIP32.DLL");
     ASSERT_TRUE(lm.loaded());
@@ -273,6 +274,41 @@ TEST_F(BindingTest, ZipBindingKeepsItsLookupsUntilAModuleComes) {
     dll.Unload();
     EXPECT_EQ(ListAll(dll, arc), 2);
     EXPECT_EQ(dll.lookups["UnzipFindNext"], 2) << "looked up afresh after an unload";
+}
+
+TEST_F(BindingTest, ZipBindingLooksIntoTheFolderOncePerGlance) {
+    test::TempDir modules;
+    std::filesystem::copy_file(test::ModuleSet("zipboth") + "/unzip32.so", modules / "unzip32.so");
+    SetModuleFolder(ToAnsi(modules.path()));
+    const std::string arc = Archive("a.zip", "[Unzip][UnZip]");
+    CountingZipDll dll;
+    {
+        // One archive of the engine: a module copied in during it waits for the next glance.
+        const TModuleFolderGlance archive;
+        EXPECT_EQ(ListAll(dll, arc), 2);
+        std::filesystem::copy_file(test::ModuleSet("zipboth") + "/lmzip32.so", modules / "lmzip32.so");
+        EXPECT_EQ(ListAll(dll, arc), 2);
+        EXPECT_FALSE(dll.IsLoaded(TZipDll::zmLmzip32));
+    }
+    {
+        const TModuleFolderGlance nextArchive;
+        RecordingModule lm("LMZIP32.DLL");
+        EXPECT_EQ(ListAll(dll, arc), 2);
+        EXPECT_TRUE(dll.IsLoaded(TZipDll::zmLmzip32)) << "found by the next archive";
+        EXPECT_NE(lm.log().find("UnzipOpenArchive"), std::string::npos) << lm.log();
+    }
+
+    // Pointing the loader at another folder is a change even within a glance.
+    test::TempDir other;
+    std::filesystem::copy_file(test::ModuleSet("zipboth") + "/unzip32.so", other / "unzip32.so");
+    CountingZipDll fresh;
+    const TModuleFolderGlance glance;
+    SetModuleFolder(ToAnsi(other.path()));
+    EXPECT_EQ(ListAll(fresh, arc), 2);
+    EXPECT_FALSE(fresh.IsLoaded(TZipDll::zmLmzip32));
+    SetModuleFolder(ToAnsi(modules.path()));
+    EXPECT_EQ(ListAll(fresh, arc), 2);
+    EXPECT_TRUE(fresh.IsLoaded(TZipDll::zmLmzip32)) << "the other folder's state is not taken for this one";
 }
 
 TEST_F(BindingTest, ZipBindingWithoutAnyZipModule) {

@@ -5,7 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <unistd.h>
+
+#include "archivers/Archives.h"
+#include "archivers/ZIP32.h"
 #include "platform/AnsiCodec.h"
+#include "platform/ModuleLoader.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/RarFixture.h"
 #include "tests/support/RunTool.h"
@@ -467,4 +472,40 @@ TEST_F(UnpackRun, JapaneseNamesFromCp932Archives) {
     run.Run({td / "meibo.zip"});
     EXPECT_EQ(ReadFile(td / "名簿/ソフト一覧.txt"), "list");
     EXPECT_TRUE(run.host.files.empty());
+}
+
+TEST_F(UnpackRun, AModuleCopiedIntoTheFolderIsFoundByTheNextArchive) {
+    // A module folder of the test's own beside the real one (the modules find their libraries two
+    // levels up), with UNZIP32 only. LMZIP32 comes in during the first archive, after the binding
+    // has looked for it; the second archive finds it.
+    const std::string real = FromAnsi(ModuleFolder());
+    const std::string folder = real + "/../glance-test-" + std::to_string(getpid());
+    fs::create_directories(folder);
+    struct TRestore {
+        std::string folder;
+        ~TRestore() {
+            FreeArchiverDlls();
+            SetModuleFolder("");
+            fs::remove_all(folder);
+        }
+    } restore{folder};
+    fs::copy_file(real + "/unzip32.so", folder + "/unzip32.so");
+    FreeArchiverDlls();
+    SetModuleFolder(ToAnsi(folder));
+
+    const std::string a = MakeFolderZip(td, "a.zip", "fa");
+    const std::string b = MakeFolderZip(td, "b.zip", "fb");
+    TEngineRun run;
+    bool copied = false;
+    run.host.onLog = [&](const std::string& text) {
+        if (copied || text.rfind("> [ 最上位要素カウント ]", 0) != 0) return;
+        copied = true;
+        fs::copy_file(real + "/unzip32.so", folder + "/lmzip32.so");
+    };
+    run.Run({a, b});
+    ASSERT_TRUE(copied);
+    EXPECT_TRUE(Exists(td / "fa/x.txt"));
+    EXPECT_TRUE(Exists(td / "fb/x.txt"));
+    TZip32 zip;  // the binding the run used (it loads nothing more: it exists already)
+    EXPECT_TRUE(zip.ZipDll()->IsLoaded(TZipDll::zmLmzip32));
 }
