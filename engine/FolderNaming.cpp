@@ -55,7 +55,7 @@ void TUnPackThread::RenameSingleFolder(const AnsiString& folder) {
     const AnsiString parent = ExtractHostFolder(path);
     const AnsiString last = ExtractHostName(path);
     const AnsiString cut = CutNameTail(last, true);
-    if (cut == last) return;
+    if (cut == last || !DirectoryExists(path)) return;
     const AnsiString target = parent + cut;
     const std::vector<AnsiString> needed = PathsStillNeeded();
     if ((DirectoryExists(target) && FolderHoldsAny(target, needed)) || FolderHoldsAny(path, needed)) {

@@ -47,8 +47,6 @@ AnsiString ChangeExtension(const AnsiString& path, const AnsiString& ext) {
     return folder + RemoveExtension(ExtractHostName(path)) + ext;
 }
 
-bool PathExists(const AnsiString& path) { return FileGetAttr(path) != INVALID_FILE_ATTRIBUTES; }
-
 // Removes the progress-window hook of a test on every way out of it.
 struct TTestingHookScope {
     TTestingHookScope() {
@@ -304,7 +302,9 @@ void TUnPackThread::Execute() {
 bool TUnPackThread::ExpandFolderEntry() {
     while (FIndex < FHost.FileCount()) {
         const AnsiString path = FHost.FileAt(FIndex);
-        if (!DirectoryExists(path)) return true;
+        // One look answers this and PrepareArchive's question (is the archive there?).
+        FEntryKind = KindOfPath(path);
+        if (FEntryKind != TPathKind::Folder) return true;
         FHost.DeleteFileAt(FIndex);
         std::vector<AnsiString> files;
         ListFilesRecursive(path, files);
@@ -368,11 +368,8 @@ void TUnPackThread::PrepareArchive() {
     FHost.AppendLog(" ");
     FHost.AppendLog(">>>> [ %src ]  --");
 
-    if (DirectoryExists(FArchivePath)) {
-        FSettings.SkipArchive = true;
-        return;
-    }
-    if (!FileExists(FArchivePath)) {
+    // ExpandFolderEntry looked at the entry a moment ago, in this same step: it is no folder.
+    if (FEntryKind != TPathKind::File) {
         FHost.AppendLog("> [ 前段階エラー]： ファイルが存在しません"_ansi);
         FSettings.SkipArchive = true;
         return;
@@ -469,7 +466,9 @@ void TUnPackThread::CountAndBind() {
     if (FSettings.SkipArchive) return;
     if (count == 1 && !FJob.SingleElementName().empty()) {
         FSettings.TopElementPath = JoinPath(FSettings.DestFolder, FJob.SingleElementName());
-        FSettings.TopElementExisted = PathExists(FSettings.TopElementPath);
+        // Not known to be this archive's own until the claim below makes the folder (the claim
+        // looks at the name itself, in the destination it holds open).
+        FSettings.TopElementExisted = true;
     }
     FHost.AppendLog("> [ 最上位要素カウント ]\t"_ansiOnce + std::to_string(count) + "コ"_ansiOnce);
 
@@ -485,11 +484,12 @@ void TUnPackThread::CountAndBind() {
     if (!IsPlainName(name)) return (void)FJob.ClaimTopFolder();
     const AnsiString bindPath = JoinPath(FSettings.DestFolder, name);
     FSettings.TopElementPath = bindPath;
-    FSettings.TopElementExisted = PathExists(bindPath);
+    FSettings.TopElementExisted = true;  // until this archive makes it
 
     if (!DirectoryExists(bindPath)) {
         FFolderCreated = FJob.Claims().CreateFolder(bindPath);
         if (FFolderCreated) {
+            FSettings.TopElementExisted = false;
             FSettings.DestFolder = bindPath;
             FSettings.BindFolderCreated = true;
             FHost.AppendLog("> [ バインド起動 ] まとめフォルダ新規作成 "_ansi + Quoted(name));
@@ -899,8 +899,9 @@ void TUnPackThread::FinishArchive() {
         } else {
             Dispose(FArchivePath);
         }
-        if (!FSettings.SameNameBindFolder && !FSettings.BindFolderCreated && !FSettings.TopElementPath.empty() &&
-            DirectoryExists(FSettings.TopElementPath))
+        // The single top folder (RenameSingleFolder looks whether it is one only when its name
+        // would change).
+        if (!FSettings.SameNameBindFolder && !FSettings.BindFolderCreated && !FSettings.TopElementPath.empty())
             RenameSingleFolder(FSettings.TopElementPath);
     }
     // Only what this archive made and claimed is removed (a single top folder made for a skipped

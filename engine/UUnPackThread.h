@@ -28,6 +28,7 @@
 #include "engine/UUnPack.h"
 #include "platform/AnsiString.h"
 #include "platform/FileIdentity.h"
+#include "platform/FileSystem.h"
 #include "settings/SettingsBlock.h"
 
 namespace norvex {
@@ -129,6 +130,8 @@ private:
     void CheckRunFolders();
     // key: the setting's ini key, named when its value is refused.
     bool EnsureFolder(const AnsiString& path, const AnsiString& kind, const char* key);
+    // Expands folder entries until the entry in hand is no folder; what it found of that entry
+    // (missing or a file) is kept in FEntryKind for PrepareArchive, in the same step.
     bool ExpandFolderEntry();
     void PrepareArchive();
     void SetDestination();
@@ -200,6 +203,7 @@ private:
     AnsiString FLastShownName = "xxxxxx";
     AnsiString FArchivePath;
     AnsiString FExtension;
+    TPathKind FEntryKind = TPathKind::Missing;
     int FTopLevelCount = 0;
     bool FFolderCreated = false;
     TDoneSizeTally FDone;

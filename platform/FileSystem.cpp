@@ -120,6 +120,12 @@ bool DirectoryExists(const AnsiString& path) {
     return !path.empty() && stat(Host(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+TPathKind KindOfPath(const AnsiString& path) {
+    struct stat st {};
+    if (path.empty() || stat(Host(path).c_str(), &st) != 0) return TPathKind::Missing;
+    return S_ISDIR(st.st_mode) ? TPathKind::Folder : TPathKind::File;
+}
+
 uint32_t FileGetAttr(const AnsiString& path) {
     if (path.empty()) return INVALID_FILE_ATTRIBUTES;
     const std::string host = Host(path);

@@ -30,6 +30,9 @@ inline constexpr uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 bool FileExists(const AnsiString& path);
 // True when path names a folder (symbolic links are followed).
 bool DirectoryExists(const AnsiString& path);
+// What FileExists and DirectoryExists tell, from one look at path (symbolic links are followed).
+enum class TPathKind { Missing, File, Folder };
+TPathKind KindOfPath(const AnsiString& path);
 // The attribute bits of path, or INVALID_FILE_ATTRIBUTES when it cannot be read. A symbolic link
 // reports its target's bits plus faSymLink; a dangling link reports faArchive | faSymLink.
 uint32_t FileGetAttr(const AnsiString& path);

@@ -137,7 +137,7 @@ TEST_F(ReadAheadRun, TheNextArchiveIsTakenAsItIsWhenItsTurnComes) {
     // after its extraction, which started the read-ahead): the count and the extraction see it as it
     // is then. The old and the new archive have the same size, so that only the file's identity and
     // times tell them apart.
-    enum class TChange { Delete, RenameOver, RewriteKeepingTime, Break };
+    enum class TChange { Delete, RenameOver, RewriteKeepingTime, Break, BecomeFolder };
     const struct {
         TChange change;
         const char* what;
@@ -146,6 +146,7 @@ TEST_F(ReadAheadRun, TheNextArchiveIsTakenAsItIsWhenItsTurnComes) {
         {TChange::RenameOver, "replaced by another file"},
         {TChange::RewriteKeepingTime, "rewritten in place, same size and modification time"},
         {TChange::Break, "made no archive, same size"},
+        {TChange::BecomeFolder, "replaced by a folder holding an archive"},
     };
     std::vector<std::pair<std::string, std::string>> many;
     for (int i = 0; i < 60; ++i) many.emplace_back("first/f" + std::to_string(i) + ".txt", std::string(2000, 'f'));
@@ -173,6 +174,11 @@ TEST_F(ReadAheadRun, TheNextArchiveIsTakenAsItIsWhenItsTurnComes) {
                     break;
                 }
                 case TChange::Break: WriteFile(second, std::string(fs::file_size(newer), 'Z')); break;
+                case TChange::BecomeFolder:
+                    fs::remove(second);
+                    fs::create_directories(second);
+                    fs::rename(newer, second + "/inner.zip");
+                    break;
             }
         };
         RunInto(run, dir + "/out", {first, second, third});
@@ -193,6 +199,12 @@ TEST_F(ReadAheadRun, TheNextArchiveIsTakenAsItIsWhenItsTurnComes) {
                 EXPECT_TRUE(run.host.HasLine("> [ エラー ] ファイル数の取得に失敗しました。書庫でない可能性があります。"));
                 EXPECT_FALSE(fs::exists(dir + "/out/s"));
                 EXPECT_EQ(run.host.FilesUtf8(), std::vector<std::string>{second});
+                break;
+            case TChange::BecomeFolder:
+                // Expanded into the archive it holds, which comes last.
+                EXPECT_EQ(ReadFile(dir + "/out/s/x.txt"), "new!");
+                EXPECT_FALSE(run.host.HasLine("> [ 前段階エラー]： ファイルが存在しません"));
+                EXPECT_TRUE(run.host.files.empty());
                 break;
         }
     }

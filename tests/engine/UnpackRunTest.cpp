@@ -189,6 +189,17 @@ TEST_F(UnpackRun, SingleFolderIsRenamedByTheTailCut) {
         run.Run({zip});
         EXPECT_TRUE(Exists(td / "data1/x.txt"));
     }
+    {
+        // A single top file is no folder: its name stays, tail and all.
+        WriteFile(td / "srcm/memo2", "memo");
+        ASSERT_TRUE(MakeZip(td / "memo.zip", td / "srcm", {"memo2"}));
+        TEngineRun run;
+        run.settings.DelFolderNum = true;
+        run.Run({td / "memo.zip"});
+        EXPECT_EQ(ReadFile(td / "memo2"), "memo");
+        EXPECT_FALSE(Exists(td / "memo"));
+        for (const auto& t : run.host.texts) EXPECT_EQ(t.rfind("> [ リネーム", 0), std::string::npos) << t;
+    }
 }
 
 TEST_F(UnpackRun, SplitRarSetsAndAfterProcessing) {
@@ -284,6 +295,15 @@ TEST_F(UnpackRun, FailedExtractionLeavesNoResidueButKeepsWhatExisted) {
         EXPECT_FALSE(Exists(td / "bad"));
         EXPECT_TRUE(Exists(zip));
         EXPECT_EQ(run.host.FilesUtf8(), std::vector<std::string>{zip});
+    }
+    {
+        // A single top folder this archive made is residue.
+        const std::string zip = MakeDamagedZip(td, "fresh.zip", "fresh");
+        TEngineRun run;
+        run.settings.PreTestArc = false;
+        run.Run({zip});
+        EXPECT_TRUE(run.host.HasLine("> [ 残骸の削除 ] " + Quoted(td / "fresh")));
+        EXPECT_FALSE(Exists(td / "fresh"));
     }
     {
         // A single top folder that existed before is never deleted.
