@@ -37,38 +37,66 @@ std::vector<AnsiString> LandingParts(const AnsiString& entryPath) {
 }
 
 void ReadEntryPath(std::string_view entryPath, TEntryPath& path) {
-    path.Landing.clear();
+    const std::size_t size = entryPath.size();
     path.DirLength = 0;
-    path.LeavesDestination = !entryPath.empty() && (entryPath[0] == '/' || entryPath[0] == '\\');
+    path.LeavesDestination = size > 0 && (entryPath[0] == '/' || entryPath[0] == '\\');
     bool nowhere = false;
+    // Most names land as they stand: their kept components follow one another, joined by single
+    // "/". While that holds the landing is the stretch [keptFrom, keptTo) of the name, copied once
+    // at the end; the first component that breaks it makes the landing a string of its own.
+    bool verbatim = true;
+    std::size_t keptFrom = 0, keptTo = 0;
+    path.Landing.clear();
     std::size_t start = 0;
-    for (std::size_t i = 0;;) {
-        const bool end = i >= entryPath.size();
+    for (;;) {
+        std::size_t i = start;
         // A byte below 0x80 is a character of its own in cp932 (most names are mostly ASCII).
-        const std::size_t n =
-            end ? 0 : static_cast<unsigned char>(entryPath[i]) < 0x80 ? 1 : AnsiCharLength(entryPath, i);
-        if (!end && !(n == 1 && (entryPath[i] == '/' || entryPath[i] == '\\'))) {
-            i += n;
-            continue;
+        while (i < size) {
+            const auto b = static_cast<unsigned char>(entryPath[i]);
+            if (b >= 0x80) {
+                i += AnsiCharLength(entryPath, i);
+            } else if (b == '/' || b == '\\') {
+                break;
+            } else {
+                ++i;
+            }
         }
+        const bool end = i >= size;
         // One component, with the rules of LandingParts and IsAbsoluteEntryPath.
         std::string_view c = entryPath.substr(start, i - start);
-        if (c == ".." || StartsWithDriveLetter(c)) path.LeavesDestination = true;
+        const bool drive = StartsWithDriveLetter(c);
+        if (drive || c == "..") path.LeavesDestination = true;
         if (!nowhere) {
-            if (path.Landing.empty() && StartsWithDriveLetter(c)) c.remove_prefix(2);
+            const bool first = verbatim ? keptTo == keptFrom : path.Landing.empty();
+            if (first && drive) c.remove_prefix(2);
             if (c == "..") {
                 nowhere = true;
             } else if (!c.empty() && c != ".") {
-                if (!path.Landing.empty()) path.Landing += '/';
-                path.Landing.append(c);
+                const std::size_t at = static_cast<std::size_t>(c.data() - entryPath.data());
+                if (verbatim && first) {
+                    keptFrom = at;
+                    keptTo = at + c.size();
+                } else if (verbatim && at == keptTo + 1 && entryPath[keptTo] == '/') {
+                    keptTo = at + c.size();
+                } else {
+                    if (verbatim) {
+                        path.Landing.assign(entryPath.substr(keptFrom, keptTo - keptFrom));
+                        verbatim = false;
+                    }
+                    if (!path.Landing.empty()) path.Landing += '/';
+                    path.Landing.append(c);
+                }
             }
         }
         if (end) break;
         path.DirLength = i + 1;
-        start = ++i;
+        start = i + 1;
     }
-    path.EndsWithSeparator = !entryPath.empty() && path.DirLength == entryPath.size();
-    if (nowhere) path.Landing.clear();
+    path.EndsWithSeparator = size > 0 && path.DirLength == size;
+    if (nowhere)
+        path.Landing.clear();
+    else if (verbatim)
+        path.Landing.assign(entryPath.substr(keptFrom, keptTo - keptFrom));
 }
 
 }  // namespace norvex

@@ -220,8 +220,10 @@ bool TUnPackThread::Suspended() const {
 }
 
 void TUnPackThread::PausePoint() {
+    // Every progress record passes here: a run that is not paused takes no lock.
+    if (!FSuspended.load()) return;
     std::unique_lock lock(FPauseMutex);
-    FPauseChanged.wait(lock, [this] { return !FSuspended; });
+    FPauseChanged.wait(lock, [this] { return !FSuspended.load(); });
 }
 
 void TUnPackThread::LogFromWorker(const AnsiString& text) {

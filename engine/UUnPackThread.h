@@ -179,7 +179,8 @@ private:
     std::atomic<bool> FFinished{false};
     mutable std::mutex FPauseMutex;
     std::condition_variable FPauseChanged;
-    bool FSuspended = false;
+    // Written under FPauseMutex; read without it by a pause point that finds the run going on.
+    std::atomic<bool> FSuspended{false};
     std::thread FThread;
 
     // Fields of the current archive (written by one thread at a time: see the class comment).

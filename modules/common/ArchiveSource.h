@@ -61,7 +61,10 @@ std::string AttributeText(const EntryInfo& entry);
 void UnixToDosTime(int64_t unixTime, uint16_t& dosDate, uint16_t& dosTime);
 // FILETIME (100 ns since 1601, UTC) of a Unix time.
 uint64_t UnixToFileTime(int64_t unixTime, int32_t nsec);
-// Copies text into a fixed field, NUL-terminated, cut at a whole cp932 character.
+// Copies text into a buffer, NUL-terminated, cut at a whole cp932 character; returns the bytes
+// copied before the NUL. What follows the NUL is left as it was.
+std::size_t CopyAnsiText(char* buffer, std::size_t bufferSize, std::string_view text);
+// As CopyAnsiText, and the rest of the fixed field cleared (records handed to a host).
 void CopyAnsiField(char* field, std::size_t fieldSize, std::string_view text);
 
 // Asking the user for a password while reading (the window ABI's ARC_ASK_PASSWORD).

@@ -28,9 +28,10 @@ int32_t ArchiverModule::archiveType(const AnsiString&) { return 0; }
 
 namespace {
 
+// The output buffer is text up to its NUL: the rest of it (often many KiB) is not cleared.
 void CopyOutput(const AnsiString& text, char* output, uint32_t outputSize) {
     if (!output || outputSize == 0) return;
-    CopyAnsiField(output, outputSize, text);
+    CopyAnsiText(output, outputSize, text);
 }
 
 bool IsRegularFile(const AnsiString& path) {

@@ -23,20 +23,25 @@ uint16_t Ratio(const EntryInfo& e) {
 
 }  // namespace
 
+std::size_t CopyAnsiText(char* buffer, std::size_t bufferSize, std::string_view text) {
+    if (bufferSize == 0) return 0;
+    std::size_t n = text.size();
+    if (n >= bufferSize) {  // cut at the last whole character that leaves room for the NUL
+        n = 0;
+        while (n < text.size()) {
+            const std::size_t len = AnsiCharLength(text, n);
+            if (n + len > bufferSize - 1) break;
+            n += len;
+        }
+    }
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    return n;
+}
+
 void CopyAnsiField(char* field, std::size_t fieldSize, std::string_view text) {
     if (fieldSize == 0) return;
-    if (text.size() < fieldSize) {  // fits whole: no character to cut
-        std::memcpy(field, text.data(), text.size());
-        std::memset(field + text.size(), 0, fieldSize - text.size());
-        return;
-    }
-    std::size_t n = 0;
-    while (n < text.size()) {
-        std::size_t len = AnsiCharLength(text, n);
-        if (n + len > fieldSize - 1) break;
-        n += len;
-    }
-    std::memcpy(field, text.data(), n);
+    const std::size_t n = CopyAnsiText(field, fieldSize, text);
     std::memset(field + n, 0, fieldSize - n);
 }
 

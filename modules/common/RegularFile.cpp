@@ -12,7 +12,7 @@
 
 namespace norvex::modules {
 
-int OpenRegularFile(const std::string& hostPath) {
+int OpenRegularFile(const std::string& hostPath, struct stat* info) {
     const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return -1;
     struct stat st {};
@@ -21,9 +21,10 @@ int OpenRegularFile(const std::string& hostPath) {
         errno = EINVAL;
         return -1;
     }
-    // Regular files never block; the flag goes so that nothing downstream sees EAGAIN.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    // Regular files never block; the flag goes so that nothing downstream sees EAGAIN. O_NONBLOCK is
+    // the only status flag the open set, so the flags are cleared without reading them first.
+    ::fcntl(fd, F_SETFL, 0);
+    if (info) *info = st;
     return fd;
 }
 

@@ -2,6 +2,8 @@
 // itself cannot wait on a fifo or a device. Reading at an offset, whole. Finding a signature behind a
 // self-extracting stub.
 #pragma once
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -10,8 +12,9 @@
 namespace norvex::modules {
 
 // The descriptor of hostPath (UTF-8) opened read-only, or -1 (errno set; EINVAL when it is not a
-// regular file). The open uses O_NONBLOCK, so a fifo or a device is refused without waiting.
-int OpenRegularFile(const std::string& hostPath);
+// regular file). The open uses O_NONBLOCK, so a fifo or a device is refused without waiting. info,
+// when given, receives the status of the file opened.
+int OpenRegularFile(const std::string& hostPath, struct stat* info = nullptr);
 // The same as a stdio stream ("rb"), or nullptr.
 std::FILE* OpenRegularStream(const std::string& hostPath);
 

@@ -258,11 +258,10 @@ LzhSource::~LzhSource() = default;
 
 int32_t LzhSource::Open(const AnsiString& path, std::unique_ptr<LzhSource>& out) {
     const std::string host = FromAnsi(path);
-    const int fd = OpenRegularFile(host);
+    struct stat st {};
+    const int fd = OpenRegularFile(host, &st);
     if (fd < 0) return errno == ENOENT ? ARC_ERROR_NOT_FIND_ARC_FILE : ARC_ERROR_ARC_FILE_OPEN;
     auto file = std::make_shared<LzhArchiveFile>(fd);
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return ARC_ERROR_ARC_FILE_OPEN;
     out.reset(new LzhSource());
     out->headers_ = std::make_unique<lzh::HeaderInput>(fd, true);
     out->file_ = std::move(file);

@@ -108,10 +108,10 @@ AnsiString EntryName(const CentralEntry& e, bool unflaggedNamesAreUtf8) {
 
 bool ReadCentralDirectory(const std::string& hostPath, CentralDirectory& out) {
     out = CentralDirectory{};
-    const int fd = OpenRegularFile(hostPath);
-    if (fd < 0) return false;
     struct stat st {};
-    const bool read = ::fstat(fd, &st) == 0 && ReadCentralDirectory(fd, static_cast<uint64_t>(st.st_size), out);
+    const int fd = OpenRegularFile(hostPath, &st);
+    if (fd < 0) return false;
+    const bool read = ReadCentralDirectory(fd, static_cast<uint64_t>(st.st_size), out);
     ::close(fd);
     return read;
 }

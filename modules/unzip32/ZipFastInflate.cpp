@@ -34,13 +34,9 @@ bool FastInflateHandles(const CentralEntry& entry) {
 }
 
 std::shared_ptr<ArchiveFile> ArchiveFile::Open(const std::string& hostPath) {
-    int fd = OpenRegularFile(hostPath);  // never blocks on a fifo
-    if (fd < 0) return nullptr;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
+    const int fd = OpenRegularFile(hostPath, &st);  // never blocks on a fifo
+    if (fd < 0) return nullptr;
     std::shared_ptr<ArchiveFile> f(new ArchiveFile);
     f->fd_ = fd;
     f->size_ = static_cast<uint64_t>(st.st_size);

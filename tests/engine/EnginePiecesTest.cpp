@@ -100,6 +100,8 @@ TEST(EnginePathChecks, DangerWordsAndAbsolutePaths) {
         "a/b/c.txt", "a/b/", "x.txt", "/etc/x.txt", "\\srv\\share\\x", "C:/temp/x", "c:x", "./C:x",
         "a/../x", "../x", "a/./b//c", "C:..", "C:", "./", "//", "", "a\\b\\", "会議 12:30/x",
         "ソ/表\\x", "表ソ", "a/ソ", "a/b/..", "ab:/x", "1:/x", "a/c:x.txt",
+        // Names that land as they stand but for one place (the landing is copied from the name).
+        "a//b", "a/./b/", "/a/b", "\\a/b", "a/b\\c/d", "C:/a/b", "./a/b", "a/b/./", "a/b/c:d/e", "./x/../y",
     };
     for (const char* name : names) {
         const AnsiString raw = ToAnsi(name);
