@@ -1,7 +1,10 @@
 // The read-ahead of the next archive's listing.
 #include "engine/ListingWarmUp.h"
 
+#include <sched.h>
 #include <sys/stat.h>
+
+#include <thread>
 
 #include "engine/ArchiveKinds.h"
 #include "platform/AnsiCodec.h"
@@ -94,6 +97,24 @@ void TListingWarmUp::Read(const TListingEntryPoints& entries, const AnsiString& 
     }
     entries.CloseArchive(harc);
 }
+
+namespace {
+std::atomic<int> g_readAheadForced{-1};  // -1: as the machine decides; 0: never; 1: always
+}  // namespace
+
+bool ReadAheadPays() {
+    if (const int forced = g_readAheadForced.load(); forced >= 0) return forced == 1;
+    static const bool pays = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        const unsigned cores = sched_getaffinity(0, sizeof set, &set) == 0 ? static_cast<unsigned>(CPU_COUNT(&set))
+                                                                           : std::thread::hardware_concurrency();
+        return cores > 2;
+    }();
+    return pays;
+}
+
+void SetReadAheadForTesting(std::optional<bool> forced) { g_readAheadForced.store(forced ? (*forced ? 1 : 0) : -1); }
 
 TArchiverType WarmUpType(const AnsiString& path) {
     TArchiverType type = ArchiverTypeFromExtension(path);

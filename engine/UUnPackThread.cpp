@@ -672,7 +672,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
 
 void TUnPackThread::ArmWarmUp() {
     FWarmUpArmed.store(false);
-    if (FNextArchive.empty() || FSettings.CompressMode || FBreak) return;
+    if (FNextArchive.empty() || FSettings.CompressMode || FBreak || !ReadAheadPays()) return;
     const TArchiverType type = WarmUpType(FNextArchive);
     if (type == atNone) return;
     // Resolved here, on the thread that uses the bindings: the warm-up gets the addresses only.

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "platform/AnsiCodec.h"
+#include "engine/ListingWarmUp.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/LzhEntries.h"
 #include "tests/support/RunTool.h"
@@ -73,7 +74,9 @@ protected:
         NORVEX_REQUIRE_MODULE("UNZIP32.DLL");
         NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
         if (!HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
+        SetReadAheadForTesting(true);  // on a machine of two cores too
     }
+    void TearDown() override { SetReadAheadForTesting(std::nullopt); }
 
     // A run into the folder out (made here) over paths.
     static void RunInto(TEngineRun& run, const std::string& out, const std::vector<std::string>& paths) {
