@@ -758,6 +758,9 @@ void TUnPackThread::OnArchiverProgress(int state, const EXTRACTINGINFOEX* eis, b
 // The figures are worked out here on the worker; the main thread is called only when the display
 // would change, which keeps a notification cheap. A host that draws no progress is not called.
 void TUnPackThread::ShowProgress(const EXTRACTINGINFOEX* eis) {
+    // A host that draws no progress needs none of the figures (the tally of finished entries only
+    // feeds them, and starts afresh with each archive).
+    if (!FShowsProgress) return;
     uint64_t size = eis->fileSize, written = eis->writeSize;
     const auto* record = reinterpret_cast<const ArcProgressRecord*>(eis);
     if (record->structSize >= sizeof(ArcProgressRecord)) {
@@ -767,28 +770,26 @@ void TUnPackThread::ShowProgress(const EXTRACTINGINFOEX* eis) {
     const TProgressFigures f = ComputeProgress(size, written, FDone.Total(), FSettings.TotalSize);
     const std::string_view name(eis->sourceFileName, strnlen(eis->sourceFileName, ARC_FNAME_MAX));
     FDone.Note(name, f.entryComplete, size);
-    if (FShowsProgress) {
-        const bool perFile = FSettings.IndicatePerFile;
-        const bool changed = f.totalPercent != FLastTotalPercent ||
-                             (perFile && (name != FLastShownName || f.filePercent != FLastFilePercent));
-        // Each display is a wait for the main thread; a busy desktop makes those waits long, so the
-        // display follows at most every 50 ms (the end of the run is always shown).
-        const auto now = std::chrono::steady_clock::now();
-        const bool due = now - FLastShownAt >= std::chrono::milliseconds(50) || f.totalPercent >= 100;
-        if (changed && due) {
-            FLastShownAt = now;
-            Main([&] {
-                if (FHost.IsMinimized()) return;
-                if (perFile) {
-                    if (name != FLastShownName) FHost.ShowEntryName(ShownName(AnsiString(name)));
-                    if (f.filePercent != FLastFilePercent) FHost.ShowFilePercent(f.filePercent);
-                }
-                FHost.ShowTotalPercent(f.totalPercent);
-                FLastTotalPercent = f.totalPercent;
-                FLastShownName.assign(name);
-                FLastFilePercent = f.filePercent;
-            });
-        }
+    const bool perFile = FSettings.IndicatePerFile;
+    const bool changed = f.totalPercent != FLastTotalPercent ||
+                         (perFile && (name != FLastShownName || f.filePercent != FLastFilePercent));
+    // Each display is a wait for the main thread; a busy desktop makes those waits long, so the
+    // display follows at most every 50 ms (the end of the run is always shown).
+    const auto now = std::chrono::steady_clock::now();
+    const bool due = now - FLastShownAt >= std::chrono::milliseconds(50) || f.totalPercent >= 100;
+    if (changed && due) {
+        FLastShownAt = now;
+        Main([&] {
+            if (FHost.IsMinimized()) return;
+            if (perFile) {
+                if (name != FLastShownName) FHost.ShowEntryName(ShownName(AnsiString(name)));
+                if (f.filePercent != FLastFilePercent) FHost.ShowFilePercent(f.filePercent);
+            }
+            FHost.ShowTotalPercent(f.totalPercent);
+            FLastTotalPercent = f.totalPercent;
+            FLastShownName.assign(name);
+            FLastFilePercent = f.filePercent;
+        });
     }
     if (f.entryComplete) FLastFilePercent = 999;
 }
