@@ -162,20 +162,34 @@ TEST_F(CliArchives, TheTopLevelCountCountsWhatLands) {
 }
 
 TEST_F(CliArchives, AMissingModuleIsSaidAsSuchWithTheLinuxRemedy) {
-    // The program in a tree of its own without modules: bin/norvex-cli, lib/ with the codec only.
+    // The program in a tree of its own without modules: bin/norvex-cli, lib/norvex/lib with the codec only.
     const std::string zip = Zip("in/a.zip", {"a.txt"});
     fs::create_directories(td / "tree/bin");
-    fs::create_directories(td / "tree/lib");
+    fs::create_directories(td / "tree/lib/norvex/lib");
     fs::copy_file(NORVEX_CLI_PATH, td / "tree/bin/norvex-cli");
     const fs::path codec = NORVEX_CODEC_PATH;
-    fs::copy_file(codec, td / ("tree/lib/" + codec.filename().string()));
-    fs::create_symlink(codec.filename(), td / "tree/lib/libnorvex_codec.so.0");
+    fs::copy_file(codec, td / ("tree/lib/norvex/lib/" + codec.filename().string()));
+    fs::create_symlink(codec.filename(), td / "tree/lib/norvex/lib/libnorvex_codec.so.0");
     const CliResult r = RunCli(td, {"--ini", td / "empty.ini", zip}, td / "tree/bin/norvex-cli");
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_TRUE(HasText(r.out, "> \"UNzip32.DLL\"の準備ができていません"));
     EXPECT_FALSE(HasTextContaining(r.out, "書庫でない可能性があります"));
     EXPECT_TRUE(HasText(r.out, "[ DLL ] \"ZIP\"\t「なし　パッケージ norvex を入れ直すか、unzip32.so を \"" +
                                    td / "tree/lib/norvex/modules" + "\" に置いてください」"));
+}
+
+TEST_F(CliArchives, LibrariesInTheCurrentFolderAreNeverLoaded) {
+    // Whatever lies in the folder the program is started from is nobody's library: not the C++
+    // runtime the program needs, nor what the modules need.
+    const std::string zip = Zip("in/a.zip", {"a.txt"});
+    for (const char* name : {"libstdc++.so.6", "libgcc_s.so.1", "libnorvex_codec.so.0", "liblhasa.so.0",
+                             "libarchive.so.13", "libisal.so.2"})
+        WriteFile(td / name, "not a library");
+    const CliResult r = RunCli(td, {"--ini", td / "empty.ini", "--to", td / "out", "-k", zip});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    for (const char* kind : {"LHA", "ZIP", "CAB", "RAR", "TAR", "7Z"})
+        EXPECT_TRUE(HasText(r.out, std::string("[ DLL ] \"") + kind + "\"\t「OK」")) << kind << "\n" << r.err;
+    EXPECT_EQ(ReadFile(td / "out/a.txt"), "a.txt");
 }
 
 TEST_F(CliArchives, ADroppedFolderIsExpandedInNaturalOrderFilesAndFoldersInterleaved) {
