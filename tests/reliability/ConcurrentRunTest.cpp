@@ -52,12 +52,15 @@ protected:
         return {"--ini", ini, "--to", dest, "--answer", "yes", "-d", archive};
     }
 
-    // Starts run A and stops it as soon as its log shows marker: the step that follows it is where
-    // A stands while B runs.
-    pid_t StartStopped(const std::vector<std::string>& args, const std::string& marker) {
+    // Starts run A and stops it as soon as its log shows marker (and, when given, the folder claimed
+    // exists: the count is logged just before the claim, and a busy machine may stop A in between):
+    // the step that follows is where A stands while B runs.
+    pid_t StartStopped(const std::vector<std::string>& args, const std::string& marker,
+                       const std::string& claimed = "") {
         const pid_t pid = StartCli(args, root, root + "/logA");
         for (int i = 0; i < 4000; ++i) {
-            if (ReadFile(root + "/logA/cli.out").find(marker) != std::string::npos) {
+            if (ReadFile(root + "/logA/cli.out").find(marker) != std::string::npos &&
+                (claimed.empty() || fs::exists(claimed))) {
                 kill(pid, SIGSTOP);
                 return pid;
             }
@@ -106,7 +109,7 @@ TEST_F(ConcurrentRuns, ASingleTopFolderInUseIsNotShared) {
     const std::string a = Zip("a/data1.zip", {"data1/big.bin=" + std::string(kBig), "data1/mine.txt=A"}, /*bad=*/true);
     const std::string b = Zip("b/data1.zip", {"data1/theirs.txt=B"});
     // A fails in the end (its last checksum): its residue goes, but never B's work.
-    const pid_t pid = StartStopped(Args(ini, a), "> [ 最上位要素カウント ]");
+    const pid_t pid = StartStopped(Args(ini, a), "> [ 最上位要素カウント ]", dest + "/data1");
     const CliRun runB = RunB(Args(ini, b));
     EXPECT_EQ(runB.exitCode, 1) << Joined(runB.lines);
     EXPECT_TRUE(fs::exists(b));
@@ -140,7 +143,7 @@ TEST_F(ConcurrentRuns, AFolderAnotherRunMadeMeanwhileIsNotMovedAsideOrDeleted) {
     const std::string ini = Ini("[Sub_TailCut]\r\nDelFolderNum=1\r\n[Sub_Bind]\r\nSameFolderProc=1\r\n");
     const std::string a = Zip("a/data1.zip", {"data1/big.bin=" + std::string(kBig), "data1/mine.txt=A"});
     const std::string b = Zip("b/data2.zip", {"data2/theirs.txt=B"});
-    const pid_t pid = StartStopped(Args(ini, a), "> [ 最上位要素カウント ]");
+    const pid_t pid = StartStopped(Args(ini, a), "> [ 最上位要素カウント ]", dest + "/data1");
     const CliRun runB = RunB(Args(ini, b));
     EXPECT_EQ(runB.exitCode, 0) << Joined(runB.lines);
     EXPECT_EQ(ReadFile(dest + "/data/theirs.txt"), "B");
