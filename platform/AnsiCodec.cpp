@@ -97,24 +97,30 @@ Tables& T() {
     return tables;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
+// A code point as UTF-8 at p; returns the end (four bytes at most).
+char* PutUtf8(char* p, char32_t c) {
     if (c < 0x80) {
-        out += static_cast<char>(c);
+        *p++ = static_cast<char>(c);
     } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        *p++ = static_cast<char>(0xC0 | (c >> 6));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        *p++ = static_cast<char>(0xE0 | (c >> 12));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        *p++ = static_cast<char>(0xF0 | (c >> 18));
+        *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
     }
+    return p;
 }
 
+void AppendUtf8(std::string& out, char32_t c) {
+    char bytes[4];
+    out.append(bytes, PutUtf8(bytes, c));
+}
 
 // The length of the run of ASCII bytes that starts at i (ASCII is the same in both encodings, and
 // most of a path is ASCII: it is copied in one piece).
@@ -243,21 +249,6 @@ namespace {
 
 // Printable ASCII and the tab.
 bool IsShownAscii(unsigned char c) { return (c >= 0x20 && c < 0x7F) || c == '\t'; }
-
-// A character of the BMP as UTF-8 at p; returns the end.
-char* PutUtf8(char* p, char32_t c) {
-    if (c < 0x80) {
-        *p++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-        *p++ = static_cast<char>(0xC0 | (c >> 6));
-        *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        *p++ = static_cast<char>(0xE0 | (c >> 12));
-        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return p;
-}
 
 // One pass for IsPlainAnsi (to is null) and AppendPlainFromAnsi (to has room for the UTF-8: three
 // bytes for each byte of ansi at most): the branches of FromAnsi, where a carrier, a lone lead byte

@@ -55,13 +55,12 @@ public:
 private:
     // Our own reader, when the directory can be read and every folder is one it decodes.
     static bool OpenOwn(const AnsiString& path, int64_t start, std::unique_ptr<ArchiveSource>& out) {
-        const int fd = OpenRegularFile(FromAnsi(path));
-        if (fd < 0) return false;
         struct stat st {};
+        const int fd = OpenRegularFile(FromAnsi(path), &st);
+        if (fd < 0) return false;
         cab::CabDirectory directory;
         std::string why;
-        if (::fstat(fd, &st) != 0 ||
-            !cab::ReadCabDirectory(fd, static_cast<uint64_t>(start), static_cast<uint64_t>(st.st_size), directory, why) ||
+        if (!cab::ReadCabDirectory(fd, static_cast<uint64_t>(start), static_cast<uint64_t>(st.st_size), directory, why) ||
             !cab::OwnDecoderReads(directory)) {
             ::close(fd);
             return false;

@@ -21,8 +21,6 @@ uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1
 uint32_t Le32(const unsigned char* p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
 uint64_t Le64(const unsigned char* p) { return Le32(p) | (static_cast<uint64_t>(Le32(p + 4)) << 32); }
 
-bool ReadAt(int fd, uint64_t offset, void* buffer, std::size_t size) { return ReadFullyAt(fd, buffer, size, offset); }
-
 constexpr uint64_t kMaxCentralDirectory = 1ull << 30;
 
 // True when the extra field area is a whole number of fields (no field runs past its end).
@@ -129,7 +127,7 @@ bool ReadCentralDirectory(int fd, uint64_t size, CentralDirectory& out) {
         tailSize = static_cast<std::size_t>(std::min<off_t>(fileSize, static_cast<off_t>(span)));
         tail.resize(tailSize);
         tailStart = static_cast<uint64_t>(fileSize) - tailSize;
-        if (!ReadAt(fd, tailStart, tail.data(), tailSize)) return false;
+        if (!ReadFullyAt(fd, tail.data(), tailSize, tailStart)) return false;
         for (std::size_t i = tailSize - 22 + 1; i-- > 0;) {
             if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
                 eocd = i;
@@ -147,10 +145,10 @@ bool ReadCentralDirectory(int fd, uint64_t size, CentralDirectory& out) {
     uint64_t cdEnd = eocdPos;
     if (count == 0xFFFF || cdSize == 0xFFFFFFFFu || cdOffset == 0xFFFFFFFFu) {
         unsigned char loc[20];
-        if (eocdPos < 20 || !ReadAt(fd, eocdPos - 20, loc, 20) || Le32(loc) != 0x07064b50) return false;
+        if (eocdPos < 20 || !ReadFullyAt(fd, loc, 20, eocdPos - 20) || Le32(loc) != 0x07064b50) return false;
         uint64_t z64Pos = Le64(loc + 8);
         unsigned char z[56];
-        if (!ReadAt(fd, z64Pos, z, 56) || Le32(z) != 0x06064b50) return false;
+        if (!ReadFullyAt(fd, z, 56, z64Pos) || Le32(z) != 0x06064b50) return false;
         count = Le64(z + 32);
         cdSize = Le64(z + 40);
         cdOffset = Le64(z + 48);
@@ -163,7 +161,7 @@ bool ReadCentralDirectory(int fd, uint64_t size, CentralDirectory& out) {
     // Data in front of the archive (a self-extracting stub) shifts every offset alike.
     uint64_t cdStart = cdEnd - cdSize;
     std::vector<unsigned char> cd(static_cast<std::size_t>(cdSize));
-    if (cdSize && !ReadAt(fd, cdStart, cd.data(), cd.size())) return false;
+    if (cdSize && !ReadFullyAt(fd, cd.data(), cd.size(), cdStart)) return false;
 
     bool allUtf8 = true, anyMulti = false;
     std::size_t pos = 0;
@@ -230,9 +228,9 @@ bool ReadCentralDirectory(int fd, uint64_t size, CentralDirectory& out) {
         if (!entry.symlink || entry.method != 0 || entry.compressedSize == 0 || entry.compressedSize > 4096) continue;
         unsigned char local[30];
         const uint64_t at = entry.localHeaderOffset;
-        if (!ReadAt(fd, at, local, 30) || Le32(local) != 0x04034b50) continue;
+        if (!ReadFullyAt(fd, local, 30, at) || Le32(local) != 0x04034b50) continue;
         std::string target(static_cast<std::size_t>(entry.compressedSize), '\0');
-        if (ReadAt(fd, at + 30 + Le16(local + 26) + Le16(local + 28), target.data(), target.size()))
+        if (ReadFullyAt(fd, target.data(), target.size(), at + 30 + Le16(local + 26) + Le16(local + 28)))
             entry.linkTarget = std::move(target);
     }
     return true;

@@ -248,11 +248,15 @@ protected:
     }
 };
 
-TEST_F(BindingTest, ZipBindingKeepsItsLookupsUntilAModuleComes) {
-    // A folder of its own, with UNZIP32 only at first.
-    test::TempDir modules;
+// A module folder of its own, with UNZIP32 only (LMZIP32 is copied in later), made the loader's.
+void UseFolderWithUnzip32Only(const test::TempDir& modules) {
     std::filesystem::copy_file(test::ModuleSet("zipboth") + "/unzip32.so", modules / "unzip32.so");
     SetModuleFolder(ToAnsi(modules.path()));
+}
+
+TEST_F(BindingTest, ZipBindingKeepsItsLookupsUntilAModuleComes) {
+    test::TempDir modules;
+    UseFolderWithUnzip32Only(modules);
     const std::string arc = Archive("a.zip", "[Unzip][UnZip]");
     CountingZipDll dll;
     EXPECT_EQ(ListAll(dll, arc), 2);
@@ -278,8 +282,7 @@ TEST_F(BindingTest, ZipBindingKeepsItsLookupsUntilAModuleComes) {
 
 TEST_F(BindingTest, ZipBindingLooksIntoTheFolderOncePerGlance) {
     test::TempDir modules;
-    std::filesystem::copy_file(test::ModuleSet("zipboth") + "/unzip32.so", modules / "unzip32.so");
-    SetModuleFolder(ToAnsi(modules.path()));
+    UseFolderWithUnzip32Only(modules);
     const std::string arc = Archive("a.zip", "[Unzip][UnZip]");
     CountingZipDll dll;
     {
