@@ -161,6 +161,11 @@ typedef struct ArcProgressRecord {
 #define ARC_CAUSE_NOT_A_FOLDER    7  /* a file stands where a folder of the path must be */
 #define ARC_CAUSE_INVALID_NAME    8  /* the file system does not take a character of the name */
 #define ARC_CAUSE_IO_ERROR        9  /* the device reported an error */
+/* Not a refusal of the file system: the switch "never overwrite" kept an existing file of the entry's
+ * name (found before the entry was written, or made by another process meanwhile), so the entry was
+ * not written. The extraction still succeeds; code is ARC_OK. The module writes no line of its own
+ * for it, whatever the answer: a host that knows this cause learns that not every entry landed. */
+#define ARC_CAUSE_KEPT_EXISTING  10
 
 /* A host zero-initialises its window (NvxWindow w{};) so that members it does not use are NULL. */
 struct NvxWindow {
@@ -182,7 +187,8 @@ struct NvxWindow {
      * left out because the file system refused it: cause is ARC_CAUSE_*, code the failure code,
      * name the entry as the module shows it and line the module's own log line (both cp932). A
      * non-zero answer means the host logs the refusal itself: the module then leaves line out of
-     * its output. May be called from any thread of the module. */
+     * its output. Also told of an entry left out by choice (ARC_CAUSE_KEPT_EXISTING). May be called
+     * from any thread of the module. */
     int32_t (*refused)(NvxWindow* self, int32_t cause, int32_t code, const char* name, const char* line);
 };
 /* The size of the window before refused was added; a module compares structSize with it. */

@@ -84,6 +84,24 @@ void TUnPackThread::TrashArchive(const AnsiString& source) {
     FHost.ArchiveDisposed(source, ok);
 }
 
+// The archive holds the only copy of an entry that was not written over an existing file: it is
+// neither deleted nor trashed nor moved (a split set stays whole), and the disposal counts as failed.
+void TUnPackThread::KeepArchive() {
+    switch (FSettings.AfterMethod) {
+        case TAfterMethod::Nothing: return;
+        case TAfterMethod::Delete:
+            FHost.AppendLog("> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫を削除しませんでした。"_ansi);
+            break;
+        case TAfterMethod::Trash:
+            FHost.AppendLog("> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫をごみ箱へ移しませんでした。"_ansi);
+            break;
+        case TAfterMethod::Move:
+            FHost.AppendLog("> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫を移動しませんでした。"_ansi);
+            break;
+    }
+    FHost.ArchiveDisposed(FArchivePath, false);
+}
+
 // A file of the same name in the move folder is never replaced: the archive then stays where it is
 // and the failure is logged.
 void TUnPackThread::MoveArchive(const AnsiString& source) {

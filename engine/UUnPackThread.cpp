@@ -658,7 +658,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         std::lock_guard lock(FRefusalMutex);
         FRefusalLines.clear();
     }
-    FOverwriteDeclined.store(false);
+    FExistingKept.store(false);
     ArmWarmUp();
     // An extraction that reported nothing (or failed) starts no read-ahead later.
     struct TDisarm {
@@ -811,6 +811,11 @@ int32_t TUnPackThread::SendFromModule(NvxWindow* self, uint32_t state, const Arc
 // A refusal with its cause: the engine writes the line that says why (RefusalCauses.h).
 int32_t TUnPackThread::RefusedFromModule(NvxWindow* self, int32_t cause, int32_t, const char* name, const char*) {
     auto* thread = static_cast<TUnPackThread*>(self->context);
+    if (cause == ARC_CAUSE_KEPT_EXISTING) {
+        // No line: "never overwrite" was the user's choice. The archive is kept (FinishArchive).
+        thread->FExistingKept.store(true);
+        return 1;
+    }
     try {
         AnsiString line = RefusalLine(cause, name ? name : "");
         if (line.empty()) return 0;
@@ -831,7 +836,7 @@ int32_t TUnPackThread::AskFromModule(NvxWindow* self, int32_t kind, const char* 
         answer = thread->FHost.AskArchiver(kind, ShownName(caption ? caption : ""), ShownName(text ? text : ""), reply);
     });
     if (kind == ARC_ASK_OVERWRITE && (answer == ARC_ANSWER_NO || answer == ARC_ANSWER_NO_ALL))
-        thread->FOverwriteDeclined.store(true);
+        thread->FExistingKept.store(true);
     if (answerText && answerSize > 0) {
         const std::size_t n = std::min<std::size_t>(reply.size(), answerSize - 1);
         std::memcpy(answerText, reply.data(), n);
@@ -893,10 +898,8 @@ void TUnPackThread::FinishArchive() {
         FHost.DeleteFileAt(FIndex);
         --FIndex;
         FHost.ArchiveExtracted(FArchivePath, FSettings.SplitArchive ? FVolumes : std::vector<AnsiString>{});
-        if (FSettings.AfterMethod == TAfterMethod::Delete && FOverwriteDeclined.load()) {
-            // The archive holds the only copy of what the user chose not to write over: it stays.
-            FHost.AppendLog("> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫を削除しませんでした。"_ansi);
-            FHost.ArchiveDisposed(FArchivePath, false);
+        if (FSettings.AfterMethod != TAfterMethod::Nothing && FExistingKept.load()) {
+            KeepArchive();
         } else if (FSettings.SplitArchive) {
             for (const AnsiString& volume : FVolumes) Dispose(volume);
         } else {

@@ -143,6 +143,8 @@ private:
     void DeleteArchive(const AnsiString& source);
     void TrashArchive(const AnsiString& source);
     void MoveArchive(const AnsiString& source);
+    // Leaves the archive where it is, instead of its disposal, when not every entry landed.
+    void KeepArchive();
     AnsiString MoveAsideAsOld(const AnsiString& path);
     std::vector<AnsiString> PathsStillNeeded();
     // Both act only while the folder is the one of that identity (when one is given).
@@ -217,8 +219,10 @@ private:
     TListingEntryPoints FWarmUpEntries;
     bool FWarmUpWalks = false;
     std::atomic<bool> FWarmUpArmed{false};
-    // An overwrite question of this archive's extraction was answered no: some entry did not land.
-    std::atomic<bool> FOverwriteDeclined{false};
+    // An entry of this archive's extraction was not written because an existing file of its name
+    // stayed: an overwrite question was answered no, or "never overwrite" kept it. The archive then
+    // holds the only copy of that entry, and is not disposed of.
+    std::atomic<bool> FExistingKept{false};
     TListingWarmUp FWarmUp;
 };
 

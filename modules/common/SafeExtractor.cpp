@@ -155,6 +155,12 @@ bool ProgressSink::refused(int32_t cause, int32_t code, const AnsiString& name, 
     return window->refused(window, cause, code, name.c_str(), line.c_str()) != 0;
 }
 
+void ProgressSink::keptExisting(const AnsiString& name) const {
+    if (!window || window->structSize < NVX_WINDOW_SIZE_WITH_REFUSED || !window->refused) return;
+    const AnsiString line = "> 同名のファイルを残したため展開しません: "_ansi + name;
+    window->refused(window, ARC_CAUSE_KEPT_EXISTING, ARC_OK, name.c_str(), line.c_str());
+}
+
 // The cause of a refusal from the errno of the call, or from the failure code it was turned into.
 int32_t RefusalCause(int32_t code, int err) {
     switch (err) {
@@ -632,7 +638,10 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
             }
             break;
         }
-        if (!overwrite) return ARC_OK;
+        if (!overwrite) {
+            if (d.options.overwrite == OverwritePolicy::Never) d.sink.keptExisting(shown);
+            return ARC_OK;
+        }
     }
 
     std::string temp;
@@ -746,7 +755,10 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
     auto keepNewcomer = [&]() -> int32_t {
         file.reset();
         if (named) ::unlinkat(tempFolder, temp.c_str(), 0);
-        if (d.options.overwrite == OverwritePolicy::Never) return ARC_OK;
+        if (d.options.overwrite == OverwritePolicy::Never) {
+            d.sink.keptExisting(shown);
+            return ARC_OK;
+        }
         fail(ARC_ERROR_ALREADY_EXIST, "> 展開中に同名のファイルが作られたため展開しません: "_ansi + shown, 0, shown);
         return ARC_ERROR_ALREADY_EXIST;
     };

@@ -1,15 +1,21 @@
-// norvex-cli -d on archives whose names all list whole (so that the top-level count stands for the
-// header test) while the data of their last entry cannot land: a cabinet whose last file reaches past
-// its folder's data, an LZH whose last entry fails its CRC. The archive is reported failed and kept.
+// An archive is disposed of only when every entry of it landed. norvex-cli -d on archives whose names
+// all list whole (so that the top-level count stands for the header test) while the data of their
+// last entry cannot land: a cabinet whose last file reaches past its folder's data, an LZH whose last
+// entry fails its CRC; the archive is reported failed and kept. And archives extracted whole but for
+// a file that an existing one kept from its name (declined, or "never overwrite"): kept, exit 3.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "tests/cli/CliSupport.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/LzhEntries.h"
+#include "tests/support/RarWriter.h"
+#include "tests/support/RunTool.h"
 
 using namespace norvex::test;
 namespace fs = std::filesystem;
@@ -112,4 +118,80 @@ TEST(CliDisposal, AnArchiveWhoseFileWasNotWrittenOverIsNotDeleted) {
             EXPECT_EQ(ReadFile(td / "out/ソ表\"q.txt"), "other version");
         }
     }
+}
+
+// "Never overwrite" keeps the file an earlier archive extracted: the later archive's version of it
+// never landed, so that archive is neither deleted nor trashed nor moved, and the run ends as when an
+// overwrite is declined (exit 3), in every format (each gets the setting as its own switch). Alone,
+// with nothing in its way, the same archive is disposed of as asked.
+TEST(CliDisposal, AnArchiveWhoseFileNeverOverwriteKeptIsNotDisposedOf) {
+    NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
+    NORVEX_REQUIRE_MODULE("UNZIP32.DLL");
+    NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
+    NORVEX_REQUIRE_MODULE("TAR32.DLL");
+    NORVEX_REQUIRE_MODULE("7-zip32.dll");
+    if (!HaveTool("zip") || !HaveTool("tar") || !HaveTool("7z")) GTEST_SKIP() << "zip, tar or 7z is missing";
+    TempDir td;
+    setenv("XDG_DATA_HOME", (td / "xdg").c_str(), 1);
+    WriteFile(td / "src/q.txt", "second version");
+
+    // The later archive, holding q.txt, in each format.
+    auto makeSecond = [&](const std::string& ext) {
+        const std::string path = td / ("in/second." + ext);
+        fs::create_directories(td / "in");
+        bool made = true;
+        if (ext == "lzh") WriteFile(path, StoredLzhEntry("q.txt", "second version") + '\0');
+        else if (ext == "rar") WriteFile(path, BuildRar4({{"q.txt", "second version"}}).at(0));
+        else if (ext == "zip") made = MakeZip(path, td / "src", {"q.txt"});
+        else if (ext == "tar") made = RunTool({"tar", "-cf", path, "q.txt"}, td / "src").exitCode == 0;
+        else made = RunTool({"7z", "a", "-bd", "-bso0", path, "q.txt"}, td / "src").exitCode == 0;
+        EXPECT_TRUE(made);
+        return path;
+    };
+    struct Method {
+        const char* what;
+        int after;
+        const char* line;
+        std::function<bool(const std::string& name)> disposedOf;
+    } methods[] = {
+        {"delete", 1, "> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫を削除しませんでした。",
+         [&](const std::string& name) { return !fs::exists(td / ("in/" + name)); }},
+        {"trash", 2, "> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫をごみ箱へ移しませんでした。",
+         [&](const std::string& name) { return fs::exists(td / ("xdg/Trash/files/" + name)) && !fs::exists(td / ("in/" + name)); }},
+        {"move", 3, "> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫を移動しませんでした。",
+         [&](const std::string& name) { return fs::exists(td / ("moved/" + name)) && !fs::exists(td / ("in/" + name)); }},
+    };
+    for (const Method& m : methods) {
+        // Every format for delete; trash and move take the same path after the module, so one will
+        // do, there also with the question declined (OverWrite=0, answered no).
+        std::vector<std::pair<std::string, int>> runs{{"zip", 2}, {"zip", 0}};
+        if (m.after == 1) runs = {{"lzh", 2}, {"zip", 2}, {"rar", 2}, {"tar", 2}, {"7z", 2}};
+        for (const auto& [ext, overWrite] : runs) {
+            SCOPED_TRACE(std::string(m.what) + " " + ext + " OverWrite=" + std::to_string(overWrite));
+            const std::string ini = td / "settings.ini";
+            WriteFile(ini, "[Main]\nOverWrite=" + std::to_string(overWrite) + "\nAfterMethod=" + std::to_string(m.after) +
+                               "\nMoveFolder=" + td / "moved" + "\n");
+            for (const char* folder : {"in", "out", "alone", "moved", "xdg"}) fs::remove_all(td / folder);
+            const std::string first = td / "in/first.lzh";
+            WriteFile(first, StoredLzhEntry("q.txt", "first version") + '\0');
+            const std::string second = makeSecond(ext);
+            const std::string secondName = fs::path(second).filename();
+
+            CliResult r = RunCli(td, {"--ini", ini, "--to", td / "out", "--confirm-delete", "yes", first, second});
+            EXPECT_EQ(r.exitCode, 3) << r.err;
+            EXPECT_NE(r.err.find("解凍 2、失敗 0、スキップ 0、後始末 1（後始末の失敗 1）"), std::string::npos) << r.err;
+            EXPECT_TRUE(m.disposedOf("first.lzh"));
+            EXPECT_TRUE(fs::exists(second));
+            EXPECT_FALSE(m.disposedOf(secondName));
+            EXPECT_TRUE(HasText(r.out, m.line));
+            EXPECT_EQ(ReadFile(td / "out/q.txt"), "first version");
+
+            r = RunCli(td, {"--ini", ini, "--to", td / "alone", "--confirm-delete", "yes", second});
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_TRUE(m.disposedOf(secondName));
+            EXPECT_FALSE(HasTextContaining(r.out, "[ 後始末エラー ]"));
+            EXPECT_EQ(ReadFile(td / "alone/q.txt"), "second version");
+        }
+    }
+    unsetenv("XDG_DATA_HOME");
 }

@@ -210,28 +210,49 @@ TEST_F(LhaModule, MaliciousPathsStayInsideTheDestination) {
     EXPECT_EQ(ReadFile(dest + "/ok.txt"), "fine");
 }
 
-// The LHA switches: -u0 always overwrites, -jn1 never, -jyc1 asks and wins over -u0.
+// The LHA switches: -u0 always overwrites, -jn1 never, -jyc1 asks and wins over -u0. The file -jn1
+// keeps is told to the host (the archive then holds the only copy of that entry); a written entry,
+// or one the host itself was asked about, is not.
 TEST_F(LhaModule, OverwriteSwitches) {
-    std::vector<HandEntry> entries(1);
+    std::vector<HandEntry> entries(2);
     entries[0].name = "f.txt";
     entries[0].data = "new";
+    entries[1].name = "g.txt";
+    entries[1].data = "fresh";
     const std::string archive = dir / "o.lzh";
     WriteFile(archive, BuildHandArchive(entries));
     const std::string dest = dir / "dest";
-    auto reset = [&] { WriteFile(dest + "/f.txt", "old"); };
+    auto reset = [&] {
+        WriteFile(dest + "/f.txt", "old");
+        fs::remove(dest + "/g.txt");
+    };
 
     reset();
-    ASSERT_EQ(Extract(archive, dest, "-x1 -jn1"), ARC_OK) << output;
+    TestWindow never;
+    never.listenForRefusals();
+    ASSERT_EQ(Extract(archive, dest, "-x1 -jn1", &never), ARC_OK) << output;
     EXPECT_EQ(ReadFile(dest + "/f.txt"), "old");
+    EXPECT_EQ(ReadFile(dest + "/g.txt"), "fresh");
+    ASSERT_EQ(never.refusals.size(), 1u);
+    EXPECT_EQ(never.refusals[0].cause, ARC_CAUSE_KEPT_EXISTING);
+    EXPECT_EQ(never.refusals[0].code, ARC_OK);
+    EXPECT_EQ(never.refusals[0].name, "f.txt");
+    EXPECT_EQ(output, "");  // told, not logged
+
     reset();
-    ASSERT_EQ(Extract(archive, dest, "-x1 -u0"), ARC_OK) << output;
+    TestWindow always;
+    always.listenForRefusals();
+    ASSERT_EQ(Extract(archive, dest, "-x1 -u0", &always), ARC_OK) << output;
     EXPECT_EQ(ReadFile(dest + "/f.txt"), "new");
+    EXPECT_TRUE(always.refusals.empty());
     reset();
     TestWindow window;
+    window.listenForRefusals();
     window.overwriteAnswers = {ARC_ANSWER_NO};
     ASSERT_EQ(Extract(archive, dest, "-x1 -jyc1 -u0", &window), ARC_OK) << output;
     EXPECT_EQ(window.overwriteQuestions.size(), 1u);
     EXPECT_EQ(ReadFile(dest + "/f.txt"), "old");
+    EXPECT_TRUE(window.refusals.empty());
 }
 
 // Progress reaches the host for every entry, rising to its size, and a stop request ends the run

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <unistd.h>
@@ -83,7 +84,17 @@ int32_t Ask(NvxWindow* self, int32_t kind, const char*, const char* text, char* 
     return ARC_ANSWER_YES;
 }
 
+int32_t Refused(NvxWindow* self, int32_t cause, int32_t code, const char* name, const char* line) {
+    static std::mutex mutex;  // a module may tell from any of its threads
+    std::lock_guard lock(mutex);
+    auto* w = static_cast<TestWindow*>(self);
+    w->refusals.push_back({cause, code, name ? name : "", line ? line : ""});
+    return w->refusedAnswer;
+}
+
 }  // namespace
+
+void TestWindow::listenForRefusals() { refused = &Refused; }
 
 TestWindow::TestWindow() {
     structSize = sizeof(NvxWindow);

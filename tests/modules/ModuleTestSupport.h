@@ -61,6 +61,15 @@ struct TestWindow : NvxWindow {
     int passwordQuestions = 0;
     // Stop when this returns true for a record (default: never).
     std::function<bool(const Progress&)> stopWhen;
+    // What NvxWindow::refused told, once listenForRefusals() has set it; every call answers
+    // refusedAnswer.
+    struct Refusal {
+        int32_t cause, code;
+        std::string name, line;  // cp932
+    };
+    std::vector<Refusal> refusals;
+    int32_t refusedAnswer = 1;
+    void listenForRefusals();
 };
 
 // Every file, folder and link under root, by relative UTF-8 path: "f:<content>", "d", "l:<target>".
