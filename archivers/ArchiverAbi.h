@@ -162,9 +162,10 @@ typedef struct ArcProgressRecord {
 #define ARC_CAUSE_INVALID_NAME    8  /* the file system does not take a character of the name */
 #define ARC_CAUSE_IO_ERROR        9  /* the device reported an error */
 /* Not a refusal of the file system: the switch "never overwrite" kept an existing file of the entry's
- * name (found before the entry was written, or made by another process meanwhile), so the entry was
- * not written. The extraction still succeeds; code is ARC_OK. The module writes no line of its own
- * for it, whatever the answer: a host that knows this cause learns that not every entry landed. */
+ * name (found before the entry was written, or made by another process meanwhile), or "overwrite if
+ * newer" kept one at least as new as the entry, so the entry was not written. The extraction still
+ * succeeds; code is ARC_OK. The module writes no line of its own for it, whatever the answer: a host
+ * that knows this cause learns that not every entry landed. */
 #define ARC_CAUSE_KEPT_EXISTING  10
 
 /* A host zero-initialises its window (NvxWindow w{};) so that members it does not use are NULL. */

@@ -812,7 +812,7 @@ int32_t TUnPackThread::SendFromModule(NvxWindow* self, uint32_t state, const Arc
 int32_t TUnPackThread::RefusedFromModule(NvxWindow* self, int32_t cause, int32_t, const char* name, const char*) {
     auto* thread = static_cast<TUnPackThread*>(self->context);
     if (cause == ARC_CAUSE_KEPT_EXISTING) {
-        // No line: "never overwrite" was the user's choice. The archive is kept (FinishArchive).
+        // No line: "never overwrite" or "if newer" was the user's choice. The archive is kept (FinishArchive).
         thread->FExistingKept.store(true);
         return 1;
     }

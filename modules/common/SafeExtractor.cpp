@@ -639,7 +639,9 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
             break;
         }
         if (!overwrite) {
-            if (d.options.overwrite == OverwritePolicy::Never) d.sink.keptExisting(shown);
+            // "Never", and "if newer" before a file at least as new: the archive holds the only copy
+            // of this entry's version. A declined question reaches the host through its answer.
+            if (d.options.overwrite != OverwritePolicy::Ask) d.sink.keptExisting(shown);
             return ARC_OK;
         }
     }

@@ -16,8 +16,8 @@
 //  - Overwrite policy: ask ("上書き確認" through NvxWindow::ask: yes, no, yes to all, no to all,
 //    cancel), always, never, if newer. Without a window, "ask" keeps the existing file and the entry
 //    counts as left out (ARC_ERROR_ALREADY_EXIST), since nobody chose to skip it. An entry that
-//    "never" kept from its name is told to the host (ProgressSink::keptExisting), since the archive
-//    then holds the only copy of it.
+//    "never" or "if newer" kept from its name is told to the host (ProgressSink::keptExisting), since
+//    the archive then holds the only copy of it.
 //  - Progress: state ARCEXTRACT_INPROCESS with a filled ArcProgressRecord at the start of each entry,
 //    at least every 64 KiB written and at its end (written == size). A non-zero answer stops at once:
 //    the partial file is removed and ARC_ERROR_USER_CANCEL is returned.
@@ -50,8 +50,8 @@ struct ProgressSink {
     // Tells the host why the file system refused an entry (NvxWindow::refused); true when the host
     // logs it itself and the module's line is to be left out.
     bool refused(int32_t cause, int32_t code, const AnsiString& name, const AnsiString& line) const;
-    // Tells the host that "never overwrite" kept the existing file of an entry's name, so that the
-    // entry was not written (ARC_CAUSE_KEPT_EXISTING). Nothing goes into the module's own log.
+    // Tells the host that "never overwrite" or "if newer" kept the existing file of an entry's name, so
+    // that the entry was not written (ARC_CAUSE_KEPT_EXISTING). Nothing goes into the module's own log.
     void keptExisting(const AnsiString& name) const;
 };
 

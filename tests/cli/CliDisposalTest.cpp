@@ -2,10 +2,12 @@
 // all list whole (so that the top-level count stands for the header test) while the data of their
 // last entry cannot land: a cabinet whose last file reaches past its folder's data, an LZH whose last
 // entry fails its CRC; the archive is reported failed and kept. And archives extracted whole but for
-// a file that an existing one kept from its name (declined, or "never overwrite"): kept, exit 3.
+// a file that an existing one kept from its name (declined, "never overwrite", or "if newer" before a
+// newer file): kept, exit 3.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -194,4 +196,72 @@ TEST(CliDisposal, AnArchiveWhoseFileNeverOverwriteKeptIsNotDisposedOf) {
         }
     }
     unsetenv("XDG_DATA_HOME");
+}
+
+// "Overwrite if newer" keeps an existing file at least as new as the entry: that entry's version is
+// then only in the archive, which is kept as for "never" (exit 3), in every format and for a split
+// set's every volume. Where the existing file is older, it is written over and the archive deleted.
+TEST(CliDisposal, AnArchiveWhoseOlderFileIfNewerKeptIsNotDeleted) {
+    NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
+    NORVEX_REQUIRE_MODULE("UNZIP32.DLL");
+    NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
+    NORVEX_REQUIRE_MODULE("CAB32.DLL");
+    NORVEX_REQUIRE_MODULE("TAR32.DLL");
+    NORVEX_REQUIRE_MODULE("7-zip32.dll");
+    if (!HaveTool("zip") || !HaveTool("tar") || !HaveTool("7z")) GTEST_SKIP() << "zip, tar or 7z is missing";
+    TempDir td;
+    const std::string content = "the archive's version of q.txt";
+    WriteFile(td / "src/q.txt", content);
+    const fs::file_time_type now = fs::last_write_time(td / "src/q.txt");
+    const std::string ini = td / "settings.ini";
+    WriteFile(ini, "[Main]\nOverWrite=3\nAfterMethod=1\n");
+
+    // Each archive holds q.txt alone, dated now or before; returns its volumes, the first one first.
+    auto make = [&](const std::string& ext) {
+        fs::remove_all(td / "in");
+        fs::create_directories(td / "in");
+        std::vector<std::string> volumes{td / ("in/second." + ext)};
+        bool made = true;
+        if (ext == "lzh") WriteFile(volumes[0], StoredLzhEntry("q.txt", content) + '\0');
+        else if (ext == "cab") WriteFile(volumes[0], Cabinet(content, {{"q.txt", 0, static_cast<uint32_t>(content.size())}}));
+        else if (ext == "zip") made = MakeZip(volumes[0], td / "src", {"q.txt"});
+        else if (ext == "tar") made = RunTool({"tar", "-cf", volumes[0], "q.txt"}, td / "src").exitCode == 0;
+        else if (ext == "7z") made = RunTool({"7z", "a", "-bd", "-bso0", volumes[0], "q.txt"}, td / "src").exitCode == 0;
+        else {
+            const std::vector<std::string> parts = BuildRar4({{"q.txt", content}}, 16);
+            EXPECT_GE(parts.size(), 2u);
+            volumes.clear();
+            for (std::size_t i = 0; i < parts.size(); ++i) {
+                volumes.push_back(td / ("in/second.part" + std::to_string(i + 1) + ".rar"));
+                WriteFile(volumes.back(), parts[i]);
+            }
+        }
+        EXPECT_TRUE(made);
+        return volumes;
+    };
+    for (const char* ext : {"lzh", "cab", "zip", "tar", "7z", "rar"}) {
+        SCOPED_TRACE(ext);
+        for (const bool existingIsNewer : {true, false}) {
+            SCOPED_TRACE(existingIsNewer ? "existing file newer" : "existing file older");
+            const std::vector<std::string> volumes = make(ext);
+            fs::remove_all(td / "out");
+            WriteFile(td / "out/q.txt", "mine");
+            // A day ahead, or some forty years back (before any date the archives carry).
+            fs::last_write_time(td / "out/q.txt", existingIsNewer ? now + std::chrono::hours(24)
+                                                                  : now - std::chrono::hours(24 * 365 * 40));
+
+            std::vector<std::string> args{"--ini", ini, "--to", td / "out", "--confirm-delete", "yes"};
+            args.insert(args.end(), volumes.begin(), volumes.end());
+            const CliResult r = RunCli(td, args);
+            for (const std::string& volume : volumes) EXPECT_EQ(fs::exists(volume), existingIsNewer) << volume;
+            if (existingIsNewer) {
+                EXPECT_EQ(r.exitCode, 3) << r.err;
+                EXPECT_TRUE(HasText(r.out, "> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫を削除しませんでした。"));
+                EXPECT_EQ(ReadFile(td / "out/q.txt"), "mine");
+            } else {
+                EXPECT_EQ(r.exitCode, 0) << r.err;
+                EXPECT_EQ(ReadFile(td / "out/q.txt"), content);
+            }
+        }
+    }
 }
