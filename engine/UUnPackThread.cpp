@@ -650,7 +650,9 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         arc.SetFileName(ChangeExtension(arc.FileName(), ".lzh"));
         arc.SetArchiverType(atLha);
         arc.Options().jso = 1;
-        return arc.PackFiles(&FOwnerWindow, nullptr, destination, TFileList{archivePath});
+        const int packed = arc.PackFiles(&FOwnerWindow, nullptr, destination, TFileList{archivePath});
+        FModuleReport = arc.Output();  // why a file was not packed, for the failure lines
+        return packed;
     }
     RememberReadFiles(archivePath);
     const AnsiString wildcard = FSettings.SpecialExt ? FSettings.FileSpec : AnsiString();

@@ -245,6 +245,26 @@ std::string FromAnsi(std::string_view ansi) {
     return out;
 }
 
+bool HoldsCarrier(std::string_view ansi) {
+    const Tables& t = T();
+    for (std::size_t i = 0; i < ansi.size();) {
+        const unsigned char b = static_cast<unsigned char>(ansi[i]);
+        if (b < 0x80) {
+            ++i;
+        } else if (IsLeadByte(b) && i + 1 < ansi.size() && IsTrailByte(static_cast<unsigned char>(ansi[i + 1]))) {
+            const uint16_t u = t.decode[(b << 8) | static_cast<unsigned char>(ansi[i + 1])];
+            if (u >= kRawMarker && u < kRawMarker + 0x80) return true;
+            if (Tables::IsSlotMarker(u)) return true;
+            i += 2;
+        } else if (SingleByteChar(b) != 0) {
+            ++i;
+        } else {
+            return true;  // a lead byte without its trail
+        }
+    }
+    return false;
+}
+
 namespace {
 
 // Printable ASCII and the tab.

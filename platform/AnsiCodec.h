@@ -29,6 +29,11 @@ bool TryToAnsi(std::string_view utf8, AnsiString& out);
 // byte; bytes that are not cp932 (a lone lead byte, say) pass through as raw bytes.
 std::string FromAnsi(std::string_view ansi);
 
+// True when ansi holds a carrier (a character or a raw byte cp932 cannot hold, which means something
+// only inside this process) or a lead byte without its trail: text that cannot be written out as cp932
+// for another program to read.
+bool HoldsCarrier(std::string_view ansi);
+
 // How many carriers the process has handed out, and how many exist (for tests and diagnostics).
 std::size_t CarriersInUse();
 std::size_t CarrierCapacity();

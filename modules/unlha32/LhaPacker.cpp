@@ -61,6 +61,16 @@ AnsiString NormalizeName(std::string_view path) {
     return out;
 }
 
+// Why a name taken from the host cannot go into an archive as it stands, or "" when it can: in the
+// archive "\\" separates folders, so a "\\" that is part of a Linux name would come back as a folder;
+// and a character cp932 cannot hold is carried by a code that means it only inside this process, so
+// every other reader (and Norvex tomorrow) would see another name. hostPart is cp932, "/"-separated.
+AnsiString UnstorableReason(std::string_view hostPart) {
+    if (AnsiFirstDelimiter(hostPart, "\\") != std::string_view::npos) return "「\\」を含む名前"_ansi;
+    if (HoldsCarrier(hostPart)) return "cp932で表せない文字を含む名前"_ansi;
+    return {};
+}
+
 // Strips trailing separators (whole characters).
 // Host paths: only "/" separates (a "\\" is part of a Linux name, and "/" is never a trail byte).
 AnsiString WithoutTrailingSeparators(AnsiString s) {
@@ -102,12 +112,17 @@ AnsiString ResolveAgainstBase(const AnsiString& path, const AnsiString& base) {
 
 // The entry name of a path given on the command line: relative to base when inside it, else its
 // own name.
-AnsiString EntryNameFor(const AnsiString& path, const AnsiString& base) {
+// hostPart is the part of the path the name is made of (for UnstorableReason).
+AnsiString EntryNameFor(const AnsiString& path, const AnsiString& base, AnsiString& hostPart) {
     const AnsiString p = WithoutTrailingSeparators(path);
     if (!base.empty() && p.size() > base.size() && p.compare(0, base.size(), base) == 0 &&
         (p[base.size()] == '/' || base.back() == '/')) {
-        AnsiString name = WithoutDotComponents(NormalizeName(std::string_view(p).substr(base.size())));
-        if (!name.empty()) return name;
+        const std::string_view relative = std::string_view(p).substr(base.size());
+        AnsiString name = WithoutDotComponents(NormalizeName(relative));
+        if (!name.empty()) {
+            hostPart.assign(relative);
+            return name;
+        }
     }
     const std::size_t sep = p.rfind('/');
     AnsiString name = sep == std::string::npos ? p : p.substr(sep + 1);
@@ -121,6 +136,7 @@ AnsiString EntryNameFor(const AnsiString& path, const AnsiString& base) {
             name = ToAnsi(slash == std::string::npos ? r : r.substr(slash + 1));
         }
     }
+    hostPart = name;
     return NormalizeName(name);
 }
 
@@ -142,6 +158,18 @@ struct Collector {
     ino_t skipIno = 0;
     bool haveSkip = false;
     AnsiString* log = nullptr;
+    // The first reason the whole packing stops (a name that cannot be stored, a folder that cannot
+    // be read): the archive is then not touched, so nothing is reported packed that is not in it.
+    int32_t failure = ARC_OK;
+
+    // False (and the reason logged) when the name cannot go into the archive; shown is the path.
+    bool storable(std::string_view hostPart, const AnsiString& shown) {
+        const AnsiString reason = UnstorableReason(hostPart);
+        if (reason.empty()) return true;
+        *log += "> "_ansi + reason + "は書庫に格納できません: "_ansi + shown + "\r\n";
+        if (failure == ARC_OK) failure = ARC_ERROR_NOT_FILENAME;
+        return false;
+    }
 
     void add(PackItem item) {
         if (item.name.empty() || !names.insert(item.name).second) return;
@@ -154,6 +182,7 @@ struct Collector {
         DIR* dir = opendir(host.c_str());
         if (!dir) {
             *log += "> フォルダを読めません: "_ansi + ToAnsi(host) + "\r\n";
+            if (failure == ARC_OK) failure = ARC_ERROR_CANNOT_READ;
             return;
         }
         std::vector<std::string> children;
@@ -165,7 +194,9 @@ struct Collector {
         std::sort(children.begin(), children.end());
         for (const std::string& child : children) {
             const std::string childHost = host + "/" + child;
-            const AnsiString childName = name.empty() ? ToAnsi(child) : name + "\\" + ToAnsi(child);
+            const AnsiString childAnsi = ToAnsi(child);
+            if (!storable(childAnsi, ToAnsi(childHost))) continue;
+            const AnsiString childName = name.empty() ? childAnsi : name + "\\" + childAnsi;
             struct stat lst {};
             if (lstat(childHost.c_str(), &lst) != 0) continue;
             struct stat st = lst;
@@ -303,7 +334,9 @@ int32_t PackFiles(const CommandLine& line, const PackOptions& options, const Pro
             return ARC_NOT_EXIST;
         }
         if (collector.haveSkip && st.st_dev == collector.skipDev && st.st_ino == collector.skipIno) continue;
-        const AnsiString name = EntryNameFor(file, base);
+        AnsiString hostPart;
+        const AnsiString name = EntryNameFor(file, base, hostPart);
+        if (!collector.storable(hostPart, file)) continue;
         if (S_ISDIR(st.st_mode)) {
             if (!name.empty()) collector.add(ItemFromStat(host, name, st));
             collector.addTree(host, name);
@@ -314,6 +347,8 @@ int32_t PackFiles(const CommandLine& line, const PackOptions& options, const Pro
             return ARC_ERROR_CANNOT_READ;
         }
     }
+
+    if (collector.failure != ARC_OK) return collector.failure;
 
     // What to keep of the archive that is there. A broken archive is not updated.
     std::unique_ptr<LzhSource> old;

@@ -154,5 +154,45 @@ TEST_F(LhaPack, FailuresLeaveTheExistingArchiveUntouched) {
     EXPECT_EQ(module.run(nullptr, "u -+1 -jso1 \"" + archive + "\" \"" + base + "/\"", &output), ARC_ERROR_NOT_FILENAME);
 }
 
+// A name the archive cannot hold as it stands stops the packing before the archive is touched: a
+// "\\" that is part of a Linux name (it would come back as a folder), a character cp932 lacks and a
+// byte that is not UTF-8 (both would be stored in codes only this process understands). Given on the
+// command line or found in a folder, alike. cp932 characters whose second byte is 0x5C are no "\\".
+TEST_F(LhaPack, NamesTheArchiveCannotHoldStopThePacking) {
+    const std::string base = dir / "base";
+    WriteFile(base + "/keep.txt", "keep me");
+    const std::string archive = dir / "arc/k.lzh";
+    fs::create_directories(dir / "arc");
+    ASSERT_EQ(Pack(archive, base, {base + "/keep.txt"}), ARC_OK) << output;
+    const std::string before = ReadFile(archive);
+
+    WriteFile(base + "/a\\b.txt", "backslash");
+    WriteFile(base + "/\xc3\xa9t\xc3\xa9.txt", "accent");
+    WriteFile(base + "/\xff\xfe.bin", "raw");
+    WriteFile(base + "/dir/fine.txt", "fine");
+    WriteFile(base + "/dir/x\\y.txt", "inside a folder");
+    const struct {
+        std::string file, reason;
+    } refused[] = {
+        {base + "/a\\b.txt", "「\\」を含む名前は書庫に格納できません"},
+        {base + "/\xc3\xa9t\xc3\xa9.txt", "cp932で表せない文字を含む名前は書庫に格納できません"},
+        {base + "/\xff\xfe.bin", "cp932で表せない文字を含む名前は書庫に格納できません"},
+        {base + "/dir", "「\\」を含む名前は書庫に格納できません"},
+    };
+    for (const auto& r : refused) {
+        EXPECT_EQ(Pack(archive, base, {base + "/keep.txt", r.file}), ARC_ERROR_NOT_FILENAME) << r.file;
+        EXPECT_NE(output.find(r.reason), std::string::npos) << output;
+        EXPECT_EQ(ReadFile(archive), before) << r.file;
+    }
+    EXPECT_EQ(SnapshotTree(dir / "arc").size(), 1u);
+
+    WriteFile(base + "/表ソ.txt", "trail bytes 0x5C");
+    ASSERT_EQ(Pack(archive, base, {base + "/表ソ.txt", base + "/dir/fine.txt"}), ARC_OK) << output;
+    EXPECT_EQ(ExtractAll(archive), (std::map<std::string, std::string>{{"keep.txt", "f:keep me"},
+                                                                     {"表ソ.txt", "f:trail bytes 0x5C"},
+                                                                     {"dir", "d"},
+                                                                     {"dir/fine.txt", "f:fine"}}));
+}
+
 }  // namespace
 }  // namespace norvex::test

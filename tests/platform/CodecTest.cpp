@@ -94,6 +94,14 @@ TEST(Codec, CharactersOutsideCp932AndInvalidBytesRoundTrip) {
     EXPECT_NE(ToAnsi("\xff"), ToAnsi("\xfe"));
 }
 
+TEST(Codec, HoldsCarrierTellsTextOnlyThisProcessCanRead) {
+    for (const char* plain : {"", "abc\x1b\t.txt", "表ソ\\能.txt", "ｶﾀｶﾅ", "①Ⅱ㈱"})
+        EXPECT_FALSE(HoldsCarrier(ToAnsi(plain))) << plain;
+    for (const char* carried : {"\xc3\xa9", "a\xf0\x9f\x98\x80", "\xff\xfe", "x\xe2\x80\xae"})
+        EXPECT_TRUE(HoldsCarrier(ToAnsi(carried))) << carried;
+    EXPECT_TRUE(HoldsCarrier("ab\x83"));  // a lead byte without its trail
+}
+
 TEST(Codec, FullCarrierTableFailsClearlyInsteadOfGuessing) {
     const std::size_t capacity = CarrierCapacity();
     ASSERT_GT(capacity, 1000u);
