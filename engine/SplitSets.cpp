@@ -107,7 +107,20 @@ std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolum
     std::sort(found.begin(), found.end(), [](const TFound& a, const TFound& b) {
         return a.number != b.number ? a.number < b.number : NaturalLess(a.name, b.name);
     });
-    for (const TFound& f : found) volumes.push_back(base + f.name);
+    // The set runs from its first number without a gap, as the module reads it: a file numbered
+    // past a missing volume (or before the first) was never read, so it is neither tested nor
+    // disposed of with the set. Two names of one number (x.part2.rar, x.part02.rar) both stay.
+    uint64_t next = volume.Rule->FirstNumber;
+    for (const TFound& f : found) {
+        if (!volumes.empty() && f.number + 1 == next) {
+            volumes.push_back(base + f.name);
+        } else if (f.number == next) {
+            volumes.push_back(base + f.name);
+            ++next;
+        } else if (f.number > next) {
+            break;
+        }
+    }
     return volumes;
 }
 

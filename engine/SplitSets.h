@@ -31,7 +31,8 @@ struct TVolumeName {
 TVolumeName ClassifyVolumeName(const AnsiString& name, const AnsiString& extension);
 
 // The numbered volumes of the set in folder (host path, with or without its trailing "/"), as
-// folder + name, in volume order. For an unnumbered first volume the list does not hold it.
+// folder + name, in volume order, up to the first missing number. For an unnumbered first volume
+// the list does not hold it.
 std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolumeName& volume);
 
 }  // namespace norvex

@@ -269,6 +269,28 @@ TEST_F(UnpackRun, OldStyleSplitSetIsDisposedOfWhole) {
     for (const auto& v : volumes) EXPECT_FALSE(Exists(v)) << v;
 }
 
+// A file named as a volume past a missing one, or before the first, is another archive: the module
+// never reads it, so it is not listed, tested or disposed of with the set, in either naming style.
+TEST_F(UnpackRun, AFileNumberedPastAGapIsNotPartOfTheSet) {
+    NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
+    const auto numbered = WriteRar(td.path(), "x", TwoRarEntries(), 2);
+    const auto oldStyle = WriteRar(td.path(), "o", TwoRarEntries(), 3, RarNaming::OldStyle);
+    const std::string stray = BuildRar4({{"z.txt", "another archive"}}).at(0);
+    const std::vector<std::string> strays{td / "x.part4.rar", td / "x.part0.rar", td / "o.r03"};
+    for (const std::string& s : strays) WriteFile(s, stray);
+    TEngineRun run;
+    run.settings.AfterMethod = TAfterMethod::Delete;
+    run.Run({numbered[0], oldStyle[0]});
+    EXPECT_EQ(ReadFile(td / "x/b.txt"), TwoRarEntries()[1].data);
+    EXPECT_EQ(ReadFile(td / "o/b.txt"), TwoRarEntries()[1].data);
+    for (const auto& v : numbered) EXPECT_FALSE(Exists(v)) << v;
+    for (const auto& v : oldStyle) EXPECT_FALSE(Exists(v)) << v;
+    for (const std::string& s : strays) {
+        EXPECT_EQ(ReadFile(s), stray) << s;
+        EXPECT_FALSE(run.host.HasLine("> " + s)) << s;
+    }
+}
+
 TEST_F(UnpackRun, SplitDetectionCanBeSwitchedOff) {
     NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
     const auto volumes = WriteRar(td.path(), "x", TwoRarEntries(), 2);
