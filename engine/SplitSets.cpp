@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 
 #include "engine/NaturalOrder.h"
 #include "util/Paths.h"
@@ -42,7 +43,8 @@ bool EqualsAt(const AnsiString& text, std::size_t at, const AnsiString& word) {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // name = base + prefix + digits + suffix: the base and the number, or false.
-bool SplitNumbered(const AnsiString& name, const TSplitSetRule& rule, AnsiString& base, uint64_t& number) {
+bool SplitNumbered(const AnsiString& name, const TSplitSetRule& rule, AnsiString& base, uint64_t& number,
+                   unsigned* width = nullptr) {
     const AnsiString prefix = rule.NumberPrefix, suffix = rule.NumberSuffix;
     if (name.size() < prefix.size() + suffix.size() + 1) return false;
     const std::size_t digitsEnd = name.size() - suffix.size();
@@ -56,6 +58,7 @@ bool SplitNumbered(const AnsiString& name, const TSplitSetRule& rule, AnsiString
     for (std::size_t k = digitsStart; k < digitsEnd; ++k)
         number = std::min<uint64_t>(number * 10 + static_cast<uint64_t>(name[k] - '0'), UINT32_MAX + 1ULL);
     base = name.substr(0, baseEnd);
+    if (width) *width = static_cast<unsigned>(digitsEnd - digitsStart);
     return true;
 }
 
@@ -67,7 +70,7 @@ TVolumeName ClassifyVolumeName(const AnsiString& name, const AnsiString& extensi
         if (extension != rule.Extension) continue;
         AnsiString base;
         uint64_t number = 0;
-        if (rule.FirstNumber != 0 && SplitNumbered(name, rule, base, number)) {
+        if (rule.FirstNumber != 0 && SplitNumbered(name, rule, base, number, &v.Width)) {
             v.Kind = number == rule.FirstNumber ? TVolumeKind::FirstVolume : TVolumeKind::LaterVolume;
             v.Base = base;
             v.Rule = &rule;
@@ -79,6 +82,7 @@ TVolumeName ClassifyVolumeName(const AnsiString& name, const AnsiString& extensi
                 v.Kind = TVolumeKind::Unnumbered;
                 v.Base = name.substr(0, name.size() - first.size());
                 v.Rule = &rule;
+                v.Width = 2;  // x.r00, x.r01, ...: the numbered volumes have two digits
                 return v;
             }
         }
@@ -100,7 +104,9 @@ std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolum
         if (rec.Attr & faDirectory) continue;
         AnsiString setBase;
         uint64_t number = 0;
-        if (SplitNumbered(rec.Name, *volume.Rule, setBase, number) && setBase == volume.Base)
+        unsigned width = 0;
+        if (SplitNumbered(rec.Name, *volume.Rule, setBase, number, &width) && setBase == volume.Base &&
+            width == std::max<std::size_t>(volume.Width, std::to_string(number).size()))
             found.push_back({number, rec.Name});
     }
     FindClose(rec);
@@ -109,7 +115,7 @@ std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolum
     });
     // The set runs from its first number without a gap, as the module reads it: a file numbered
     // past a missing volume (or before the first) was never read, so it is neither tested nor
-    // disposed of with the set. Two names of one number (x.part2.rar, x.part02.rar) both stay.
+    // disposed of with the set. Names of one number differ only in the case of ".part" or ".rar".
     uint64_t next = volume.Rule->FirstNumber;
     for (const TFound& f : found) {
         if (!volumes.empty() && f.number + 1 == next) {

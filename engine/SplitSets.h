@@ -25,14 +25,16 @@ struct TVolumeName {
     TVolumeKind Kind = TVolumeKind::NotSplit;
     AnsiString Base;                     // the set's base name ("x")
     const TSplitSetRule* Rule = nullptr;  // the style that applied
+    unsigned Width = 0;                  // digits of the first volume's number, zeros included
 };
 
 // How a file name (no folder) with the given lower-cased extension fits the split styles.
 TVolumeName ClassifyVolumeName(const AnsiString& name, const AnsiString& extension);
 
 // The numbered volumes of the set in folder (host path, with or without its trailing "/"), as
-// folder + name, in volume order, up to the first missing number. For an unnumbered first volume
-// the list does not hold it.
+// folder + name, in volume order, up to the first missing number. Numbers are written as the first
+// volume writes its own, at least as many digits (x.part1.rar takes x.part2.rar, never x.part02.rar).
+// For an unnumbered first volume the list does not hold it.
 std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolumeName& volume);
 
 }  // namespace norvex

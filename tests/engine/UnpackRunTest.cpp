@@ -269,14 +269,15 @@ TEST_F(UnpackRun, OldStyleSplitSetIsDisposedOfWhole) {
     for (const auto& v : volumes) EXPECT_FALSE(Exists(v)) << v;
 }
 
-// A file named as a volume past a missing one, or before the first, is another archive: the module
-// never reads it, so it is not listed, tested or disposed of with the set, in either naming style.
-TEST_F(UnpackRun, AFileNumberedPastAGapIsNotPartOfTheSet) {
+// A file named as a volume past a missing one, before the first, or with its number written wider
+// than the first volume writes its own, is another archive: the module never reads it, so it is not
+// listed, tested or disposed of with the set, in either naming style.
+TEST_F(UnpackRun, AFileNumberedOutsideTheSetIsNotPartOfIt) {
     NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
     const auto numbered = WriteRar(td.path(), "x", TwoRarEntries(), 2);
     const auto oldStyle = WriteRar(td.path(), "o", TwoRarEntries(), 3, RarNaming::OldStyle);
     const std::string stray = BuildRar4({{"z.txt", "another archive"}}).at(0);
-    const std::vector<std::string> strays{td / "x.part4.rar", td / "x.part0.rar", td / "o.r03"};
+    const std::vector<std::string> strays{td / "x.part4.rar", td / "x.part0.rar", td / "x.part02.rar", td / "o.r03"};
     for (const std::string& s : strays) WriteFile(s, stray);
     TEngineRun run;
     run.settings.AfterMethod = TAfterMethod::Delete;
