@@ -86,18 +86,14 @@ void TUnPackThread::TrashArchive(const AnsiString& source) {
 
 // The archive holds the only copy of an entry that was not written over an existing file: it is
 // neither deleted nor trashed nor moved (a split set stays whole), and the disposal counts as failed.
-void TUnPackThread::KeepArchive() {
+void TUnPackThread::KeepArchive(bool existingKept) {
+    const AnsiString why = existingKept ? "> [ 後始末エラー ] 上書きしなかったファイルがあるため、"_ansi
+                                        : "> [ 後始末エラー ] ファイル抽出パターンで解凍しなかったファイルがあるため、"_ansi;
     switch (FSettings.AfterMethod) {
         case TAfterMethod::Nothing: return;
-        case TAfterMethod::Delete:
-            FHost.AppendLog("> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫を削除しませんでした。"_ansi);
-            break;
-        case TAfterMethod::Trash:
-            FHost.AppendLog("> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫をごみ箱へ移しませんでした。"_ansi);
-            break;
-        case TAfterMethod::Move:
-            FHost.AppendLog("> [ 後始末エラー ] 上書きしなかったファイルがあるため、書庫を移動しませんでした。"_ansi);
-            break;
+        case TAfterMethod::Delete: FHost.AppendLog(why + "書庫を削除しませんでした。"_ansi); break;
+        case TAfterMethod::Trash: FHost.AppendLog(why + "書庫をごみ箱へ移しませんでした。"_ansi); break;
+        case TAfterMethod::Move: FHost.AppendLog(why + "書庫を移動しませんでした。"_ansi); break;
     }
     FHost.ArchiveDisposed(FArchivePath, false);
 }

@@ -168,10 +168,40 @@ bool TUnPack::CheckEntryPath(const AnsiString& path, bool leaves, bool dangerous
 //
 // The walk reads each name once and keeps no list: a folder's danger check is reused by the entries
 // that follow it in the same folder.
+namespace {
+
+// The file-extraction filter took entries of filtered bytes in all: true unless a walk of every entry
+// finds no more than that (folders and empty files carry no data; a walk that fails cannot tell).
+bool LeavesDataOut(TArchiveFile& arc, uint64_t filtered) {
+    uint64_t all = 0;
+    try {
+        std::optional<int> end = arc.ListNames("*.*", [&](std::string_view, uint64_t size) {
+            all += size;
+            return true;
+        });
+        if (!end) {
+            TArchiveEntryInfo info{};
+            int found = arc.FindFirst("*.*", &info);
+            while (found == 0) {
+                all += info.originalSize;
+                info = TArchiveEntryInfo{};
+                found = arc.FindNext(&info);
+            }
+            end = found;
+        }
+        return end != ARC_FIND_END || all > filtered;
+    } catch (...) {
+        return true;
+    }
+}
+
+}  // namespace
+
 int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     FSingleName.clear();
     FListedPath = archivePath;
     FListedWhole = false;
+    FFilterLeavesOut = false;
     FSingleIsFolder = false;
     TArchiveFile arc;
     arc.SetFileName(archivePath);
@@ -254,6 +284,9 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     } catch (...) {
         // A fault during the walk ends it with the count so far.
     }
+
+    if (wild != "*.*" && wild != "*" && !wild.empty() && !FSettings.SkipArchive)
+        FFilterLeavesOut = !complete || LeavesDataOut(arc, listedSize);
 
     // The overall progress bar needs the 64-bit total: the listed sizes when the whole listing was
     // read, else the module's own (32-bit) total.

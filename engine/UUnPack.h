@@ -48,6 +48,10 @@ public:
     // True when the last count of archivePath read every header to the end of the archive without a
     // fault: a test of its headers could only pass.
     bool ListedWhole(const AnsiString& archivePath) const { return FListedWhole && FListedPath == archivePath; }
+    // True when the last count of archivePath ran with the file-extraction filter and the filter
+    // leaves out some of the archive's data (or the listings could not tell): the extraction then
+    // does not hold all of the archive.
+    bool FilterLeavesOut(const AnsiString& archivePath) const { return FFilterLeavesOut && FListedPath == archivePath; }
 
     // "DANGER" when the directory part of an entry path contains a start-up or system folder word,
     // else empty. Words are compared case-sensitively, by whole cp932 characters.
@@ -81,6 +85,7 @@ private:
     AnsiString FSingleName;
     AnsiString FListedPath;
     bool FListedWhole = false;
+    bool FFilterLeavesOut = false;
     bool FSingleIsFolder = false;
     TRunClaims FClaims;
 };

@@ -900,8 +900,9 @@ void TUnPackThread::FinishArchive() {
         FHost.DeleteFileAt(FIndex);
         --FIndex;
         FHost.ArchiveExtracted(FArchivePath, FSettings.SplitArchive ? FVolumes : std::vector<AnsiString>{});
-        if (FSettings.AfterMethod != TAfterMethod::Nothing && FExistingKept.load()) {
-            KeepArchive();
+        const bool existingKept = FExistingKept.load();
+        if (FSettings.AfterMethod != TAfterMethod::Nothing && (existingKept || FJob.FilterLeavesOut(FArchivePath))) {
+            KeepArchive(existingKept);
         } else if (FSettings.SplitArchive) {
             for (const AnsiString& volume : FVolumes) Dispose(volume);
         } else {

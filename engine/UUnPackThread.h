@@ -143,8 +143,9 @@ private:
     void DeleteArchive(const AnsiString& source);
     void TrashArchive(const AnsiString& source);
     void MoveArchive(const AnsiString& source);
-    // Leaves the archive where it is, instead of its disposal, when not every entry landed.
-    void KeepArchive();
+    // Leaves the archive where it is, instead of its disposal, when not every entry landed: an
+    // existing file was kept (existingKept), or the file-extraction filter left entries out.
+    void KeepArchive(bool existingKept);
     AnsiString MoveAsideAsOld(const AnsiString& path);
     std::vector<AnsiString> PathsStillNeeded();
     // Both act only while the folder is the one of that identity (when one is given).

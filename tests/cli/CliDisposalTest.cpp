@@ -265,3 +265,52 @@ TEST(CliDisposal, AnArchiveWhoseOlderFileIfNewerKeptIsNotDeleted) {
         }
     }
 }
+
+// The file-extraction filter ("*.txt") extracts only what matches it: an archive that also holds
+// other data is neither deleted nor trashed (exit 3, with its own line); one whose data all matches
+// is disposed of as asked.
+TEST(CliDisposal, AnArchiveTheFilterTookOnlyPartOfIsNotDisposedOf) {
+    NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
+    NORVEX_REQUIRE_MODULE("UNZIP32.DLL");
+    if (!HaveTool("zip")) GTEST_SKIP() << "zip is missing";
+    TempDir td;
+    setenv("XDG_DATA_HOME", (td / "xdg").c_str(), 1);
+    WriteFile(td / "src/a.txt", "text");
+    WriteFile(td / "src/b.bin", "other data");
+    WriteFile(td / "src/c.txt", "more text");
+    struct Case {
+        const char* name;
+        const char* after;
+        bool partial;
+    } cases[] = {{"mixed.zip", "-d", true}, {"mixed.lzh", "-d", true}, {"mixed.zip", "-t", true},
+                 {"text.zip", "-d", false}, {"text.lzh", "-t", false}};
+    const std::string ini = td / "settings.ini";
+    WriteFile(ini, "[Main]\nFileSpec=*.txt\n[Sub]\nSpecialExt=1\n");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.after);
+        for (const char* folder : {"in", "out", "xdg"}) fs::remove_all(td / folder);
+        fs::create_directories(td / "in");
+        const std::string path = td / (std::string("in/") + c.name);
+        const std::vector<std::string> names = c.partial ? std::vector<std::string>{"a.txt", "b.bin"}
+                                                         : std::vector<std::string>{"a.txt", "c.txt"};
+        if (fs::path(path).extension() == ".zip") {
+            ASSERT_TRUE(MakeZip(path, td / "src", names));
+        } else {
+            std::string lzh;
+            for (const std::string& n : names) lzh += StoredLzhEntry(n, ReadFile(td / ("src/" + n)));
+            WriteFile(path, lzh + '\0');
+        }
+        const CliResult r = RunCli(td, {"--ini", ini, "--to", td / "out", "--confirm-delete", "yes", c.after, path});
+        std::vector<std::string> landed;  // file names, wherever the count put them
+        for (const auto& e : fs::recursive_directory_iterator(td / "out"))
+            if (e.is_regular_file()) landed.push_back(e.path().filename());
+        std::sort(landed.begin(), landed.end());
+        EXPECT_EQ(landed, c.partial ? std::vector<std::string>{"a.txt"} : names);
+        EXPECT_EQ(fs::exists(path), c.partial);
+        EXPECT_EQ(r.exitCode, c.partial ? 3 : 0) << r.err;
+        const std::string line = std::string("> [ 後始末エラー ] ファイル抽出パターンで解凍しなかったファイルがあるため、") +
+                                 (c.after == std::string("-d") ? "書庫を削除しませんでした。" : "書庫をごみ箱へ移しませんでした。");
+        EXPECT_EQ(HasText(r.out, line), c.partial);
+    }
+    unsetenv("XDG_DATA_HOME");
+}
