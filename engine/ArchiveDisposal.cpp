@@ -3,6 +3,10 @@
 // the archive is known by device and inode from the moment its extraction began, and checked again
 // right before it is deleted, trashed or moved.
 #include "engine/UUnPackThread.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
 #include "platform/Trash.h"
@@ -17,6 +21,17 @@ namespace {
 AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
 
 bool PathExists(const AnsiString& path) { return FileGetAttr(path) != INVALID_FILE_ATTRIBUTES; }
+
+// Writes what the file system of folder holds to its device. A deleted archive must not outlive its
+// extracted files only in memory: after a power cut the deletion may have reached the disk while
+// their data had not.
+bool SyncFileSystemOf(const AnsiString& folder) {
+    const int fd = ::open(FromAnsi(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::syncfs(fd) == 0;
+    ::close(fd);
+    return ok;
+}
 
 }  // namespace
 
@@ -61,6 +76,12 @@ void TUnPackThread::Dispose(const AnsiString& source) {
 void TUnPackThread::DeleteArchive(const AnsiString& source) {
     try {
         const AnsiString tail = FSettings.SplitArchive ? source : AnsiString();
+        if (!FDestinationSynced) FDestinationSynced = SyncFileSystemOf(FSettings.DestFolder);
+        if (!FDestinationSynced) {
+            FHost.AppendLog("> [ 後始末エラー ] 解凍したファイルをディスクへ書き出せなかったため、書庫を削除しませんでした。"_ansi + tail);
+            FHost.ArchiveDisposed(source, false);
+            return;
+        }
         const TFileIdentity* read = ReadIdentity(source);
         const bool done = read && DeleteFileIfSame(source, *read);
         if (done)

@@ -901,6 +901,7 @@ void TUnPackThread::FinishArchive() {
         --FIndex;
         FHost.ArchiveExtracted(FArchivePath, FSettings.SplitArchive ? FVolumes : std::vector<AnsiString>{});
         const bool existingKept = FExistingKept.load();
+        FDestinationSynced = false;
         if (FSettings.AfterMethod != TAfterMethod::Nothing && (existingKept || FJob.FilterLeavesOut(FArchivePath))) {
             KeepArchive(existingKept);
         } else if (FSettings.SplitArchive) {

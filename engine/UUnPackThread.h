@@ -140,6 +140,7 @@ private:
     void FinishArchive();
     void LogModuleReport();
     void Dispose(const AnsiString& source);
+    // Before the first volume is deleted, the extracted files are written to the device.
     void DeleteArchive(const AnsiString& source);
     void TrashArchive(const AnsiString& source);
     void MoveArchive(const AnsiString& source);
@@ -224,6 +225,9 @@ private:
     // stayed: an overwrite question was answered no, or "never overwrite" kept it. The archive then
     // holds the only copy of that entry, and is not disposed of.
     std::atomic<bool> FExistingKept{false};
+    // The file system of this archive's destination wrote what it held to its device, which a
+    // deletion of the archive waits for (ArchiveDisposal.cpp).
+    bool FDestinationSynced = false;
     TListingWarmUp FWarmUp;
 };
 

@@ -314,3 +314,27 @@ TEST(CliDisposal, AnArchiveTheFilterTookOnlyPartOfIsNotDisposedOf) {
     }
     unsetenv("XDG_DATA_HOME");
 }
+
+// The extracted files are written to the device before the archive is deleted (a power cut must not
+// leave the deletion on the disk and the files only in memory): the destination's file system is
+// synced, then the archive unlinked.
+TEST(CliDisposal, TheDestinationIsSyncedBeforeTheArchiveIsDeleted) {
+    NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
+    if (!HaveTool("strace")) GTEST_SKIP() << "strace is missing";
+    TempDir td;
+    const std::string archive = td / "in/a.lzh";
+    WriteFile(archive, StoredLzhEntry("a.txt", "text") + '\0');
+    fs::create_directories(td / "out");
+    WriteFile(td / "empty.ini", "");
+    const std::string trace = td / "trace.txt";
+    const ToolResult r = RunTool({"strace", "-f", "-qq", "-o", trace, "-e", "trace=syncfs,unlink,unlinkat", NORVEX_CLI_PATH,
+                                  "--ini", td / "empty.ini", "--to", td / "out", "--confirm-delete", "yes", "-d", archive});
+    if (r.exitCode != 0 && r.output.find("ptrace") != std::string::npos) GTEST_SKIP() << "strace cannot trace here";
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_FALSE(fs::exists(archive));
+    EXPECT_EQ(ReadFile(td / "out/a.txt"), "text");
+    const std::string calls = ReadFile(trace);
+    const std::size_t synced = calls.find("syncfs("), unlinked = calls.find("a.lzh\"");
+    ASSERT_NE(unlinked, std::string::npos) << calls;
+    EXPECT_LT(synced, unlinked) << calls;
+}
