@@ -3,10 +3,6 @@
 // the archive is known by device and inode from the moment its extraction began, and checked again
 // right before it is deleted, trashed or moved.
 #include "engine/UUnPackThread.h"
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
 #include "platform/Trash.h"
@@ -21,17 +17,6 @@ namespace {
 AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
 
 bool PathExists(const AnsiString& path) { return FileGetAttr(path) != INVALID_FILE_ATTRIBUTES; }
-
-// Writes what the file system of folder holds to its device. A deleted archive must not outlive its
-// extracted files only in memory: after a power cut the deletion may have reached the disk while
-// their data had not.
-bool SyncFileSystemOf(const AnsiString& folder) {
-    const int fd = ::open(FromAnsi(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::syncfs(fd) == 0;
-    ::close(fd);
-    return ok;
-}
 
 }  // namespace
 
@@ -76,7 +61,9 @@ void TUnPackThread::Dispose(const AnsiString& source) {
 void TUnPackThread::DeleteArchive(const AnsiString& source) {
     try {
         const AnsiString tail = FSettings.SplitArchive ? source : AnsiString();
-        if (!FDestinationSynced) FDestinationSynced = SyncFileSystemOf(FSettings.DestFolder);
+        // A deleted archive must not outlive its extracted files only in memory: after a power cut
+        // the deletion may have reached the disk while their data had not.
+        if (!FDestinationSynced) FDestinationSynced = SyncFileSystemOf(FromAnsi(FSettings.DestFolder));
         if (!FDestinationSynced) {
             FHost.AppendLog("> [ 後始末エラー ] 解凍したファイルをディスクへ書き出せなかったため、書庫を削除しませんでした。"_ansi + tail);
             FHost.ArchiveDisposed(source, false);

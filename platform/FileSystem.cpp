@@ -516,13 +516,25 @@ bool MoveFile(const AnsiString& from, const AnsiString& to) {
         errno = EEXIST;
         return false;
     }
-    if (!CopyTree(hostFrom, hostTo)) {
+    const std::size_t slash = hostTo.rfind('/');
+    const std::string toFolder = slash == std::string::npos ? "." : slash == 0 ? "/" : hostTo.substr(0, slash);
+    if (!CopyTree(hostFrom, hostTo) || !SyncFileSystemOf(toFolder)) {
         const int saved = errno;
         DeleteTree(to);
         errno = saved;
         return false;
     }
     return DeleteTree(from);
+}
+
+bool SyncFileSystemOf(const std::string& hostFolder) {
+    const int fd = ::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::syncfs(fd) == 0;
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return ok;
 }
 
 bool CopyFile(const AnsiString& from, const AnsiString& to, bool failIfExists) {

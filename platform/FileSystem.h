@@ -126,10 +126,14 @@ bool DeleteFile(const AnsiString& path);
 bool DeleteTree(const AnsiString& path);
 // Renames within one file system. Never replaces an existing target.
 bool RenameFile(const AnsiString& from, const AnsiString& to);
-// Moves a file or folder, across file systems too (copying contents, modes and times, then removing
-// the source). Never replaces an existing target; a failed copy removes what it made and keeps the
-// source.
+// Moves a file or folder, across file systems too (copying contents, modes and times, writing the
+// copy to its device, then removing the source). Never replaces an existing target; a failed copy
+// removes what it made and keeps the source.
 bool MoveFile(const AnsiString& from, const AnsiString& to);
+// Writes what the file system holding hostFolder has in memory to its device; false when the
+// folder cannot be opened or the device reports an error. A source removed after a copy, or an
+// archive deleted after its extraction, must not be on the disk only as the removal.
+bool SyncFileSystemOf(const std::string& hostFolder);
 // Copies one file with its mode and times. With failIfExists, an existing target is left alone and
 // the copy fails. A file is never copied onto itself.
 bool CopyFile(const AnsiString& from, const AnsiString& to, bool failIfExists);

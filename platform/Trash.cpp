@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/AnsiCodec.h"
+#include "platform/FileSystem.h"
 #include "platform/StandardFolders.h"
 
 namespace norvex {
@@ -91,6 +92,7 @@ std::string VolumeTrash(const std::string& topdir) {
 bool MoveAcrossVolumes(const std::string& from, const std::string& to, std::string& error) {
     std::error_code ec;
     fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    if (!ec && !SyncFileSystemOf(fs::path(to).parent_path().string())) ec = std::make_error_code(std::errc::io_error);
     if (ec) {
         fs::remove_all(to, ec);
         error = "copy into the trash failed";

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/cli/CliSupport.h"
 #include "tests/engine/EngineTestSupport.h"
@@ -315,26 +317,43 @@ TEST(CliDisposal, AnArchiveTheFilterTookOnlyPartOfIsNotDisposedOf) {
     unsetenv("XDG_DATA_HOME");
 }
 
-// The extracted files are written to the device before the archive is deleted (a power cut must not
-// leave the deletion on the disk and the files only in memory): the destination's file system is
-// synced, then the archive unlinked.
-TEST(CliDisposal, TheDestinationIsSyncedBeforeTheArchiveIsDeleted) {
+// The extracted files are written to the device before the archive is deleted, and an archive moved
+// to another file system is written there before it is removed here (a power cut must not leave the
+// removal on the disk and the data only in memory): a sync of the file system, then the unlink.
+TEST(CliDisposal, DataIsSyncedBeforeTheArchiveIsRemoved) {
     NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
     if (!HaveTool("strace")) GTEST_SKIP() << "strace is missing";
     TempDir td;
-    const std::string archive = td / "in/a.lzh";
-    WriteFile(archive, StoredLzhEntry("a.txt", "text") + '\0');
-    fs::create_directories(td / "out");
-    WriteFile(td / "empty.ini", "");
-    const std::string trace = td / "trace.txt";
-    const ToolResult r = RunTool({"strace", "-f", "-qq", "-o", trace, "-e", "trace=syncfs,unlink,unlinkat", NORVEX_CLI_PATH,
-                                  "--ini", td / "empty.ini", "--to", td / "out", "--confirm-delete", "yes", "-d", archive});
-    if (r.exitCode != 0 && r.output.find("ptrace") != std::string::npos) GTEST_SKIP() << "strace cannot trace here";
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_FALSE(fs::exists(archive));
-    EXPECT_EQ(ReadFile(td / "out/a.txt"), "text");
-    const std::string calls = ReadFile(trace);
-    const std::size_t synced = calls.find("syncfs("), unlinked = calls.find("a.lzh\"");
-    ASSERT_NE(unlinked, std::string::npos) << calls;
-    EXPECT_LT(synced, unlinked) << calls;
+    struct stat shm {}, here {};
+    const bool otherFileSystem = stat("/dev/shm", &shm) == 0 && stat(td.path().c_str(), &here) == 0 &&
+                                 shm.st_dev != here.st_dev && access("/dev/shm", W_OK) == 0;
+    char moveFolder[] = "/dev/shm/norvex-move-XXXXXX";
+    if (otherFileSystem) {
+        ASSERT_NE(mkdtemp(moveFolder), nullptr);
+    }
+    for (const char* after : {"1", "3"}) {
+        SCOPED_TRACE(after);
+        if (after == std::string("3") && !otherFileSystem) continue;  // no second file system to move to
+        fs::remove_all(td / "in");
+        fs::remove_all(td / "out");
+        const std::string archive = td / "in/a.lzh";
+        WriteFile(archive, StoredLzhEntry("a.txt", "text") + '\0');
+        fs::create_directories(td / "out");
+        WriteFile(td / "settings.ini", std::string("[Main]\nAfterMethod=") + after + "\nMoveFolder=" + moveFolder + "\n");
+        const std::string trace = td / "trace.txt";
+        const ToolResult r = RunTool({"strace", "-f", "-qq", "-o", trace, "-e", "trace=syncfs,unlink,unlinkat", NORVEX_CLI_PATH,
+                                      "--ini", td / "settings.ini", "--to", td / "out", "--confirm-delete", "yes", archive});
+        if (r.exitCode != 0 && r.output.find("ptrace") != std::string::npos) GTEST_SKIP() << "strace cannot trace here";
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_FALSE(fs::exists(archive));
+        EXPECT_EQ(ReadFile(td / "out/a.txt"), "text");
+        const std::string calls = ReadFile(trace);
+        const std::size_t synced = calls.find("syncfs("), unlinked = calls.find("a.lzh\"");
+        ASSERT_NE(unlinked, std::string::npos) << calls;
+        EXPECT_LT(synced, unlinked) << calls;
+    }
+    if (otherFileSystem) {
+        EXPECT_EQ(ReadFile(std::string(moveFolder) + "/a.lzh"), StoredLzhEntry("a.txt", "text") + '\0');
+        fs::remove_all(moveFolder);
+    }
 }
