@@ -167,6 +167,7 @@ typedef struct ArcProgressRecord {
  * succeeds; code is ARC_OK. The module writes no line of its own for it, whatever the answer: a host
  * that knows this cause learns that not every entry landed. */
 #define ARC_CAUSE_KEPT_EXISTING  10
+#define ARC_CAUSE_TOO_MANY_OPEN  11  /* the process or the system has as many files open as it may */
 
 /* A host zero-initialises its window (NvxWindow w{};) so that members it does not use are NULL. */
 struct NvxWindow {

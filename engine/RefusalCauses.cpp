@@ -18,6 +18,7 @@ AnsiString RefusalLine(int32_t cause, const AnsiString& name) {
         case ARC_CAUSE_NOT_A_FOLDER: text = "フォルダの位置に同名のファイルがあります"; break;
         case ARC_CAUSE_INVALID_NAME: text = "ファイルシステムがこの名前を受け付けません"; break;
         case ARC_CAUSE_IO_ERROR: text = "ディスクの入出力エラーです"; break;
+        case ARC_CAUSE_TOO_MANY_OPEN: text = "同時に開けるファイルの数の上限に達しています"; break;
         default: return {};
     }
     return ToAnsi("> [ 展開できません ] ") + ToAnsi(text) + ": " + name;

@@ -175,6 +175,8 @@ int32_t RefusalCause(int32_t code, int err) {
     case EILSEQ:
     case EINVAL: return ARC_CAUSE_INVALID_NAME;
     case EIO: return ARC_CAUSE_IO_ERROR;
+    case EMFILE:
+    case ENFILE: return ARC_CAUSE_TOO_MANY_OPEN;
     default: break;
     }
     switch (code) {
