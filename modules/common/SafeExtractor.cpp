@@ -3,6 +3,7 @@
 #include "modules/common/SafeExtractor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cerrno>
 #include <cstdio>
@@ -10,7 +11,6 @@
 #include <deque>
 #include <fcntl.h>
 #include <fstream>
-#include <atomic>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,17 +36,22 @@ bool AllZero(const void* data, std::size_t size) {
     return size == 0 || (p[0] == 0 && std::memcmp(p, p + 1, size - 1) == 0);
 }
 
-// The process's umask, read without changing it (umask() would race with other threads).
+// The process's umask, read without changing it (umask() would race with other threads). Kept once
+// read; while it cannot be read (no descriptor to be had, say) the strictest mask stands in, so that
+// no file is ever made more open than the user allows.
 mode_t CurrentUmask() {
-    static const mode_t value = [] {
-        std::ifstream in("/proc/self/status");
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    static std::atomic<int> known{-1};
+    if (const int value = known.load(std::memory_order_relaxed); value >= 0) return static_cast<mode_t>(value);
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Umask:", 0) == 0) {
+            const int value = static_cast<int>(std::stoul(line.substr(6), nullptr, 8) & 0777);
+            known.store(value, std::memory_order_relaxed);
+            return static_cast<mode_t>(value);
         }
-        return static_cast<mode_t>(022);
-    }();
-    return value;
+    }
+    return 077;
 }
 
 // A descriptor that closes itself.

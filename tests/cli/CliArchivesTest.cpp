@@ -261,13 +261,15 @@ TEST_F(CliArchives, ARefusalNamesItsRealCause) {
     EXPECT_FALSE(HasTextContaining(r.out, "置き換えられません"));
     EXPECT_FALSE(HasTextContaining(r.out, "フォルダを作成できません"));
     EXPECT_TRUE(HasTextContaining(r.out, "> [ 解凍失敗 ]"));
+}
 
-    // Out of file descriptors (a low ulimit -n): said as such, not as a folder that cannot be made.
-    NORVEX_REQUIRE_MODULE("UNZIP32.DLL");
-    WriteFile(td / "src/top/a.txt", "a");
-    WriteFile(td / "src/top/b.txt", "b");
-    const std::string zip = td / "in/few.zip";
-    ASSERT_EQ(RunTool({"zip", "-qr", zip, "top"}, td / "src").exitCode, 0);
+// Out of file descriptors (a low ulimit -n): said as such, not as a folder that cannot be made; the
+// claimed folder goes and the archive stays.
+TEST_F(CliArchives, RunningOutOfDescriptorsIsSaidAsSuch) {
+#ifdef NORVEX_SANITIZED
+    GTEST_SKIP() << "the sanitizers' own checks need descriptors";
+#endif
+    const std::string zip = Zip("in/few.zip", {"top/a.txt", "top/b.txt"});
     const CliResult low = RunCli(td, {"-c", "ulimit -n 10 && exec \"$0\" \"$@\"", NORVEX_CLI_PATH, "--ini", td / "empty.ini",
                                       "--to", td / "out", zip},
                                  "sh");
