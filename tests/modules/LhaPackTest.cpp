@@ -41,6 +41,13 @@ protected:
         return SnapshotTree(out);
     }
 
+    // A new archive holding base/keep.txt, for the tests that check it is left as it was; its bytes.
+    std::string ArchiveOfKeep(const std::string& base, const std::string& archive) {
+        WriteFile(base + "/keep.txt", "keep me");
+        fs::create_directories(fs::path(archive).parent_path());
+        return Pack(archive, base, {base + "/keep.txt"}) == ARC_OK ? ReadFile(archive) : std::string();
+    }
+
     // The names in the archive, in order, as the module lists them (UTF-8).
     std::vector<std::string> Names(const std::string& archive) {
         std::vector<std::string> names;
@@ -124,11 +131,9 @@ TEST_F(LhaPack, UpdateKeepsOtherEntriesAndReplacesOnlyOlderCopies) {
 // archive byte for byte as it was, with no temporary file beside it.
 TEST_F(LhaPack, FailuresLeaveTheExistingArchiveUntouched) {
     const std::string base = dir / "base";
-    WriteFile(base + "/keep.txt", "keep me");
     const std::string archive = dir / "arc/k.lzh";
-    fs::create_directories(dir / "arc");
-    ASSERT_EQ(Pack(archive, base, {base + "/keep.txt"}), ARC_OK) << output;
-    const std::string before = ReadFile(archive);
+    const std::string before = ArchiveOfKeep(base, archive);
+    ASSERT_FALSE(before.empty()) << output;
     auto onlyArchiveThere = [&] {
         EXPECT_EQ(SnapshotTree(dir / "arc").size(), 1u);
     };
@@ -160,11 +165,9 @@ TEST_F(LhaPack, FailuresLeaveTheExistingArchiveUntouched) {
 // command line or found in a folder, alike. cp932 characters whose second byte is 0x5C are no "\\".
 TEST_F(LhaPack, NamesTheArchiveCannotHoldStopThePacking) {
     const std::string base = dir / "base";
-    WriteFile(base + "/keep.txt", "keep me");
     const std::string archive = dir / "arc/k.lzh";
-    fs::create_directories(dir / "arc");
-    ASSERT_EQ(Pack(archive, base, {base + "/keep.txt"}), ARC_OK) << output;
-    const std::string before = ReadFile(archive);
+    const std::string before = ArchiveOfKeep(base, archive);
+    ASSERT_FALSE(before.empty()) << output;
 
     WriteFile(base + "/a\\b.txt", "backslash");
     WriteFile(base + "/\xc3\xa9t\xc3\xa9.txt", "accent");
