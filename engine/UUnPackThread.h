@@ -222,7 +222,7 @@ private:
     bool FWarmUpWalks = false;
     std::atomic<bool> FWarmUpArmed{false};
     // An entry of this archive's extraction was not written because an existing file of its name
-    // stayed: an overwrite question was answered no, or "never overwrite" kept it. The archive then
+    // stayed: an overwrite question was answered no, or "never overwrite" or "if newer" kept it. The archive then
     // holds the only copy of that entry, and is not disposed of.
     std::atomic<bool> FExistingKept{false};
     // The file system of this archive's destination wrote what it held to its device, which a

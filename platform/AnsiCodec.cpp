@@ -252,9 +252,9 @@ bool HoldsCarrier(std::string_view ansi) {
         if (b < 0x80) {
             ++i;
         } else if (IsLeadByte(b) && i + 1 < ansi.size() && IsTrailByte(static_cast<unsigned char>(ansi[i + 1]))) {
+            // Both kinds of carrier decode to a surrogate marker, which no real character does.
             const uint16_t u = t.decode[(b << 8) | static_cast<unsigned char>(ansi[i + 1])];
-            if (u >= kRawMarker && u < kRawMarker + 0x80) return true;
-            if (Tables::IsSlotMarker(u)) return true;
+            if (u >= 0xD800 && u <= 0xDFFF) return true;
             i += 2;
         } else if (SingleByteChar(b) != 0) {
             ++i;

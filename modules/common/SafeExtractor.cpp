@@ -36,24 +36,6 @@ bool AllZero(const void* data, std::size_t size) {
     return size == 0 || (p[0] == 0 && std::memcmp(p, p + 1, size - 1) == 0);
 }
 
-// The process's umask, read without changing it (umask() would race with other threads). Kept once
-// read; while it cannot be read (no descriptor to be had, say) the strictest mask stands in, so that
-// no file is ever made more open than the user allows.
-mode_t CurrentUmask() {
-    static std::atomic<int> known{-1};
-    if (const int value = known.load(std::memory_order_relaxed); value >= 0) return static_cast<mode_t>(value);
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("Umask:", 0) == 0) {
-            const int value = static_cast<int>(std::stoul(line.substr(6), nullptr, 8) & 0777);
-            known.store(value, std::memory_order_relaxed);
-            return static_cast<mode_t>(value);
-        }
-    }
-    return 077;
-}
-
 // A descriptor that closes itself.
 class Fd {
 public:
@@ -135,6 +117,21 @@ struct timespec ToTimespec(bool has, int64_t sec, int32_t nsec) {
 }
 
 }  // namespace
+
+mode_t CurrentUmask() {
+    static std::atomic<int> known{-1};
+    if (const int value = known.load(std::memory_order_relaxed); value >= 0) return static_cast<mode_t>(value);
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Umask:", 0) == 0) {
+            const int value = static_cast<int>(std::stoul(line.substr(6), nullptr, 8) & 0777);
+            known.store(value, std::memory_order_relaxed);
+            return static_cast<mode_t>(value);
+        }
+    }
+    return 077;
+}
 
 bool ProgressSink::send(uint32_t state, const ArcProgressRecord& record) const {
     if (window && window->sendArcExtract && window->sendArcExtract(window, state, &record) != 0) return false;

@@ -24,6 +24,8 @@
 //  - An entry left out for a reason the user did not choose (refused path, write error, CRC error)
 //    makes result() a failure code; entries the user skipped (no, never, if newer, masks) do not.
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -34,6 +36,11 @@
 #include "modules/common/CommandLine.h"
 
 namespace norvex::modules {
+
+// The process's umask, read without changing it (umask() would race with other threads). Kept once
+// read; while it cannot be read (no descriptor to be had, say) the strictest mask stands in, so that
+// no file is ever made more open than the user allows.
+mode_t CurrentUmask();
 
 // How the host listens: the window of the call and the optional callback of SetOwnerWindowEx
 // (a callback answering 0 stops like a non-zero window answer).

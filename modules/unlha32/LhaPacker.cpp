@@ -229,20 +229,6 @@ int32_t WriterFailure(lzh::WriteStatus status, int err) {
     return ARC_OK;
 }
 
-mode_t CurrentUmask() {
-    // Read without changing it: umask() would race with other threads. Unreadable, the strictest
-    // mask stands in (the archive is then made private rather than more open than allowed).
-    if (FILE* f = fopen("/proc/self/status", "re")) {
-        char line[256];
-        mode_t mask = 077;
-        while (fgets(line, sizeof line, f))
-            if (std::string_view(line).substr(0, 6) == "Umask:") mask = static_cast<mode_t>(strtoul(line + 6, nullptr, 8) & 0777);
-        fclose(f);
-        return mask;
-    }
-    return 077;
-}
-
 // Writes the new archive into tmpFd: kept entries of the old one, then the new items.
 int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryHeader>& kept,
                      const std::vector<PackItem>& items, const PackOptions& options, const AnsiString& archive,
