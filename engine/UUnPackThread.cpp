@@ -646,14 +646,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
     FSettings.CancelAll = false;
     arc.SetOutputSize(FSettings.BuffMegaSize * 1024);
 
-    if (FSettings.CompressMode) {
-        arc.SetFileName(ChangeExtension(arc.FileName(), ".lzh"));
-        arc.SetArchiverType(atLha);
-        arc.Options().jso = 1;
-        const int packed = arc.PackFiles(&FOwnerWindow, nullptr, destination, TFileList{archivePath});
-        FModuleReport = arc.Output();  // why a file was not packed, for the failure lines
-        return packed;
-    }
+    if (FSettings.CompressMode) return PackFile(arc, archivePath, destination);
     RememberReadFiles(archivePath);
     const AnsiString wildcard = FSettings.SpecialExt ? FSettings.FileSpec : AnsiString();
     {
@@ -902,7 +895,9 @@ void TUnPackThread::FinishArchive() {
         FHost.ArchiveExtracted(FArchivePath, FSettings.SplitArchive ? FVolumes : std::vector<AnsiString>{});
         const bool existingKept = FExistingKept.load();
         FDestinationSynced = false;
-        if (FSettings.AfterMethod != TAfterMethod::Nothing && (existingKept || FJob.FilterLeavesOut(FArchivePath))) {
+        if (FSettings.CompressMode) {
+            DisposePackedFile();
+        } else if (FSettings.AfterMethod != TAfterMethod::Nothing && (existingKept || FJob.FilterLeavesOut(FArchivePath))) {
             KeepArchive(existingKept);
         } else if (FSettings.SplitArchive) {
             for (const AnsiString& volume : FVolumes) Dispose(volume);

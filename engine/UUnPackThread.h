@@ -24,6 +24,7 @@
 #include "archivers/ArchiverAbi.h"
 #include "engine/EngineHost.h"
 #include "engine/ListingWarmUp.h"
+#include "engine/PackedCopyCheck.h"
 #include "engine/QueueGuard.h"
 #include "engine/UUnPack.h"
 #include "platform/AnsiString.h"
@@ -147,6 +148,9 @@ private:
     // Leaves the archive where it is, instead of its disposal, when not every entry landed: an
     // existing file was kept (existingKept), or the file-extraction filter left entries out.
     void KeepArchive(bool existingKept);
+    // Compress mode: the listed file is disposed of only when its packing was found sound
+    // (PackedFiles.cpp); else it stays with the line that says why.
+    void DisposePackedFile();
     AnsiString MoveAsideAsOld(const AnsiString& path);
     std::vector<AnsiString> PathsStillNeeded();
     // Both act only while the folder is the one of that identity (when one is given).
@@ -161,6 +165,9 @@ private:
     // (its archive is open by then) starts it.
     void ArmWarmUp();
     void SetExtractOptions(TArchiveFile& arc);
+    // Compress mode: packs the file into the LZH named by arc and, when it is to be disposed of,
+    // checks the archive against it (PackedFiles.cpp).
+    int PackFile(TArchiveFile& arc, const AnsiString& file, const AnsiString& baseFolder);
     void OnArchiverProgress(int state, const EXTRACTINGINFOEX* eis, bool& abort);
     void ShowProgress(const EXTRACTINGINFOEX* eis);
 
@@ -226,8 +233,14 @@ private:
     // holds the only copy of that entry, and is not disposed of.
     std::atomic<bool> FExistingKept{false};
     // The file system of this archive's destination wrote what it held to its device, which a
-    // deletion of the archive waits for (ArchiveDisposal.cpp).
+    // deletion of the archive waits for (ArchiveDisposal.cpp). In compress mode: the file system of
+    // the new archive.
     bool FDestinationSynced = false;
+    // Compress mode: the archive the listed file was packed into, the file's state from before its
+    // packing, and what the check after a successful packing found (PackedCopyCheck.h).
+    AnsiString FPackedArchive;
+    TFileState FPackedState;
+    TPackedCopy FPackedVerdict = TPackedCopy::Unreadable;
     TListingWarmUp FWarmUp;
 };
 
