@@ -699,7 +699,7 @@ void TUnPackThread::SetExtractOptions(TArchiveFile& arc) {
         o.UserOptions = "-q --i " + sw;
     } else if (ext == ".cab") {
         o.x = 1;
-        static const char* const kSwitch[] = {"", "-o", "", "-n"};
+        static const char* const kSwitch[] = {"", "-o", "-o-", "-n"};  // -n is "if newer" here
         sw = kSwitch[static_cast<int>(FSettings.OverWrite) & 3];
         if (ignoreDir) o.UserOptions = "-j ";
         o.UserOptions = o.UserOptions + "-i " + sw;

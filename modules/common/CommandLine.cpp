@@ -260,6 +260,7 @@ ExtractOptions InterpretSwitches(SwitchDialect dialect, const CommandLine& line)
         case SwitchDialect::Cab:
             if (s == "-j") o.useFolders = false;
             else if (s == "-o") o.overwrite = OverwritePolicy::Always;
+            else if (s == "-o-") o.overwrite = OverwritePolicy::Never;
             else if (s == "-n") o.overwrite = OverwritePolicy::IfNewer;
             break;
         case SwitchDialect::SevenZip:

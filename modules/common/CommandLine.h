@@ -30,7 +30,7 @@ namespace norvex::modules {
 // The switch language of a module; each maps the host's switches onto ExtractOptions.
 //   LHA: -x1 / -x0 folders on / off; -jyc1 ask (wins over -u0), -u0 always, -jn1 never, -u1 if newer.
 //   ZIP: -j no folders; no switch ask, -o always, -n never, -u if newer.
-//   CAB: -j no folders; no switch ask, -o always, -n if newer (there is no "never").
+//   CAB: -j no folders; no switch ask, -o always, -o- never, -n if newer.
 //   RAR: command -x folders / -e no folders; no switch ask, -o always, -o- never, -u if newer.
 //   TAR: -j no folders; no switch ask, -o always, -n never, -u if newer.
 //   7z: command x folders / e no folders; -o<folder> is the destination and every token after the

@@ -124,31 +124,37 @@ TEST(CliDisposal, AnArchiveWhoseFileWasNotWrittenOverIsNotDeleted) {
     }
 }
 
-// "Never overwrite" keeps the file an earlier archive extracted: the later archive's version of it
-// never landed, so that archive is neither deleted nor trashed nor moved, and the run ends as when an
-// overwrite is declined (exit 3), in every format (each gets the setting as its own switch). Alone,
-// with nothing in its way, the same archive is disposed of as asked.
+// "Never overwrite" keeps the file an earlier archive extracted, without a question: the later
+// archive's version of it never landed, so that archive is neither deleted nor trashed nor moved,
+// and the run ends as when an overwrite is declined (exit 3), in every format (each gets the setting
+// as its own switch); its other file lands. Alone, with nothing in its way, the same archive is
+// disposed of as asked.
 TEST(CliDisposal, AnArchiveWhoseFileNeverOverwriteKeptIsNotDisposedOf) {
     NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
     NORVEX_REQUIRE_MODULE("UNZIP32.DLL");
     NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
     NORVEX_REQUIRE_MODULE("TAR32.DLL");
     NORVEX_REQUIRE_MODULE("7-zip32.dll");
-    if (!HaveTool("zip") || !HaveTool("tar") || !HaveTool("7z")) GTEST_SKIP() << "zip, tar or 7z is missing";
+    NORVEX_REQUIRE_MODULE("CAB32.DLL");
+    if (!HaveTool("zip") || !HaveTool("tar") || !HaveTool("7z") || !HaveTool("gcab"))
+        GTEST_SKIP() << "zip, tar, 7z or gcab is missing";
     TempDir td;
     setenv("XDG_DATA_HOME", (td / "xdg").c_str(), 1);
     WriteFile(td / "src/q.txt", "second version");
+    WriteFile(td / "src/new.txt", "only in the second");
 
-    // The later archive, holding q.txt, in each format.
+    // The later archive, holding q.txt and new.txt, in each format.
     auto makeSecond = [&](const std::string& ext) {
         const std::string path = td / ("in/second." + ext);
         fs::create_directories(td / "in");
         bool made = true;
-        if (ext == "lzh") WriteFile(path, StoredLzhEntry("q.txt", "second version") + '\0');
-        else if (ext == "rar") WriteFile(path, BuildRar4({{"q.txt", "second version"}}).at(0));
-        else if (ext == "zip") made = MakeZip(path, td / "src", {"q.txt"});
-        else if (ext == "tar") made = RunTool({"tar", "-cf", path, "q.txt"}, td / "src").exitCode == 0;
-        else made = RunTool({"7z", "a", "-bd", "-bso0", path, "q.txt"}, td / "src").exitCode == 0;
+        if (ext == "lzh")
+            WriteFile(path, StoredLzhEntry("q.txt", "second version") + StoredLzhEntry("new.txt", "only in the second") + '\0');
+        else if (ext == "rar") WriteFile(path, BuildRar4({{"q.txt", "second version"}, {"new.txt", "only in the second"}}).at(0));
+        else if (ext == "zip") made = MakeZip(path, td / "src", {"q.txt", "new.txt"});
+        else if (ext == "tar") made = RunTool({"tar", "-cf", path, "q.txt", "new.txt"}, td / "src").exitCode == 0;
+        else if (ext == "cab") made = RunTool({"gcab", "-c", "-z", path, "q.txt", "new.txt"}, td / "src").exitCode == 0;
+        else made = RunTool({"7z", "a", "-bd", "-bso0", path, "q.txt", "new.txt"}, td / "src").exitCode == 0;
         EXPECT_TRUE(made);
         return path;
     };
@@ -169,12 +175,12 @@ TEST(CliDisposal, AnArchiveWhoseFileNeverOverwriteKeptIsNotDisposedOf) {
         // Every format for delete; trash and move take the same path after the module, so one will
         // do, there also with the question declined (OverWrite=0, answered no).
         std::vector<std::pair<std::string, int>> runs{{"zip", 2}, {"zip", 0}};
-        if (m.after == 1) runs = {{"lzh", 2}, {"zip", 2}, {"rar", 2}, {"tar", 2}, {"7z", 2}};
+        if (m.after == 1) runs = {{"lzh", 2}, {"zip", 2}, {"rar", 2}, {"tar", 2}, {"7z", 2}, {"cab", 2}};
         for (const auto& [ext, overWrite] : runs) {
             SCOPED_TRACE(std::string(m.what) + " " + ext + " OverWrite=" + std::to_string(overWrite));
             const std::string ini = td / "settings.ini";
             WriteFile(ini, "[Main]\nOverWrite=" + std::to_string(overWrite) + "\nAfterMethod=" + std::to_string(m.after) +
-                               "\nMoveFolder=" + td / "moved" + "\n");
+                               "\nMoveFolder=" + td / "moved" + "\n[Sub_Bind]\nBindFolder=0\n");
             for (const char* folder : {"in", "out", "alone", "moved", "xdg"}) fs::remove_all(td / folder);
             const std::string first = td / "in/first.lzh";
             WriteFile(first, StoredLzhEntry("q.txt", "first version") + '\0');
@@ -189,6 +195,9 @@ TEST(CliDisposal, AnArchiveWhoseFileNeverOverwriteKeptIsNotDisposedOf) {
             EXPECT_FALSE(m.disposedOf(secondName));
             EXPECT_TRUE(HasText(r.out, m.line));
             EXPECT_EQ(ReadFile(td / "out/q.txt"), "first version");
+            EXPECT_EQ(ReadFile(td / "out/new.txt"), "only in the second");
+            // Declined (no --answer: "no") the question ends the same way, so only its absence tells.
+            EXPECT_EQ(r.err.find("上書き確認") == std::string::npos, overWrite == 2) << r.err;
 
             r = RunCli(td, {"--ini", ini, "--to", td / "alone", "--confirm-delete", "yes", second});
             EXPECT_EQ(r.exitCode, 0) << r.err;

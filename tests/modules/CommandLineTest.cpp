@@ -72,6 +72,7 @@ TEST(ModuleCommandLine, SwitchDialectsOfTheTable) {
         {SwitchDialect::Cab, "-x -j -i -o \"a\" \"o/\"", false, OverwritePolicy::Always},
         {SwitchDialect::Cab, "-x -i \"a\" \"o/\"", true, OverwritePolicy::Ask},
         {SwitchDialect::Cab, "-x -i -n \"a\" \"o/\"", true, OverwritePolicy::IfNewer},
+        {SwitchDialect::Cab, "-x -i -o- \"a\" \"o/\"", true, OverwritePolicy::Never},
         {SwitchDialect::Rar, "-x \"a\" \"o/\"", true, OverwritePolicy::Ask},
         {SwitchDialect::Rar, "-e -o \"a\" \"o/\"", false, OverwritePolicy::Always},
         {SwitchDialect::Rar, "-x -o- \"a\" \"o/\"", true, OverwritePolicy::Never},
