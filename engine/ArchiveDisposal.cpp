@@ -22,6 +22,13 @@ bool PathExists(const AnsiString& path) { return FileGetAttr(path) != INVALID_FI
 // What the disposal lines call the file they dispose of.
 AnsiString DisposedNoun(bool compressMode) { return compressMode ? "ファイル"_ansi : "書庫"_ansi; }
 
+// A volume of a split set that could not be trashed or moved is named on the line after the
+// failure (the line itself reads the same for every volume); an archive of its own is not.
+void LogFailure(TEngineHost& host, const AnsiString& line, const AnsiString& volume) {
+    host.AppendLog(line);
+    if (!volume.empty()) host.AppendLog("> " + volume);
+}
+
 }  // namespace
 
 void TUnPackThread::RememberReadFiles(const AnsiString& archivePath) {
@@ -98,8 +105,11 @@ void TUnPackThread::TrashArchive(const AnsiString& source) {
     } catch (...) {
     }
     const AnsiString what = DisposedNoun(FSettings.CompressMode);
-    FHost.AppendLog(ok ? "> [ ごみ箱 ] "_ansi + what + "をごみ箱へ移しました。"_ansi
-                       : "> [ 後始末エラー ] "_ansi + what + "をごみ箱へ移せませんでした。"_ansi);
+    if (ok)
+        FHost.AppendLog("> [ ごみ箱 ] "_ansi + what + "をごみ箱へ移しました。"_ansi);
+    else
+        LogFailure(FHost, "> [ 後始末エラー ] "_ansi + what + "をごみ箱へ移せませんでした。"_ansi,
+                   FSettings.SplitArchive && !FSettings.CompressMode ? source : AnsiString());
     FHost.ArchiveDisposed(source, ok);
 }
 
@@ -131,7 +141,8 @@ void TUnPackThread::MoveArchive(const AnsiString& source) {
     if (ok)
         FHost.AppendLog("> [ 移動 ] "_ansi + what + "を移動しました。=>移動先:"_ansi + Quoted(FSettings.MoveFolder));
     else
-        FHost.AppendLog("> [ 後始末エラー ] "_ansi + what + "を移動できませんでした。"_ansi);
+        LogFailure(FHost, "> [ 後始末エラー ] "_ansi + what + "を移動できませんでした。"_ansi,
+                   FSettings.SplitArchive && !FSettings.CompressMode ? source : AnsiString());
     FHost.ArchiveDisposed(source, ok);
 }
 

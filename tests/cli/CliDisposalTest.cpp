@@ -375,3 +375,46 @@ TEST(CliDisposal, DataIsSyncedBeforeTheArchiveIsRemoved) {
         EXPECT_EQ(ReadFile(std::string(moveFolder) + "/a.lzh"), StoredLzhEntry("a.txt", "text") + '\0');
     }
 }
+
+// A volume of a split set that cannot be moved (the move folder holds a folder of its name) or
+// trashed (no trash folder can be made) is named on the line after the failure, and stays where it
+// is; the volumes that could go went, and nothing else changed.
+TEST(CliDisposal, AVolumeThatCannotBeMovedOrTrashedIsNamed) {
+    NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
+    TempDir td;
+    const std::vector<std::string> parts = BuildRar4({{"q.txt", std::string(100, 'q')}}, 40);
+    ASSERT_GE(parts.size(), 3u);
+    const std::string failure[] = {"> [ 後始末エラー ] 書庫を移動できませんでした。", "> [ 後始末エラー ] 書庫をごみ箱へ移せませんでした。"};
+    for (const int after : {3, 2}) {
+        SCOPED_TRACE(after == 3 ? "move" : "trash");
+        for (const char* folder : {"in", "out", "moved"}) fs::remove_all(td / folder);
+        std::vector<std::string> volumes;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            volumes.push_back(td / ("in/set.part" + std::to_string(i + 1) + ".rar"));
+            WriteFile(volumes.back(), parts[i]);
+        }
+        WriteFile(td / "moved/set.part2.rar/mine.txt", "mine");
+        WriteFile(td / "not-a-folder", "");
+        setenv("XDG_DATA_HOME", (td / "not-a-folder/xdg").c_str(), 1);
+        const std::string ini = td / "settings.ini";
+        WriteFile(ini, "[Main]\nAfterMethod=" + std::to_string(after) + "\nMoveFolder=" + td / "moved" + "\n");
+        const CliResult r = RunCli(td, {"--ini", ini, "--to", td / "out", volumes[0]});
+        unsetenv("XDG_DATA_HOME");
+        EXPECT_EQ(r.exitCode, 3) << r.err;
+        EXPECT_EQ(ReadFile(td / "out/q.txt"), std::string(100, 'q'));
+        EXPECT_EQ(ReadFile(td / "moved/set.part2.rar/mine.txt"), "mine");
+        const std::vector<std::string> log = LogTexts(r.out);
+        std::vector<std::string> named;  // the volumes named after a failure line
+        for (std::size_t i = 0; i + 1 < log.size(); ++i)
+            if (log[i] == failure[after == 3 ? 0 : 1]) named.push_back(log[i + 1]);
+        std::vector<std::string> stayed;
+        for (std::size_t i = 0; i < volumes.size(); ++i) {
+            const bool moved = after == 3 && i != 1;
+            const std::string now = moved ? td / ("moved/" + fs::path(volumes[i]).filename().string()) : volumes[i];
+            EXPECT_EQ(ReadFile(now), parts[i]) << now;
+            EXPECT_EQ(fs::exists(volumes[i]), !moved) << volumes[i];
+            if (!moved) stayed.push_back("> " + volumes[i]);
+        }
+        EXPECT_EQ(named, stayed);
+    }
+}
