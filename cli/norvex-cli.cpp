@@ -5,13 +5,18 @@
 //   norvex-cli [--ini FILE] [--to DIR] [--answer yes|no] [--confirm-delete yes|no] [-d|-t|-k] PATH...
 //
 // Exit status: 0 when every listed archive was extracted and disposed of as asked, 1 when any failed
-// or was skipped, 3 when all were extracted but a delete, trash or move failed, 2 on a usage error.
+// or was skipped, 3 when all were extracted but a delete, trash or move failed, 2 on a usage error,
+// 128 + the signal when Ctrl+C (SIGINT), SIGTERM or SIGHUP broke the run off.
 // The numbered log goes to standard output; a closing summary line (counts) to standard error.
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,11 +35,36 @@ using namespace norvex::literals;
 
 namespace {
 
+// Ctrl+C, SIGTERM and SIGHUP break the run as the break button does: what the run made is taken
+// back before the process ends. The signal that came first, 0 before any.
 volatile std::sig_atomic_t g_interrupted = 0;
+// The worker told at once (its break flag is a lock-free atomic), so that it stops at its next check
+// even while the main loop waits for a step of it.
+std::atomic<TUnPackThread*> g_worker{nullptr};
+static_assert(std::atomic<TUnPackThread*>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+constexpr int kBreakSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals handled here: one ignored when the program started (nohup, a background job) stays so.
+volatile std::sig_atomic_t g_handled[std::size(kBreakSignals)] = {};
 
-void OnInterrupt(int) {
-    g_interrupted = 1;
-    std::signal(SIGINT, SIG_DFL);  // a second Ctrl+C ends the process at once
+void OnInterrupt(int sig) {
+    if (!g_interrupted) g_interrupted = sig;
+    if (TUnPackThread* worker = g_worker.load()) worker->SetBreak();
+    // A second signal ends the process at once.
+    for (std::size_t i = 0; i < std::size(kBreakSignals); ++i)
+        if (g_handled[i]) std::signal(kBreakSignals[i], SIG_DFL);
+}
+
+void HandleBreakSignals() {
+    for (std::size_t i = 0; i < std::size(kBreakSignals); ++i) {
+        struct sigaction old {};
+        if (sigaction(kBreakSignals[i], nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+        g_handled[i] = 1;
+        struct sigaction on {};
+        on.sa_handler = OnInterrupt;
+        sigemptyset(&on.sa_mask);
+        on.sa_flags = SA_RESTART;
+        sigaction(kBreakSignals[i], &on, nullptr);
+    }
 }
 
 const char kUsage[] =
@@ -49,7 +79,8 @@ const char kUsage[] =
     "  -h, --help              この使い方を表示する\n"
     "  --version               版を表示する\n"
     "終了コード: 0 すべて解凍し後始末も済んだ / 1 解凍に失敗した・飛ばした書庫がある /\n"
-    "            3 すべて解凍したが後始末（削除・ごみ箱・移動）に失敗した / 2 使い方の誤り\n";
+    "            3 すべて解凍したが後始末（削除・ごみ箱・移動）に失敗した / 2 使い方の誤り /\n"
+    "            128+シグナル番号 Ctrl+C・SIGTERM・SIGHUP で中断した（130, 143, 129）\n";
 
 int UsageError(const std::string& problem) {
     std::fprintf(stderr, "norvex-cli: %s\n", problem.c_str());
@@ -136,9 +167,17 @@ int main(int argc, char** argv) {
         s.RunActive = false;
         s.AbortRun = false;
     };
-    host.OnEndApplication = finishRun;
+    // Leaving at once (after a break, when the module would not stop): with the status of a break.
+    host.OnEndApplication = [&] {
+        finishRun();
+        if (!g_interrupted) return;
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(128 + g_interrupted);
+    };
 
-    std::signal(SIGINT, OnInterrupt);
+    g_worker.store(&worker);
+    HandleBreakSignals();
     s.RunState = TRunState::Starting;
     worker.Start([&] { host.Wake(); });
     bool breakSent = false;
@@ -156,9 +195,11 @@ int main(int argc, char** argv) {
                         }
                     });
     worker.WaitFor();
+    g_worker.store(nullptr);
     finishRun();
     // What stays in the list failed or was skipped, except the later volumes of an extracted set.
     const TCliHost::TSummary summary = host.Summary();
     host.WriteSummary(summary);
-    return TCliHost::ExitStatus(summary);
+    // A signal that came after the run had ended broke nothing off.
+    return breakSent ? 128 + g_interrupted : TCliHost::ExitStatus(summary);
 }
