@@ -127,7 +127,7 @@ AnsiString TUnPack::CheckPathDanger(const AnsiString& dirPart) {
 
 // The two path questions for one file entry. False when the user said No (the archive is skipped).
 // The texts are made only when a question is asked.
-bool TUnPack::CheckEntryPath(const AnsiString& path, bool leaves, bool dangerous) {
+bool TUnPack::CheckEntryPath(std::string_view path, bool leaves, bool dangerous) {
     // The carriage returns are the message's own line breaks: those of the names are shown escaped.
     const auto head = [&] {
         AnsiString text = "\"";
@@ -137,7 +137,7 @@ bool TUnPack::CheckEntryPath(const AnsiString& path, bool leaves, bool dangerous
     };
     const auto entry = [&] {
         AnsiString text = "\r";
-        text += Quoted(ShownName(path));
+        text += Quoted(ShownName(AnsiString(path)));
         text += '\r';
         return text;
     };
@@ -221,7 +221,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     const TListingWithoutTimes namesAndSizes;
     bool dangerKnown = false, danger = false;
     // One entry: false ends the walk (the user stopped at a path question).
-    const auto take = [&](const AnsiString& raw, uint64_t size) {
+    const auto take = [&](std::string_view raw, uint64_t size) {
         listedSize += size;
         ReadEntryPath(raw, path);
         if (path.EndsWithSeparator) return true;
@@ -264,11 +264,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     };
     try {
         // The module walks the whole listing in one call when it can (names and sizes, no records).
-        AnsiString raw;
-        std::optional<int> end = arc.ListNames(wild, [&](std::string_view name, uint64_t size) {
-            raw.assign(name);
-            return take(raw, size);
-        });
+        std::optional<int> end = arc.ListNames(wild, take);
         if (!end) {
             TArchiveEntryInfo info{};
             int found = arc.FindFirst(wild, &info);

@@ -77,7 +77,7 @@ public:
 
 private:
     // leaves: the path leaves the destination; dangerous: its folder part has a danger word.
-    bool CheckEntryPath(const AnsiString& path, bool leaves, bool dangerous);
+    bool CheckEntryPath(std::string_view path, bool leaves, bool dangerous);
 
     SettingsBlock& FSettings;
     TEngineHost& FHost;

@@ -86,6 +86,12 @@ class ArchiveSource {
 public:
     virtual ~ArchiveSource() = default;
     virtual int32_t nextEntry(EntryInfo& entry) = 0;
+    // nextEntry() for a walk that only looks: entry points at a record valid until the next call.
+    // A source that keeps its entries hands out its own (no copy per entry); the rest fill one here.
+    virtual int32_t viewNextEntry(const EntryInfo*& entry) {
+        entry = &viewed_;
+        return nextEntry(viewed_);
+    }
     virtual int32_t readBlock(const void*& data, std::size_t& size) = 0;
     virtual bool fatal() const { return false; }
     // A Japanese line about the last failure, cp932 (for the command's output text); may be empty.
@@ -94,6 +100,9 @@ public:
     // data can only be read through readBlock(). After a reader was taken, readBlock() is not called
     // for this entry; the next nextEntry() skips the data.
     virtual std::unique_ptr<EntryDataReader> takeDataReader() { return nullptr; }
+
+private:
+    EntryInfo viewed_;
 };
 
 }  // namespace norvex::modules

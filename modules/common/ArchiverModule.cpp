@@ -262,14 +262,34 @@ int32_t ModuleListNames(HARC harc, const char* wildName, ARC_NAME_AND_SIZE_PROC 
     if (!proc) return ARC_ERROR_COMMAND_NAME;
     try {
         if (const int32_t code = BeginSearch(*h, wildName); code != ARC_OK) return code;
+        // The names are looked at where the source keeps them; only an entry the walk stops at
+        // becomes the current one (as FindNext would have left it).
+        h->haveCurrent = false;
         for (;;) {
-            const int32_t code = NextMatching(*h, nullptr);
-            if (code != ARC_OK) return code;
+            const EntryInfo* entry = nullptr;
+            int32_t code;
+            if (h->havePrefetched) {
+                h->havePrefetched = false;
+                entry = &h->prefetched;
+                code = h->prefetchCode;
+            } else {
+                code = h->source->viewNextEntry(entry);
+            }
+            h->fresh = false;
+            if (code != ARC_OK) {
+                if (code != ARC_FIND_END) h->searching = false;
+                return code;
+            }
+            if (!h->mask.matches(entry->path)) continue;
             // Cut at a NUL, as GetFileNameEx gives it.
-            const AnsiString& path = h->current.path;
+            const AnsiString& path = entry->path;
             const std::size_t length = std::min(path.find('\0'), path.size());
             if (length > UINT32_MAX) return ARC_ERROR_ENOUGH_MEMORY;
-            if (proc(context, path.data(), static_cast<uint32_t>(length), h->current.size) != 0) return ARC_OK;
+            if (proc(context, path.data(), static_cast<uint32_t>(length), entry->size) != 0) {
+                h->current = *entry;
+                h->haveCurrent = true;
+                return ARC_OK;
+            }
         }
     } catch (...) {
         return ARC_ERROR_ENOUGH_MEMORY;

@@ -310,10 +310,16 @@ bool WildcardMatch(std::string_view pattern, std::string_view text, bool bracket
     return p == items.size();
 }
 
-MaskSet::MaskSet(std::vector<AnsiString> masks, bool brackets) : masks_(std::move(masks)), brackets_(brackets) {}
+MaskSet::MaskSet(std::vector<AnsiString> masks, bool brackets) : masks_(std::move(masks)), brackets_(brackets) {
+    all_ = masks_.empty();
+    for (const AnsiString& m : masks_) {
+        const std::string_view mask = TrimLeading(m);
+        all_ = all_ || mask == "*.*" || mask == "*";
+    }
+}
 
 bool MaskSet::matches(std::string_view entryPath) const {
-    if (masks_.empty()) return true;
+    if (all_) return true;
     std::string_view path = TrimLeading(entryPath);
     for (const AnsiString& maskText : masks_) {
         std::string_view mask = TrimLeading(maskText);

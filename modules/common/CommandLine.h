@@ -97,6 +97,7 @@ public:
 private:
     std::vector<AnsiString> masks_;
     bool brackets_ = false;
+    bool all_ = true;  // no masks, or one that takes every entry ("*", "*.*")
 };
 
 // The last path component of an entry path (whole-character separator search), without trailing

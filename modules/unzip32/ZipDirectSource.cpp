@@ -226,7 +226,7 @@ bool PlanDirectWalk(const ArchiveFile& file, const CentralDirectory& directory, 
 DirectZipSource::DirectZipSource(std::shared_ptr<const DirectWalk> walk, std::shared_ptr<ArchiveFile> file)
     : walk_(std::move(walk)), file_(std::move(file)) {}
 
-int32_t DirectZipSource::nextEntry(EntryInfo& entry) {
+int32_t DirectZipSource::advance(std::size_t& at) {
     state_ = State::NoData;
     const std::vector<DirectEntry>& plan = walk_->plan;
     if (index_ >= plan.size()) {
@@ -241,9 +241,24 @@ int32_t DirectZipSource::nextEntry(EntryInfo& entry) {
         }
         return ARC_FIND_END;
     }
-    entry = plan[index_++].info;
-    name_ = entry.path;
-    if (entry.type == EntryType::File) state_ = State::Unread;
+    at = index_++;
+    if (plan[at].info.type == EntryType::File) state_ = State::Unread;
+    return ARC_OK;
+}
+
+int32_t DirectZipSource::nextEntry(EntryInfo& entry) {
+    std::size_t at = 0;
+    const int32_t code = advance(at);
+    if (code != ARC_OK) return code;
+    entry = walk_->plan[at].info;
+    return ARC_OK;
+}
+
+int32_t DirectZipSource::viewNextEntry(const EntryInfo*& entry) {
+    std::size_t at = 0;
+    const int32_t code = advance(at);
+    if (code != ARC_OK) return code;
+    entry = &walk_->plan[at].info;
     return ARC_OK;
 }
 
@@ -253,7 +268,8 @@ int32_t DirectZipSource::readBlock(const void*& data, std::size_t& size) {
     if (state_ == State::NoData) return ARC_OK;
     if (state_ == State::Unread) {
         if (!inflater_) inflater_ = std::make_unique<EntryInflater>();
-        inflater_->start(file_, walk_->entries[index_ - 1], name_, walk_->plan[index_ - 1].dataOffset);
+        const DirectEntry& at = walk_->plan[index_ - 1];
+        inflater_->start(file_, walk_->entries[index_ - 1], at.info.path, at.dataOffset);
         state_ = State::Reading;
     }
     return inflater_->readBlock(data, size);
@@ -263,7 +279,8 @@ std::unique_ptr<EntryDataReader> DirectZipSource::takeDataReader() {
     if (state_ != State::Unread) return nullptr;
     state_ = State::NoData;
     auto reader = std::make_unique<EntryInflater>();
-    reader->start(file_, walk_->entries[index_ - 1], name_, walk_->plan[index_ - 1].dataOffset);
+    const DirectEntry& at = walk_->plan[index_ - 1];
+    reader->start(file_, walk_->entries[index_ - 1], at.info.path, at.dataOffset);
     return reader;
 }
 

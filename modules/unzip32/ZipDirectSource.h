@@ -37,6 +37,7 @@ class DirectZipSource : public ArchiveSource {
 public:
     DirectZipSource(std::shared_ptr<const DirectWalk> walk, std::shared_ptr<ArchiveFile> file);
     int32_t nextEntry(EntryInfo& entry) override;
+    int32_t viewNextEntry(const EntryInfo*& entry) override;
     int32_t readBlock(const void*& data, std::size_t& size) override;
     AnsiString lastMessage() const override {
         if (!message_.empty()) return message_;
@@ -45,11 +46,13 @@ public:
     std::unique_ptr<EntryDataReader> takeDataReader() override;
 
 private:
+    // Moves to the next entry of the plan: ARC_OK with its index, or the walk's end code.
+    int32_t advance(std::size_t& at);
+
     std::shared_ptr<const DirectWalk> walk_;
     std::shared_ptr<ArchiveFile> file_;
     std::unique_ptr<EntryInflater> inflater_;
     std::size_t index_ = 0;   // the next entry's index
-    AnsiString name_;         // the current entry's
     AnsiString message_;      // why the walk ended early
     bool gapsChecked_ = false;
     // The current entry's data: none (a folder, or its reader was taken), not read yet, being read
