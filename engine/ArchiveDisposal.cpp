@@ -33,8 +33,11 @@ void LogFailure(TEngineHost& host, const AnsiString& line, const AnsiString& vol
 
 void TUnPackThread::RememberReadFiles(const AnsiString& archivePath) {
     FReadFiles.clear();
-    FReadFiles.emplace_back(archivePath, IdentityOf(archivePath));
-    for (const AnsiString& volume : FVolumes) FReadFiles.emplace_back(volume, IdentityOf(volume));
+    // The identities serve the disposal only: an archive that is left where it is needs none.
+    const bool disposes = FSettings.AfterMethod != TAfterMethod::Nothing;
+    const auto identity = [&](const AnsiString& path) { return disposes ? IdentityOf(path) : TFileIdentity{}; };
+    FReadFiles.emplace_back(archivePath, identity(archivePath));
+    for (const AnsiString& volume : FVolumes) FReadFiles.emplace_back(volume, identity(volume));
     FQueueGuard.Reset();
 }
 
