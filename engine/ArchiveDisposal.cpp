@@ -1,8 +1,8 @@
 // The worker's disposal of an extracted archive (delete, trash, move) and the guard of the run's
 // archives during an extraction. Disposal acts only on the very files that were read: each file of
 // the archive is known by device and inode from the moment its extraction began, and checked again
-// right before it is deleted, trashed or moved. In compress mode the same disposal acts on the
-// packed file (PackedFiles.cpp), and its lines name a file instead of an archive.
+// right before it is deleted, trashed or moved. In compress mode the same disposal, with the same
+// lines, acts on the packed file (PackedFiles.cpp).
 #include "engine/UUnPackThread.h"
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
@@ -18,9 +18,6 @@ namespace {
 AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
 
 bool PathExists(const AnsiString& path) { return FileGetAttr(path) != INVALID_FILE_ATTRIBUTES; }
-
-// What the disposal lines call the file they dispose of.
-AnsiString DisposedNoun(bool compressMode) { return compressMode ? "ファイル"_ansi : "書庫"_ansi; }
 
 // A volume of a split set that could not be trashed or moved is named on the line after the
 // failure (the line itself reads the same for every volume); an archive of its own is not.
@@ -75,7 +72,6 @@ void TUnPackThread::Dispose(const AnsiString& source) {
 void TUnPackThread::DeleteArchive(const AnsiString& source) {
     try {
         const AnsiString tail = FSettings.SplitArchive && !FSettings.CompressMode ? source : AnsiString();
-        const AnsiString what = DisposedNoun(FSettings.CompressMode);
         // A deleted archive must not outlive its extracted files only in memory: after a power cut
         // the deletion may have reached the disk while their data had not. A packed file waits
         // for its archive in the same way.
@@ -91,9 +87,9 @@ void TUnPackThread::DeleteArchive(const AnsiString& source) {
         const TFileIdentity* read = ReadIdentity(source);
         const bool done = read && DeleteFileIfSame(source, *read);
         if (done)
-            FHost.AppendLog("> [ 削除 ] "_ansi + what + "を削除しました。"_ansi + tail);
+            FHost.AppendLog("> [ 削除 ] 書庫を削除しました。"_ansi + tail);
         else
-            FHost.AppendLog("> [ 後始末エラー ] "_ansi + what + "を削除できませんでした。"_ansi + tail);
+            FHost.AppendLog("> [ 後始末エラー ] 書庫を削除できませんでした。"_ansi + tail);
         FHost.ArchiveDisposed(source, done);
     } catch (...) {
         FHost.ArchiveDisposed(source, false);
@@ -107,11 +103,10 @@ void TUnPackThread::TrashArchive(const AnsiString& source) {
         ok = read && IsSameFile(source, *read) && MoveToTrash(source).ok;
     } catch (...) {
     }
-    const AnsiString what = DisposedNoun(FSettings.CompressMode);
     if (ok)
-        FHost.AppendLog("> [ ごみ箱 ] "_ansi + what + "をごみ箱へ移しました。"_ansi);
+        FHost.AppendLog("> [ ごみ箱 ] 書庫をごみ箱へ移しました。"_ansi);
     else
-        LogFailure(FHost, "> [ 後始末エラー ] "_ansi + what + "をごみ箱へ移せませんでした。"_ansi,
+        LogFailure(FHost, "> [ 後始末エラー ] 書庫をごみ箱へ移せませんでした。"_ansi,
                    FSettings.SplitArchive && !FSettings.CompressMode ? source : AnsiString());
     FHost.ArchiveDisposed(source, ok);
 }
@@ -140,11 +135,10 @@ void TUnPackThread::MoveArchive(const AnsiString& source) {
         ok = read && IsSameFile(source, *read) && !PathExists(target) && MoveFile(source, target);
     } catch (...) {
     }
-    const AnsiString what = DisposedNoun(FSettings.CompressMode);
     if (ok)
-        FHost.AppendLog("> [ 移動 ] "_ansi + what + "を移動しました。=>移動先:"_ansi + Quoted(FSettings.MoveFolder));
+        FHost.AppendLog("> [ 移動 ] 書庫を移動しました。=>移動先:"_ansi + Quoted(FSettings.MoveFolder));
     else
-        LogFailure(FHost, "> [ 後始末エラー ] "_ansi + what + "を移動できませんでした。"_ansi,
+        LogFailure(FHost, "> [ 後始末エラー ] 書庫を移動できませんでした。"_ansi,
                    FSettings.SplitArchive && !FSettings.CompressMode ? source : AnsiString());
     FHost.ArchiveDisposed(source, ok);
 }

@@ -125,13 +125,13 @@ TEST(CompressRun, APackedFileIsDisposedOfOnceTheArchiveHoldsIt) {
         EXPECT_FALSE(fs::exists(file));
         EXPECT_EQ(HeldIn(work / "資料.lzh", "資料.txt"), data);
         switch (method) {
-            case TAfterMethod::Delete: EXPECT_TRUE(run.host.HasLine("> [ 削除 ] ファイルを削除しました。")); break;
+            case TAfterMethod::Delete: EXPECT_TRUE(run.host.HasLine("> [ 削除 ] 書庫を削除しました。")); break;
             case TAfterMethod::Trash:
-                EXPECT_TRUE(run.host.HasLine("> [ ごみ箱 ] ファイルをごみ箱へ移しました。"));
+                EXPECT_TRUE(run.host.HasLine("> [ ごみ箱 ] 書庫をごみ箱へ移しました。"));
                 EXPECT_EQ(ReadFile(td / "xdg/Trash/files/資料.txt"), data);
                 break;
             default:
-                EXPECT_TRUE(run.host.HasLine("> [ 移動 ] ファイルを移動しました。=>移動先:\"" + work / "keep" + "\""));
+                EXPECT_TRUE(run.host.HasLine("> [ 移動 ] 書庫を移動しました。=>移動先:\"" + work / "keep" + "\""));
                 EXPECT_EQ(ReadFile(work / "keep/資料.txt"), data);
                 break;
         }
@@ -216,7 +216,7 @@ TEST(CompressRun, AFileWhoseArchivedCopyStaysIsKept) {
         EXPECT_EQ(HeldIn(td / "memo.lzh", "memo.txt"), c.disposed ? data : archived);
         if (c.disposed) {
             EXPECT_FALSE(fs::exists(file));
-            EXPECT_TRUE(run.host.HasLine("> [ 削除 ] ファイルを削除しました。"));
+            EXPECT_TRUE(run.host.HasLine("> [ 削除 ] 書庫を削除しました。"));
         } else {
             EXPECT_EQ(ReadFile(file), data);
             EXPECT_TRUE(run.SaysKept(kNotHeld));
@@ -248,5 +248,5 @@ TEST(CompressRun, NothingIsDisposedOfThatDidNotGoIntoTheArchive) {
     EXPECT_EQ(std::count_if(run.host.texts.begin(), run.host.texts.end(),
                             [](const std::string& t) { return t.rfind("> [ 後始末エラー ]", 0) == 0; }),
               1);
-    EXPECT_FALSE(run.host.HasLine("> [ 削除 ] ファイルを削除しました。"));
+    EXPECT_FALSE(run.host.HasLine("> [ 削除 ] 書庫を削除しました。"));
 }
