@@ -15,6 +15,7 @@
 #include "ui/AppSetup.h"
 #include "ui/HandOverServer.h"
 #include "ui/OptionsCommand.h"
+#include "ui/SignalBreak.h"
 #include "ui/UForm.h"
 #include "ui/ufrmSearch.h"
 
@@ -62,8 +63,12 @@ int main(int argc, char* argv[]) {
     // when it is asked for).
     norvex::ui::InstallBrowsingWindows(main);  // the preview and search windows
     norvex::ui::InstallOptionsDialog(main);
+    // SIGINT, SIGTERM and SIGHUP break a run off in order and close the window (before the
+    // command line's run starts).
+    const norvex::ui::TSignalBreak* breaks = norvex::ui::InstallSignalBreak(main);
 
     if (!(main.CommandLineRun() && norvex::Settings.CmdHideWnd)) main.show();
     main.FormShowStart();
-    return app.exec();
+    const int status = app.exec();
+    return norvex::ui::ExitStatusAfterSignals(main, *breaks, status);
 }

@@ -1,7 +1,9 @@
 // Message boxes, the save dialog and the hand-over to the desktop, each with its test hook.
 #include "ui/DialogHooks.h"
 
+#include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -34,6 +36,11 @@ OpenRecorder& openRecorder() {
     return recorder;
 }
 
+bool& dialogsDismissed() {
+    static bool dismissed = false;
+    return dismissed;
+}
+
 QMessageBox::Icon qtIcon(TMsgIcon icon) {
     switch (icon) {
     case TMsgIcon::Information: return QMessageBox::Information;
@@ -53,7 +60,19 @@ void SetSaveAnswerer(SaveAnswerer answerer) { saveAnswerer() = std::move(answere
 void SetOpenRecorder(OpenRecorder recorder) { openRecorder() = std::move(recorder); }
 void SetTextAnswerer(TextAnswerer answerer) { textAnswerer() = std::move(answerer); }
 
+void SetDialogsDismissed(bool dismissed) {
+    dialogsDismissed() = dismissed;
+    if (!dismissed) return;
+    // Each one returns from its own exec as the event loops unwind.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible() && dialog->isModal())
+            dialog->reject();
+}
+
+bool DialogsDismissed() { return dialogsDismissed(); }
+
 std::optional<QString> AskSecretText(QWidget* owner, const QString& caption, const QString& prompt) {
+    if (dialogsDismissed()) return std::nullopt;
     if (textAnswerer()) return textAnswerer()(caption, prompt);
     bool ok = false;
     QString text = QInputDialog::getText(owner, caption, prompt, QLineEdit::Password, QString(), &ok);
@@ -65,6 +84,7 @@ const BrowseAnswerer& detail::CurrentBrowseAnswerer() { return browseAnswerer();
 
 int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, TMsgButtons buttons,
                    TMsgIcon icon) {
+    if (dialogsDismissed()) return buttons == TMsgButtons::Ok ? mrOk : mrCancel;
     if (messageAnswerer()) return messageAnswerer()(TMessageRequest{caption, text, buttons, icon});
 
     QMessageBox box(qtIcon(icon), caption, text, QMessageBox::NoButton, owner);
@@ -103,6 +123,7 @@ int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, 
 }
 
 std::optional<QString> AskSaveFileName(QWidget* owner, const TSaveRequest& request) {
+    if (dialogsDismissed()) return std::nullopt;
     if (saveAnswerer()) return saveAnswerer()(request);
     QString name = QFileDialog::getSaveFileName(owner, request.title, QString(), request.filter);
     if (name.isEmpty()) return std::nullopt;

@@ -60,6 +60,12 @@ void SetSaveAnswerer(SaveAnswerer answerer);
 void SetOpenRecorder(OpenRecorder recorder);
 void SetTextAnswerer(TextAnswerer answerer);
 
+// While the program ends on a signal, no box waits for a person: set, it closes the modal dialogs
+// that are open (a box counts as closed: Cancel, No, or OK for a notice) and answers every later box
+// and question so at once, without showing it.
+void SetDialogsDismissed(bool dismissed);
+bool DialogsDismissed();
+
 // A password-style question owned by owner; nullopt when cancelled.
 std::optional<QString> AskSecretText(QWidget* owner, const QString& caption, const QString& prompt);
 

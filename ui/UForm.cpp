@@ -803,6 +803,11 @@ void TfrmMain::WorkerEnded() {
     worker_.reset();
     FinishRun();
     emit RunFinished();
+    // A signal's close, unless the end of a command-line run closed the window already.
+    if (closeOnSignal_ && !closingAfterRun_) {
+        closingAfterRun_ = true;
+        if (!inClose_) close();
+    }
     if (quitWhenWorkerEnds_) {
         closingAfterRun_ = true;
         if (!inClose_) close();
@@ -864,6 +869,23 @@ void TfrmMain::btnBreakClick() {
         WaitForWorker();
         return;
     }
+}
+
+void TfrmMain::CloseOnSignal(const char* signalName) {
+    if (closeOnSignal_) return;
+    closeOnSignal_ = true;
+    SetDialogsDismissed(true);
+    if (!worker_) {
+        if (!inClose_) close();
+        return;
+    }
+    // A worker past its last step (Idle) ends on its own; WorkerEnded closes the window.
+    if (Settings.RunState == TRunState::Idle) return;
+    brokenBySignal_ = true;
+    AppendLog("[ お知らせ ]　終了の指示（"_ansi + signalName + "）を受けました。"_ansi);
+    // The break button's way: WorkerEnded closes the window once the run's end (FinishRun) took back
+    // what the run made. A break already under way (the break button, a close) just goes on.
+    if (Settings.RunState != TRunState::Breaking) btnBreakClick();
 }
 
 void TfrmMain::FinishRun() {

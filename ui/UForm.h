@@ -84,7 +84,12 @@ public:
     bool HandOver(const THandOver& message);
     TCommandRuns& CommandRuns() { return *commandRuns_; }
     // True once a close has begun (no more hand-overs are taken).
-    bool Closing() const { return inClose_ || closingAfterRun_; }
+    bool Closing() const { return inClose_ || closingAfterRun_ || closeOnSignal_; }
+    // A break signal (ui/SignalBreak): the run is broken off as by the break button, no box waits for
+    // an answer any more, and the window closes once the run has ended (at once without a run).
+    void CloseOnSignal(const char* signalName);
+    // Whether a signal broke a run off.
+    bool BrokenOffBySignal() const { return brokenBySignal_; }
     // Sets the after-processing and shows it; ShowRunChoices shows AfterMethod and PutLocation as set.
     void SelectAfterMethod(TAfterMethod method);
     void ShowRunChoices();
@@ -255,6 +260,8 @@ private:
     QMenu* pmList_ = nullptr;
     bool closingAfterRun_ = false;   // a command-line run ended: the close goes through
     bool quitWhenWorkerEnds_ = false;  // EndApplication was asked for during a run
+    bool closeOnSignal_ = false;       // a break signal came: the window closes after the run
+    bool brokenBySignal_ = false;
     bool inClose_ = false;
     bool updatingControls_ = false;  // filling controls from the settings: no reactions
     int lastFilePercent_ = -1;
