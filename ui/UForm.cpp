@@ -803,8 +803,9 @@ void TfrmMain::WorkerEnded() {
     worker_.reset();
     FinishRun();
     emit RunFinished();
-    // A signal's close, unless the end of a command-line run closed the window already.
-    if (closeOnSignal_ && !closingAfterRun_) {
+    // A signal's close, unless the end of a command-line run closed the window already (or the
+    // program's end, just below, closes it).
+    if (closeOnSignal_ && !closingAfterRun_ && !quitWhenWorkerEnds_) {
         closingAfterRun_ = true;
         if (!inClose_) close();
     }
