@@ -11,6 +11,7 @@
 #include "archivers/Archives.h"
 #include "modules/lzh/LzhCrc16.h"
 #include "platform/AnsiCodec.h"
+#include "platform/OwnedFd.h"
 #include "util/Paths.h"
 
 namespace norvex {
@@ -29,19 +30,6 @@ TFileState FromStat(const struct stat& st) {
     return s;
 }
 
-class TFdCloser {
-public:
-    explicit TFdCloser(int fd) : fd_(fd) {}
-    ~TFdCloser() {
-        if (fd_ >= 0) close(fd_);
-    }
-    TFdCloser(const TFdCloser&) = delete;
-    TFdCloser& operator=(const TFdCloser&) = delete;
-
-private:
-    int fd_;
-};
-
 // What the file holds now, read to its end: its size and CRC. False when it cannot be read; changed
 // is set when it is not (or did not stay) the file of that state.
 struct TFileDigest {
@@ -56,7 +44,7 @@ bool DigestOf(const AnsiString& path, const TFileState& packed, TFileDigest& dig
         changed = errno == ENOENT || errno == ELOOP;
         return false;
     }
-    TFdCloser closer(fd);
+    const TOwnedFd closer(fd);
     struct stat st {};
     if (fstat(fd, &st) != 0) return false;
     if (FromStat(st) != packed) {

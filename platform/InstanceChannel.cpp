@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/InstanceLock.h"
+#include "platform/OwnedFd.h"
 
 namespace norvex {
 namespace {
@@ -39,20 +40,6 @@ int MillisLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
-
-class TFd {
-public:
-    explicit TFd(int fd) : fd_(fd) {}
-    ~TFd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool WaitFor(int fd, short events, Clock::time_point deadline) {
     for (;;) {
@@ -130,7 +117,7 @@ TSendResult SendHandOver(const std::string& path, const THandOver& message, int 
     if (path.size() >= sizeof addr.sun_path) return TSendResult::NoAnswer;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
 
-    TFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    TOwnedFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.get() < 0) return TSendResult::NoAnswer;
     if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) return TSendResult::NoAnswer;
     // File names are private: only a listener of this same user gets them.
