@@ -397,6 +397,13 @@ int TArchiveFile::CloseArchive() {
     return r;
 }
 
+TListingCloser::~TListingCloser() {
+    try {
+        arc.CloseArchive();
+    } catch (...) {
+    }
+}
+
 int TArchiveFile::GetArcOriginalSize() {
     RequireDriver();
     return FDriver->GetArcOriginalSize(FHandle);

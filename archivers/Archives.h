@@ -231,4 +231,11 @@ private:
     AnsiString FEntryName;
 };
 
+// Closes the listing an archive object opened (OpenArchive) on every way out of a scope; a fault
+// while closing is dropped, since the listing's own result is already known.
+struct TListingCloser {
+    TArchiveFile& arc;
+    ~TListingCloser();
+};
+
 }  // namespace norvex

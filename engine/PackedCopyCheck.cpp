@@ -94,15 +94,7 @@ TPackedCopy FindEntry(const AnsiString& archive, const AnsiString& name, const T
     // Every entry's data decodes to its recorded CRC: the CRC compared below is the data's own.
     if (!arc.CheckArchive(ARC_CHECKARCHIVE_FULLCRC, 0)) return TPackedCopy::Unreadable;
     if (arc.OpenArchive(nullptr, 0) != 0) return TPackedCopy::Unreadable;
-    struct TCloseArchive {
-        TArchiveFile& arc;
-        ~TCloseArchive() {
-            try {
-                arc.CloseArchive();
-            } catch (...) {
-            }
-        }
-    } closeArchive{arc};
+    const TListingCloser closer{arc};
     TArchiveEntryInfo info{};
     int found = arc.FindFirst("*.*", &info);
     for (; found == 0; found = arc.FindNext(&info))

@@ -47,17 +47,6 @@ bool ContainsWholeChars(const AnsiString& text, const AnsiString& word) {
 
 AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
 
-// Closes the listing of an archive object on every way out of the count.
-struct TListingCloser {
-    TArchiveFile& arc;
-    ~TListingCloser() {
-        try {
-            arc.CloseArchive();
-        } catch (...) {
-        }
-    }
-};
-
 }  // namespace
 
 bool IsAbsoluteEntryPath(const AnsiString& path) {

@@ -168,15 +168,7 @@ bool ListArchive(const AnsiString& archive, const std::function<bool(const TList
     TArchiveFile arc;
     arc.SetFileName(archive);
     if (arc.OpenArchive(owner, 0) != 0) return false;
-    struct Closer {
-        TArchiveFile& arc;
-        ~Closer() {
-            try {
-                arc.CloseArchive();
-            } catch (...) {
-            }
-        }
-    } closer{arc};
+    const TListingCloser closer{arc};
     TArchiveEntryInfo info{};
     TListedEntry entry;
     for (int r = arc.FindFirst("*.*", &info); r == 0; r = arc.FindNext(&info)) {
