@@ -2,6 +2,7 @@
 #include "modules/unzip32/ZipFastInflate.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -192,6 +193,16 @@ int32_t FastZipSource::nextEntry(EntryInfo& entry) {
     }
     if (code != ARC_OK) return code;
     std::size_t i = index_++;
+    if (i < entries_.size() && entry.type == EntryType::Directory && entries_[i].size != 0) {
+        // libarchive takes the entry for a folder (its name ends in a separator, or its mode says so)
+        // while the central directory gives it data: the data has nowhere to land. It goes on as a
+        // file whose data is refused, so that the archive never passes as extracted without it.
+        entry.type = EntryType::File;
+        entry.size = static_cast<int64_t>(std::min<uint64_t>(entries_[i].size, INT64_MAX));
+        refused_ = true;
+        refusal_ = "フォルダの項目にデータがあります: "_ansi + names_[i];
+        return ARC_OK;
+    }
     if (!file_ || i >= entries_.size() || entry.type != EntryType::File) return ARC_OK;
     const CentralEntry& c = entries_[i];
     // libarchive may take the sizes of the local header: data of the other size than the one listed

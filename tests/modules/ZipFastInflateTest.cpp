@@ -151,3 +151,42 @@ TEST_F(FastInflate, LyingEntriesLeaveNothingAndTheRestLands) {
         EXPECT_FALSE(module.checkArchive(ansi.c_str(), 3));
     }
 }
+
+TEST_F(FastInflate, FolderEntriesWithDataFailTheArchive) {
+    // Entries that libarchive takes for folders (a name ending in a separator, or a folder's mode)
+    // while the central directory gives them data: that data has nowhere to land, so the archive
+    // must not pass as extracted; the other entry lands.
+    const char* writer = R"(
+import struct, sys, zlib
+def archive(path, name, system, attributes, extra=b''):
+    out, central = bytearray(), bytearray()
+    for n, data, sysv, attr, x in ((b'ok.txt', b'ok', 3, 0o100644 << 16, b''), (name, b'data', system, attributes, extra)):
+        c = zlib.compressobj(6, zlib.DEFLATED, -15)
+        packed = c.compress(data) + c.flush()
+        crc, at = zlib.crc32(data), len(out)
+        out += struct.pack('<IHHHHHIIIHH', 0x04034b50, 20, 0, 8, 0, 0x3300, crc, len(packed), len(data), len(n), len(x))
+        out += n + x + packed
+        central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, sysv << 8 | 20, 20, 0, 8, 0, 0x3300, crc, len(packed),
+                               len(data), len(n), len(x), 0, 0, 0, attr, at) + n + x
+    start = len(out)
+    out += central + struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 2, 2, len(central), start, 0)
+    open(path, 'wb').write(out)
+d = sys.argv[1]
+archive(d + '/slash-untyped.zip', b'd/', 3, 0o644 << 16)
+archive(d + '/slash-file-mode.zip', b'd/', 3, 0o100644 << 16)
+archive(d + '/backslash-untyped.zip', b'd\\', 3, 0o644 << 16)
+archive(d + '/folder-mode.zip', b'd', 3, 0o40755 << 16)
+archive(d + '/dos-slash-extra.zip', b'd/', 0, 0x10, struct.pack('<HHI', 0x6666, 4, 0))
+)";
+    ASSERT_EQ(RunTool({"python3", "-c", writer, dir.path()}).exitCode, 0);
+    for (const char* name : {"slash-untyped", "slash-file-mode", "backslash-untyped", "folder-mode", "dos-slash-extra"}) {
+        SCOPED_TRACE(name);
+        const std::string zip = dir / (std::string(name) + ".zip");
+        const std::string out = dir / (std::string("out-") + name);
+        std::string log;
+        EXPECT_GE(module.run(&window, "-x " + Q(zip) + " " + Q(out + "/"), &log), 0x8000) << log;
+        EXPECT_NE(log.find("フォルダの項目にデータがあります"), std::string::npos) << log;
+        EXPECT_EQ(SnapshotTree(out)["ok.txt"], "f:ok");
+        EXPECT_FALSE(module.checkArchive(ToAnsi(zip).c_str(), 3));
+    }
+}
