@@ -14,7 +14,6 @@ namespace norvex::lzh {
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
-constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFull;
 
 ssize_t ReadSome(int fd, void* buf, std::size_t n) {
     for (;;) {

@@ -21,6 +21,9 @@ enum class WriteStatus {
     NameTooLong,  // the header would pass 64 KiB
 };
 
+// The largest file an entry can hold: level-2 headers record 32-bit sizes.
+inline constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFull;
+
 struct EntryMeta {
     AnsiString path;      // cp932, "\\" or "/" separated, relative
     int64_t mtime = 0;    // seconds since the epoch

@@ -140,6 +140,10 @@ AnsiString EntryNameFor(const AnsiString& path, const AnsiString& base, AnsiStri
     return NormalizeName(name);
 }
 
+AnsiString TooLargeLine(const AnsiString& shown) {
+    return "> 4GiB以上のファイルは書庫に格納できません: "_ansi + shown + "\r\n";
+}
+
 PackItem ItemFromStat(std::string host, AnsiString name, const struct stat& st) {
     PackItem item;
     item.hostPath = std::move(host);
@@ -168,6 +172,15 @@ struct Collector {
         if (reason.empty()) return true;
         *log += "> "_ansi + reason + "は書庫に格納できません: "_ansi + shown + "\r\n";
         if (failure == ARC_OK) failure = ARC_ERROR_NOT_FILENAME;
+        return false;
+    }
+
+    // False (and the reason logged) when the file is too large for an entry: an LZH header holds a
+    // 32-bit size, and a size cut short there would leave an archive that does not hold the file.
+    bool fits(const struct stat& st, const AnsiString& shown) {
+        if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) <= lzh::kMaxEntrySize) return true;
+        *log += TooLargeLine(shown);
+        if (failure == ARC_OK) failure = ARC_ERROR_NOT_SUPPORT;
         return false;
     }
 
@@ -209,7 +222,7 @@ struct Collector {
                 add(ItemFromStat(childHost, childName, st));
                 addTree(childHost, childName);
             } else if (S_ISREG(st.st_mode)) {
-                add(ItemFromStat(childHost, childName, st));
+                if (fits(st, ToAnsi(childHost))) add(ItemFromStat(childHost, childName, st));
             } else {
                 *log += "> 特殊なファイルのため格納しません: "_ansi + childName + "\r\n";
             }
@@ -278,6 +291,7 @@ int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryH
         const int err = errno;
         if (st != lzh::WriteStatus::Ok) {
             if (st == lzh::WriteStatus::ReadError) log += "> ファイルを読めません: "_ansi + ToAnsi(item.hostPath) + "\r\n";
+            if (st == lzh::WriteStatus::TooLarge) log += TooLargeLine(ToAnsi(item.hostPath));
             return WriterFailure(st, err);
         }
         FillProgressRecord(info, archive, item.size, record, clock);
@@ -329,7 +343,7 @@ int32_t PackFiles(const CommandLine& line, const PackOptions& options, const Pro
             if (!name.empty()) collector.add(ItemFromStat(host, name, st));
             collector.addTree(host, name);
         } else if (S_ISREG(st.st_mode)) {
-            collector.add(ItemFromStat(host, name, st));
+            if (collector.fits(st, file)) collector.add(ItemFromStat(host, name, st));
         } else {
             log += "> 特殊なファイルのため格納しません: "_ansi + file + "\r\n";
             return ARC_ERROR_CANNOT_READ;

@@ -2,7 +2,9 @@
 // what they do not replace, and failures that leave the existing archive as it was.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <filesystem>
@@ -195,6 +197,30 @@ TEST_F(LhaPack, NamesTheArchiveCannotHoldStopThePacking) {
                                                                      {"表ソ.txt", "f:trail bytes 0x5C"},
                                                                      {"dir", "d"},
                                                                      {"dir/fine.txt", "f:fine"}}));
+}
+
+// A file of 4 GiB or more does not fit an entry's 32-bit size: the packing stops with the reason and
+// the file's name before the archive is touched, whether the file is named or found in a folder.
+TEST_F(LhaPack, AFileTooLargeForAnEntryStopsThePacking) {
+    const std::string base = dir / "base";
+    const std::string archive = dir / "arc/k.lzh";
+    const std::string before = ArchiveOfKeep(base, archive);
+    ASSERT_FALSE(before.empty()) << output;
+    const std::string big = base + "/in/big.bin";
+    fs::create_directories(base + "/in");
+    const int fd = open(big.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    const bool sized = ftruncate(fd, (4LL << 30) + 1) == 0;  // sparse: no 4 GiB written
+    close(fd);
+    if (!sized) GTEST_SKIP() << "this file system holds no file of 4 GiB";
+
+    for (const std::string& named : {big, base + "/in"}) {
+        output.clear();
+        EXPECT_EQ(Pack(archive, base, {base + "/keep.txt", named}), ARC_ERROR_NOT_SUPPORT) << named;
+        EXPECT_NE(output.find("> 4GiB以上のファイルは書庫に格納できません: " + big), std::string::npos) << output;
+        EXPECT_EQ(ReadFile(archive), before) << named;
+    }
+    EXPECT_EQ(SnapshotTree(dir / "arc").size(), 1u);
 }
 
 }  // namespace
