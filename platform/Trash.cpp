@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -68,6 +69,17 @@ std::string MountPointOf(const std::string& path, dev_t dev) {
         current = parent;
     }
     return current;
+}
+
+// path with every link in its folders resolved (the item itself stays as named); "" when the folder
+// cannot be resolved.
+std::string RealPathOf(const std::string& path) {
+    const fs::path p(path);
+    char* folder = realpath(p.parent_path().c_str(), nullptr);
+    if (!folder) return {};
+    std::string real = folder;
+    free(folder);
+    return (real == "/" ? real : real + "/") + p.filename().string();
 }
 
 // The trash to use on the volume whose top folder is topdir; "" when none can be used.
@@ -134,11 +146,14 @@ TrashResult MoveToTrash(const AnsiString& ansiPath) {
     std::string recordedPath = path;  // absolute in the home trash, relative to topdir elsewhere
     bool crossVolume = false;
     if (homeSt.st_dev != item.st_dev) {
-        const std::string topdir = MountPointOf(path, item.st_dev);
-        const std::string volumeTrash = VolumeTrash(topdir);
+        // The volume's top folder is found on the path without links: a folder reached through a
+        // link to another volume is no top folder, however it is named.
+        const std::string real = RealPathOf(path);
+        const std::string topdir = real.empty() ? std::string() : MountPointOf(real, item.st_dev);
+        const std::string volumeTrash = topdir.empty() ? std::string() : VolumeTrash(topdir);
         if (!volumeTrash.empty()) {
             trash = volumeTrash;
-            recordedPath = topdir == "/" ? path.substr(1) : path.substr(topdir.size() + 1);
+            recordedPath = topdir == "/" ? real.substr(1) : real.substr(topdir.size() + 1);
         } else {
             crossVolume = true;
         }

@@ -1,6 +1,7 @@
 // The freedesktop.org Trash as the desktop reads it, and the single-instance lock.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -90,6 +91,32 @@ TEST_F(TrashTest, ItemOnAnotherVolumeGoesToThatVolumesTrash) {
     fs::remove_all(trash + "/files/" + FromAnsi(r.trashedName), ec);
     fs::remove(trash + "/info/" + FromAnsi(r.trashedName) + ".trashinfo", ec);
     fs::remove_all(templ, ec);
+}
+
+// A file reached through a link to a folder on another volume goes to the trash at that volume's top
+// folder, with its path there: the desktop looks for trashes only at the tops of volumes, and a
+// restore must put the file back where it is, not where a trash inside the folder would say.
+TEST_F(TrashTest, ItemReachedThroughALinkGoesToTheTrashAtItsVolumesTop) {
+    struct stat a {}, b {};
+    if (stat("/dev/shm", &b) != 0 || stat(home.path().c_str(), &a) != 0 || a.st_dev == b.st_dev || access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no second writable volume";
+    char templ[] = "/dev/shm/norvex-trash-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    const std::string folder = templ, relative = folder.substr(std::string("/dev/shm/").size());
+    WriteFile(folder + "/c.zip", "zip");
+    ASSERT_EQ(symlink(folder.c_str(), (home / "link").c_str()), 0);
+    TrashResult r = MoveToTrash(ToAnsi(home / "link/c.zip"));
+    ASSERT_TRUE(r.ok) << r.error;
+    const std::string trash = FromAnsi(r.trashFolder);
+    EXPECT_EQ(trash, "/dev/shm/.Trash-" + std::to_string(getuid()));
+    EXPECT_FALSE(fs::exists(folder + "/.Trash-" + std::to_string(getuid())));
+    EXPECT_EQ(ReadFile(trash + "/files/" + FromAnsi(r.trashedName)), "zip");
+    const std::string info = ReadFile(trash + "/info/" + FromAnsi(r.trashedName) + ".trashinfo");
+    EXPECT_NE(info.find("\nPath=" + relative + "/c.zip\n"), std::string::npos) << info;
+    std::error_code ec;
+    fs::remove_all(trash + "/files/" + FromAnsi(r.trashedName), ec);
+    fs::remove(trash + "/info/" + FromAnsi(r.trashedName) + ".trashinfo", ec);
+    fs::remove_all(folder, ec);
 }
 
 TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstEnds) {
