@@ -90,7 +90,7 @@ TFolderBrowser::TFolderBrowser(QWidget* owner, const QString& prompt, const std:
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(tvFolders, &QTreeWidget::itemExpanded, this, &TFolderBrowser::Fill);
     connect(tvFolders, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* row) {
-        txtPath->setText(row ? HostBytesToDisplay(PathOf(row)) : QString());
+        txtPath->setText(row ? HostBytesToShown(PathOf(row)) : QString());
         for (QAbstractButton* b : findChild<QDialogButtonBox*>()->buttons())
             if (findChild<QDialogButtonBox*>()->buttonRole(b) == QDialogButtonBox::AcceptRole) b->setEnabled(row);
     });
@@ -103,7 +103,7 @@ void TFolderBrowser::Fill(QTreeWidgetItem* item) {
     if (item->data(0, kFilledRole).toBool()) return;
     item->setData(0, kFilledRole, true);
     const std::string folder = PathOf(item);
-    for (const std::string& name : SubFolders(folder)) item->addChild(MakeRow(Join(folder, name), HostBytesToDisplay(name)));
+    for (const std::string& name : SubFolders(folder)) item->addChild(MakeRow(Join(folder, name), HostBytesToShown(name)));
     if (item->childCount() == 0) item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
 }
 
@@ -122,7 +122,7 @@ bool TFolderBrowser::SelectPath(const std::string& path) {
         for (int i = 0; i < row->childCount() && !next; ++i)
             if (PathOf(row->child(i)) == Join(PathOf(row), name)) next = row->child(i);
         if (!next) {  // a hidden folder on the way: it is shown as well
-            next = MakeRow(Join(PathOf(row), name), HostBytesToDisplay(name));
+            next = MakeRow(Join(PathOf(row), name), HostBytesToShown(name));
             row->addChild(next);
         }
         row->setExpanded(true);

@@ -11,6 +11,7 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
 #include "ui/QtAnsi.h"
 
@@ -89,6 +90,10 @@ QString HostBytesToDisplay(const std::string& host) {
 }
 
 QString ToDisplay(const AnsiString& text) { return HostBytesToDisplay(FromAnsi(text)); }
+
+QString ToShown(const AnsiString& name) { return ToDisplay(ShownName(name)); }
+
+QString HostBytesToShown(const std::string& host) { return ToShown(AnsiFromHost(host)); }
 
 std::vector<AnsiString> DroppedPaths(const QMimeData* mime) {
     std::vector<AnsiString> paths;

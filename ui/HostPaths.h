@@ -17,6 +17,11 @@ namespace norvex::ui {
 // name from a Windows disk shows its Japanese; what is neither shows as U+FFFD.
 QString ToDisplay(const AnsiString& text);
 QString HostBytesToDisplay(const std::string& host);
+// A name in a list, a title or a label: as ToDisplay, with the control characters a name may carry
+// (CR, ESC, bidirectional overrides, ...) escaped as the log shows them ("\x0d", engine/ShownText.h),
+// so that "a\rb.zip" never passes for "ab.zip". Not for the edit fields, whose text is the path.
+QString ToShown(const AnsiString& name);
+QString HostBytesToShown(const std::string& host);
 
 // The local paths of a drop, taken from the raw text/uri-list so that percent-encoded bytes which are
 // not UTF-8 survive (QUrl::toLocalFile would turn them into U+FFFD). Remote URLs are left out.

@@ -20,6 +20,7 @@
 #include "settings/SettingsBlock.h"
 #include "ui/ArchiveSearch.h"
 #include "ui/DialogHooks.h"
+#include "ui/HostPaths.h"
 #include "ui/QtAnsi.h"
 
 namespace norvex::ui {
@@ -130,8 +131,8 @@ void TfrmArcView::Preview(const AnsiString& archive) {
     tvFolder->clear();
     folderNodes_.clear();
     const AnsiString name = ArchiveBaseName(archive);
-    setWindowTitle("プレビュー -" + ToQ(name) + "-(" + ToQ(archive) + ")");
-    memoBasicInfo->setText(ToQ(name));
+    setWindowTitle("プレビュー -" + ToShown(name) + "-(" + ToShown(archive) + ")");
+    memoBasicInfo->setText(ToShown(name));
     lvArc->clear();
     StatusBar1->clearMessage();
 
@@ -163,12 +164,12 @@ void TfrmArcView::Walk(const AnsiString& archive, int& files, int& folders) {
         if (!folder.empty() && !flat) return true;
         ++files;
         auto* item = new QTreeWidgetItem(lvArc);
-        item->setText(0, ToQ(name));
+        item->setText(0, ToShown(name));
         item->setText(1, ToQ(KiloBytes(e.compressedSize)));
         item->setText(2, ToQ(KiloBytes(e.originalSize)));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
-        item->setToolTip(0, ToQ(e.path));
+        item->setToolTip(0, ToShown(e.path));
         item->setData(0, kEntryPathRole, QByteArray::fromStdString(e.path));
         const int icon = IconCache.IconIndex(ToQ(name));
         if (icon >= 0) item->setIcon(0, IconCache.SmallIcon(icon));
@@ -190,7 +191,7 @@ QTreeWidgetItem* TfrmArcView::FolderNode(const AnsiString& folderPart, int& fold
         QTreeWidgetItem* found = folderNodes_.value(key);
         if (!found) {
             found = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tvFolder);
-            found->setText(0, ToQ(parts[depth - 1]));
+            found->setText(0, ToShown(parts[depth - 1]));
             found->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
             folderNodes_.insert(key, found);
             ++folders;

@@ -610,7 +610,7 @@ void TfrmMain::AppendLog(const AnsiString& text) {
 
 void TfrmMain::AddFileToList(const AnsiString& path) {
     auto* item = new QTreeWidgetItem(lvFiles);
-    const QString q = ToDisplay(path);
+    const QString q = ToShown(path);
     item->setText(0, q);
     item->setData(0, kPathRole, QByteArray::fromStdString(path));
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
@@ -1063,12 +1063,13 @@ void TfrmMain::pmPreviewArcClick() {
         ShowMessageBox(this, "プレビューする書庫がありません", "プレビュー", TMsgButtons::Ok);
         return;
     }
-    const QString ext = QFileInfo(item->text(0)).suffix().toLower();
+    const AnsiString path = item->data(0, kPathRole).toByteArray().toStdString();
+    const QString ext = QFileInfo(ToDisplay(path)).suffix().toLower();
     if (ext != "lzh" && ext != "lha" && ext != "zip" && ext != "rar" && ext != "cab") {
         ShowMessageBox(this, "プレビューできない形式です", "プレビュー", TMsgButtons::Ok);
         return;
     }
-    if (ShowPreviewWindow) ShowPreviewWindow(*this, item->data(0, kPathRole).toByteArray().toStdString());
+    if (ShowPreviewWindow) ShowPreviewWindow(*this, path);
 }
 
 void TfrmMain::ShowListPopup(QWidget* from, const QPoint& pos) { pmList_->popup(from->mapToGlobal(pos)); }

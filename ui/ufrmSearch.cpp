@@ -24,6 +24,7 @@
 #include <algorithm>
 
 #include "regexp/RECommon.h"
+#include "ui/HostPaths.h"
 #include "ui/QtAnsi.h"
 #include "ui/UArcView.h"
 #include "ui/UForm.h"
@@ -326,12 +327,12 @@ void TfrmSearch::AddHits(const std::vector<TSearchHit>& hits, int index, int tot
         rows.reserve(static_cast<qsizetype>(hits.size()));
         for (const TSearchHit& hit : hits) {
             auto* item = new QTreeWidgetItem;
-            const QString name = ToQ(hit.name);
+            const QString name = ToShown(hit.name);
             item->setText(0, name);
             item->setText(1, ToQ(KiloBytes(hit.originalSize)));
             item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-            item->setText(2, ToQ(ArchiveBaseName(hit.archive)) + " (" + ToQ(hit.archive) + ")");
-            item->setToolTip(0, ToQ(hit.entryPath));
+            item->setText(2, ToShown(ArchiveBaseName(hit.archive)) + " (" + ToShown(hit.archive) + ")");
+            item->setToolTip(0, ToShown(hit.entryPath));
             item->setData(0, kArchiveRole, QByteArray::fromStdString(hit.archive));
             item->setData(0, kEntryPathRole, QByteArray::fromStdString(hit.entryPath));
             const int icon = IconCache.IconIndex(name);
@@ -343,7 +344,7 @@ void TfrmSearch::AddHits(const std::vector<TSearchHit>& hits, int index, int tot
         lblcntFind->setText(QString::number(hitCount_));
     }
     if (index >= 0 && Searching())
-        StatusBar1->showMessage(QString("検索中 (%1/%2) %3").arg(index + 1).arg(total).arg(ToQ(current)));
+        StatusBar1->showMessage(QString("検索中 (%1/%2) %3").arg(index + 1).arg(total).arg(ToShown(current)));
     emit HitsAdded(lvFile->topLevelItemCount());
 }
 
@@ -358,11 +359,11 @@ void TfrmSearch::WalkEnded(const TSearchSummary& summary) {
                                       : QString("%1 個の書庫を検索しました").arg(summary.searched);
     if (!summary.failures.empty()) {
         QStringList names;
-        for (const TSearchFailure& f : summary.failures) names << ToQ(ArchiveBaseName(f.archive));
+        for (const TSearchFailure& f : summary.failures) names << ToShown(ArchiveBaseName(f.archive));
         message += QString("　読めなかった書庫 %1 個: %2").arg(summary.failures.size()).arg(names.join(", "));
         QStringList details;
         for (const TSearchFailure& f : summary.failures)
-            details << ToQ(f.archive) + (f.message.empty() ? QString(": 書庫を開けませんでした") : ": " + ToQ(f.message));
+            details << ToShown(f.archive) + (f.message.empty() ? QString(": 書庫を開けませんでした") : ": " + ToQ(f.message));
         StatusBar1->setToolTip(details.join("\n"));
     } else {
         StatusBar1->setToolTip(QString());

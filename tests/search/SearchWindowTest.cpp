@@ -30,6 +30,7 @@
 #include "tests/support/TempDir.h"
 #include "ui/AppSetup.h"
 #include "ui/DialogHooks.h"
+#include "ui/FolderBrowser.h"
 #include "ui/QtAnsi.h"
 #include "ui/UArcView.h"
 #include "ui/UForm.h"
@@ -420,6 +421,52 @@ private slots:
         QVERIFY(preview);
         QVERIFY(preview->isVisible());
         QCOMPARE(Column(preview->lvArc, 0), QStringList({"x.txt", "y.txt"}));
+    }
+
+    // Names that carry control characters (CR, ESC, a right-to-left override) show escaped as the log
+    // shows them, in the main window's list, the preview, the search and the folder browser: "a\rb"
+    // never passes for "ab", nor a reversed name for a harmless one. The bytes behind stay whole.
+    void namesWithControlCharactersShowEscaped() {
+        if (!haveTools()) QSKIP("zip or the modules are missing");
+        const std::string folder = *tmp / "d\x1b[31m";
+        std::filesystem::create_directories(folder);
+        const std::string archive = folder + "/a\rb.zip";
+        std::filesystem::rename(MakeZipOf(*tmp, "made.zip", {"cr\rx.txt", "evil\u202Etxt.exe", "e\x1b" "d/in.txt"})
+                                    .toStdString(),
+                                archive);
+        const QString shownFolder = Q(*tmp / "d\\x1b[31m");
+        const QString shown = shownFolder + "/a\\x0db.zip";
+
+        TMainWindowOptions o;
+        o.iniPath = Q(*tmp / "Norvex.ini");
+        TfrmMain main(o);
+        InstallBrowsingWindows(main);
+        main.DropFiles(std::vector<AnsiString>{FromQ(Q(archive))});
+        QCOMPARE(main.lvFiles->topLevelItem(0)->text(0), shown);
+        QCOMPARE(FromAnsi(main.FileAt(0)), archive);
+
+        main.lvFiles->setCurrentItem(main.lvFiles->topLevelItem(0));
+        main.pmPreviewArc->trigger();
+        auto* preview = main.findChild<TfrmArcView*>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY(preview && preview->isVisible());
+        QCOMPARE(preview->windowTitle(), "プレビュー -a\\x0db.zip-(" + shown + ")");
+        QCOMPARE(preview->memoBasicInfo->text(), QString("a\\x0db.zip"));
+        QCOMPARE(Column(preview->lvArc, 0), QStringList({"cr\\x0dx.txt", "evil\\u202etxt.exe"}));
+        QCOMPARE(Tree(preview->tvFolder), QStringList({"e\\x1bd"}));
+
+        TfrmSearch search;
+        search.ArchiveList = [&] { return std::vector<AnsiString>{FromQ(Q(archive))}; };
+        search.show();
+        search.cmbWildCard->setEditText("*");
+        this->search(search);
+        QCOMPARE(Column(search.lvFile, 0), QStringList({"cr\\x0dx.txt", "evil\\u202etxt.exe", "in.txt"}));
+        QCOMPARE(Column(search.lvFile, 2).value(0), "a\\x0db.zip (" + shown + ")");
+        QCOMPARE(search.lvFile->topLevelItem(2)->toolTip(0), QString("e\\x1bd/in.txt"));
+
+        TFolderBrowser browser(nullptr, "解凍先フォルダを選択してください", folder);
+        QCOMPARE(browser.SelectedPath(), folder);
+        QCOMPARE(browser.tvFolders->currentItem()->text(0), QString("d\\x1b[31m"));
+        QCOMPARE(browser.txtPath->text(), shownFolder);
     }
 
     // Pictures of both windows for the documentation (only when asked for, on a real X server).
