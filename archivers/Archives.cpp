@@ -382,6 +382,18 @@ std::optional<int> TArchiveFile::ListNames(const AnsiString& wildName, const TCu
     return FDriver->Dll()->ListNames(FHandle, wildName, visit);
 }
 
+int TArchiveFile::WalkNames(const AnsiString& wildName, const TCustomArchiverDll::TNameVisitor& visit) {
+    if (const std::optional<int> end = ListNames(wildName, visit)) return *end;
+    TArchiveEntryInfo info{};
+    int found = FindFirst(wildName, &info);
+    // The whole name: the record's field is cut to 513 bytes.
+    while (found == 0 && visit(FEntryName, info.originalSize)) {
+        info = TArchiveEntryInfo{};
+        found = FindNext(&info);
+    }
+    return found;
+}
+
 int TArchiveFile::TakeEntryName(int found, const TArchiveEntryInfo* info) {
     FEntryName.clear();
     if (found != 0 || !info) return found;

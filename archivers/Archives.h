@@ -175,6 +175,9 @@ public:
     // The whole walk in one call of the module, names and sizes only (TCustomArchiverDll::ListNames):
     // what ended it, or nothing when the module cannot (then FindFirst/FindNext walk it).
     std::optional<int> ListNames(const AnsiString& wildName, const TCustomArchiverDll::TNameVisitor& visit);
+    // The same walk with FindFirst/FindNext when the module cannot list in one call: what ended it
+    // (ARC_FIND_END after the last entry, 0 when visit ended it, else the module's failure).
+    int WalkNames(const AnsiString& wildName, const TCustomArchiverDll::TNameVisitor& visit);
     int CloseArchive();
     int GetArcOriginalSize();
     bool SetBackGroundMode(bool background);

@@ -164,20 +164,10 @@ namespace {
 bool LeavesDataOut(TArchiveFile& arc, uint64_t filtered) {
     uint64_t all = 0;
     try {
-        std::optional<int> end = arc.ListNames("*.*", [&](std::string_view, uint64_t size) {
+        const int end = arc.WalkNames("*.*", [&](std::string_view, uint64_t size) {
             all += size;
             return true;
         });
-        if (!end) {
-            TArchiveEntryInfo info{};
-            int found = arc.FindFirst("*.*", &info);
-            while (found == 0) {
-                all += info.originalSize;
-                info = TArchiveEntryInfo{};
-                found = arc.FindNext(&info);
-            }
-            end = found;
-        }
         return end != ARC_FIND_END || all > filtered;
     } catch (...) {
         return true;
@@ -253,18 +243,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     };
     try {
         // The module walks the whole listing in one call when it can (names and sizes, no records).
-        std::optional<int> end = arc.ListNames(wild, take);
-        if (!end) {
-            TArchiveEntryInfo info{};
-            int found = arc.FindFirst(wild, &info);
-            // The whole name: the record's field is cut to 513 bytes.
-            while (found == 0 && take(arc.EntryName(), info.originalSize)) {
-                info = TArchiveEntryInfo{};
-                found = arc.FindNext(&info);
-            }
-            end = found;
-        }
-        complete = end == ARC_FIND_END;
+        complete = arc.WalkNames(wild, take) == ARC_FIND_END;
         FListedWhole = complete;
     } catch (...) {
         // A fault during the walk ends it with the count so far.

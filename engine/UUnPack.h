@@ -5,6 +5,8 @@
 // lives in the SettingsBlock.
 #pragma once
 #include <array>
+#include <string>
+#include <vector>
 
 #include "engine/EngineHost.h"
 #include "engine/RunClaims.h"
@@ -61,9 +63,14 @@ public:
     bool SingleElementIsFolder() const { return FSingleIsFolder; }
 
     // Deletes the top element path left by a failed or abandoned extraction, unless it existed
-    // before the extraction: only the very folder this run made (same device and inode), and the
-    // log says when something could not be removed. Ends the archive's claims.
+    // before the extraction: only the very folder this run made (same device and inode), and in it
+    // only what the archive's entries make; the log says when something was kept or could not be
+    // removed. Ends the archive's claims.
     void DeleteResidue();
+    // The host paths the entries of the last counted archive make under folder, relative to it
+    // (a folder entry's with a trailing "/"), as the extraction lands them in DestFolder. False when
+    // the archive could not be listed to its end (paths then holds what was listed).
+    bool ListedPathsUnder(const AnsiString& folder, std::vector<std::string>& paths);
 
     // What the run made and the folders it holds (engine/RunClaims.h).
     TRunClaims& Claims() { return FClaims; }

@@ -27,8 +27,11 @@ struct TFrame {
     dev_t device = 0;
     ino_t inode = 0;
     DIR* dir = nullptr;        // null while it is outside the open window
-    std::set<std::string> kept;  // entries that could not be removed: not tried again
+    std::string relative;      // its path from the top folder, with a trailing "/" (empty for the top)
+    std::set<std::string> kept;  // entries that stay: not tried again
     bool changed = false;      // something was removed in this pass over the folder
+    bool failed = false;       // something in it could not be removed
+    bool refused = false;      // something in it was kept by the filter
 };
 
 bool SameStat(const struct stat& st, dev_t device, ino_t inode) {
@@ -51,12 +54,13 @@ DIR* OpenChild(int parent, const char* name, const struct stat& st) {
     return dir;
 }
 
-// Empties the folder open as root (taken over and closed). True when nothing is left in it.
-bool EmptyTree(DIR* root, const struct stat& rootStat) {
+enum class TEmptied { Empty, Refused, Partial };
+
+// Empties the folder open as root (taken over and closed), as far as the filter allows.
+TEmptied EmptyTree(DIR* root, const struct stat& rootStat, const TRemovalFilter& filter) {
     std::vector<TFrame> frames;
-    frames.push_back({"", rootStat.st_dev, rootStat.st_ino, root, {}, false});
+    frames.push_back({"", rootStat.st_dev, rootStat.st_ino, root, ""});
     std::size_t open = 1;
-    bool complete = true;
     bool lost = false;  // a folder above the window could not be found again: stop
     while (!frames.empty() && !lost) {
         TFrame& frame = frames.back();
@@ -67,19 +71,33 @@ bool EmptyTree(DIR* root, const struct stat& rootStat) {
             if (name == "." || name == ".." || frame.kept.count(name)) continue;
             struct stat st {};
             if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno != ENOENT) frame.kept.insert(name);
+                if (errno != ENOENT) {
+                    frame.kept.insert(name);
+                    frame.failed = true;
+                }
                 continue;
             }
-            if (!S_ISDIR(st.st_mode)) {
-                if (unlinkat(fd, name.c_str(), 0) == 0 || errno == ENOENT)
+            const bool folder = S_ISDIR(st.st_mode);
+            std::string relative = frame.relative + name;
+            if (folder) relative += '/';
+            if (filter && !filter(relative)) {
+                frame.kept.insert(name);
+                frame.refused = true;
+                continue;
+            }
+            if (!folder) {
+                if (unlinkat(fd, name.c_str(), 0) == 0 || errno == ENOENT) {
                     frame.changed = true;
-                else
+                } else {
                     frame.kept.insert(name);
+                    frame.failed = true;
+                }
                 continue;
             }
             DIR* child = OpenChild(fd, name.c_str(), st);
             if (!child) {
                 frame.kept.insert(name);
+                frame.failed = true;
                 continue;
             }
             if (open >= kOpenWindow) {
@@ -91,7 +109,7 @@ bool EmptyTree(DIR* root, const struct stat& rootStat) {
                     break;
                 }
             }
-            frames.push_back({name, st.st_dev, st.st_ino, child, {}, false});
+            frames.push_back({name, st.st_dev, st.st_ino, child, std::move(relative)});
             ++open;
             continue;
         }
@@ -102,7 +120,6 @@ bool EmptyTree(DIR* root, const struct stat& rootStat) {
             rewinddir(frame.dir);
             continue;
         }
-        if (!frame.kept.empty()) complete = false;
         if (frames.size() == 1) break;
         TFrame done = std::move(frames.back());
         frames.pop_back();
@@ -124,20 +141,32 @@ bool EmptyTree(DIR* root, const struct stat& rootStat) {
         if (lost) break;
         const int pfd = dirfd(parent.dir);
         struct stat st {};
-        if (fstatat(pfd, done.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            SameStat(st, done.device, done.inode) && unlinkat(pfd, done.name.c_str(), AT_REMOVEDIR) == 0)
-            parent.changed = true;
-        else
+        if (!done.kept.empty()) {
+            // What it still holds keeps it, for the same reason.
             parent.kept.insert(done.name);
+            parent.failed |= done.failed;
+            parent.refused |= done.refused;
+        } else if (fstatat(pfd, done.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   SameStat(st, done.device, done.inode) && unlinkat(pfd, done.name.c_str(), AT_REMOVEDIR) == 0) {
+            parent.changed = true;
+        } else {
+            parent.kept.insert(done.name);
+            parent.failed = true;
+        }
     }
+    TEmptied result = TEmptied::Empty;
+    if (lost || frames.empty() || frames.front().failed)
+        result = TEmptied::Partial;
+    else if (!frames.front().kept.empty())
+        result = TEmptied::Refused;
     for (TFrame& frame : frames)
         if (frame.dir) closedir(frame.dir);
-    return complete && !lost;
+    return result;
 }
 
 }  // namespace
 
-TRemoval RemoveTree(const AnsiString& path, const TFileIdentity* identity) {
+TRemoval RemoveTree(const AnsiString& path, const TFileIdentity* identity, const TRemovalFilter& filter) {
     std::string host = FromAnsi(path);
     while (host.size() > 1 && host.back() == '/') host.pop_back();
     if (host.empty()) return TRemoval::NotThere;
@@ -159,11 +188,13 @@ TRemoval RemoveTree(const AnsiString& path, const TFileIdentity* identity) {
         if (unlinkat(parent, name.c_str(), 0) != 0) result = TRemoval::Partial;
     } else {
         DIR* dir = OpenChild(parent, name.c_str(), st);
-        const bool emptied = dir && EmptyTree(dir, st);
+        const TEmptied emptied = dir ? EmptyTree(dir, st, filter) : TEmptied::Partial;
         struct stat now {};
         // Checked again right before the folder itself goes: its name may have been given to another.
-        if (!emptied || fstatat(parent, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !SameStat(now, st.st_dev, st.st_ino) || unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0)
+        if (emptied != TEmptied::Empty)
+            result = emptied == TEmptied::Refused ? TRemoval::Refused : TRemoval::Partial;
+        else if (fstatat(parent, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+                 !SameStat(now, st.st_dev, st.st_ino) || unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0)
             result = TRemoval::Partial;
     }
     close(parent);

@@ -2,6 +2,7 @@
 // extracted by the real modules on the real file system.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -361,6 +362,69 @@ TEST_F(UnpackRun, FailedExtractionLeavesNoResidueButKeepsWhatExisted) {
         // Not an archive at all: the count fails and the entry stays.
         EXPECT_TRUE(run.host.HasLine("> [ エラー ] ファイル数の取得に失敗しました。書庫でない可能性があります。"));
         EXPECT_EQ(run.host.files.size(), 2u);
+    }
+}
+
+TEST_F(UnpackRun, ResidueRemovalTakesOnlyWhatTheArchiveMade) {
+    // A stored ZIP whose last entry is damaged, with cp932 names ("ソ" ends in the byte "\\") and a
+    // nested folder: a.txt, 資料/ソ表.txt, deep/x/y.txt, z.txt (bad).
+    const std::string folder = ToAnsi("資料"), file = ToAnsi("ソ表.txt");
+    WriteFile(td / "srcr/a.txt", "a");
+    WriteFile(td / ("srcr/" + folder + "/" + file), "hyou");
+    WriteFile(td / "srcr/deep/x/y.txt", "y");
+    WriteFile(td / "srcr/z.txt", std::string(5000, 'z'));
+    ASSERT_TRUE(MakeZip(td / "mixed.zip", td / "srcr", {"a.txt", folder, "deep", "z.txt"}, /*stored=*/true));
+    std::string bytes = ReadFile(td / "mixed.zip");
+    bytes[bytes.find(std::string(5000, 'z')) + 2500] = 'X';
+    WriteFile(td / "mixed.zip", bytes);
+    const std::string mixed = td / "mixed";
+    {
+        // What another program puts in the bind folder meanwhile stays, beside and inside the
+        // archive's own folders; everything the archive made goes.
+        TEngineRun run;
+        run.settings.PreTestArc = false;
+        run.settings.AfterMethod = TAfterMethod::Delete;
+        run.host.onLog = [&](const std::string& text) {
+            if (text.rfind("> [ バインド起動 ]", 0) != 0) return;
+            WriteFile(mixed + "/notes.txt", "mine");
+            WriteFile(mixed + "/deep/x/mine.txt", "mine too");
+            WriteFile(mixed + "/own/\"*\r\x1b.txt", "odd");
+        };
+        run.Run({td / "mixed.zip"});
+        EXPECT_TRUE(run.host.HasLine("> [ 後始末エラー ] 残骸のフォルダに書庫にないファイルがあるため、それらを残しました。" +
+                                     Quoted(mixed)));
+        EXPECT_EQ(ReadFile(mixed + "/notes.txt"), "mine");
+        EXPECT_EQ(ReadFile(mixed + "/deep/x/mine.txt"), "mine too");
+        EXPECT_EQ(ReadFile(mixed + "/own/\"*\r\x1b.txt"), "odd");
+        std::vector<std::string> left;
+        for (const auto& e : fs::recursive_directory_iterator(mixed)) left.push_back(e.path().lexically_relative(mixed));
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"deep", "deep/x", "deep/x/mine.txt", "notes.txt", "own",
+                                                  "own/\"*\r\x1b.txt"}));
+        EXPECT_TRUE(Exists(td / "mixed.zip"));
+        fs::remove_all(mixed);
+    }
+    {
+        // Every file in the folder itself (folders ignored): all of it is the archive's and goes.
+        TEngineRun run;
+        run.settings.PreTestArc = false;
+        run.settings.IgnoreDirectory = true;
+        run.Run({td / "mixed.zip"});
+        EXPECT_TRUE(run.host.HasLine("> [ 残骸の削除 ] " + Quoted(mixed)));
+        EXPECT_FALSE(Exists(mixed));
+    }
+    {
+        // An archive that is gone by then cannot tell its files from another's: the folder stays
+        // with all it holds, and the log says it could not all be removed.
+        TEngineRun run;
+        run.settings.PreTestArc = false;
+        run.host.onLog = [&](const std::string& text) {
+            if (text.rfind("> [ 解凍失敗 ]", 0) == 0) fs::rename(td / "mixed.zip", td / "moved.zip");
+        };
+        run.Run({td / "mixed.zip"});
+        EXPECT_TRUE(run.host.HasLine("> [ 後始末エラー ] 残骸を削除しきれませんでした。" + Quoted(mixed)));
+        EXPECT_EQ(ReadFile(mixed + "/a.txt"), "a");
+        EXPECT_EQ(ReadFile(mixed + "/資料/ソ表.txt"), "hyou");
     }
 }
 
