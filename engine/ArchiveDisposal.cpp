@@ -113,9 +113,15 @@ void TUnPackThread::TrashArchive(const AnsiString& source) {
 
 // The archive holds the only copy of an entry that was not written over an existing file: it is
 // neither deleted nor trashed nor moved (a split set stays whole), and the disposal counts as failed.
-void TUnPackThread::KeepArchive(bool existingKept) {
-    const AnsiString why = existingKept ? "> [ 後始末エラー ] 上書きしなかったファイルがあるため、"_ansi
-                                        : "> [ 後始末エラー ] ファイル抽出パターンで解凍しなかったファイルがあるため、"_ansi;
+void TUnPackThread::KeepArchive(TKeptBecause reason) {
+    AnsiString why;
+    switch (reason) {
+        case TKeptBecause::ExistingKept: why = "> [ 後始末エラー ] 上書きしなかったファイルがあるため、"_ansi; break;
+        case TKeptBecause::FilterLeftOut: why = "> [ 後始末エラー ] ファイル抽出パターンで解凍しなかったファイルがあるため、"_ansi; break;
+        case TKeptBecause::NamesCollided:
+            why = "> [ 後始末エラー ] ディレクトリ構成の無視で同じ名前になったファイルがあるため、"_ansi;
+            break;
+    }
     switch (FSettings.AfterMethod) {
         case TAfterMethod::Nothing: return;
         case TAfterMethod::Delete: FHost.AppendLog(why + "書庫を削除しませんでした。"_ansi); break;

@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <unordered_set>
 
 #include "archivers/Archives.h"
 #include "archivers/ArchiverErrors.h"
@@ -181,6 +183,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     FListedPath = archivePath;
     FListedWhole = false;
     FFilterLeavesOut = false;
+    FFlattenedCollide = false;
     FSingleIsFolder = false;
     TArchiveFile arc;
     arc.SetFileName(archivePath);
@@ -199,6 +202,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     AnsiString dangerDir;
     const TListingWithoutTimes namesAndSizes;
     bool dangerKnown = false, danger = false;
+    std::unordered_set<std::string> flattened;  // with folders ignored: the names the files land as
     // One entry: false ends the walk (the user stopped at a path question).
     const auto take = [&](std::string_view raw, uint64_t size) {
         listedSize += size;
@@ -221,6 +225,7 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
             // nothing of it lands
         } else if (FSettings.IgnoreDirectory) {
             ++count;
+            if (!flattened.emplace(filePart).second) FFlattenedCollide = true;
         } else if (dirPart.empty()) {
             ++count;
             single.assign(filePart);

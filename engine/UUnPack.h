@@ -54,6 +54,11 @@ public:
     // leaves out some of the archive's data (or the listings could not tell): the extraction then
     // does not hold all of the archive.
     bool FilterLeavesOut(const AnsiString& archivePath) const { return FFilterLeavesOut && FListedPath == archivePath; }
+    // True when the last count of archivePath ran with folders ignored and two of its files land
+    // under one name: the later overwrote the earlier, and the extraction does not hold all of it.
+    bool FlattenedNamesCollide(const AnsiString& archivePath) const {
+        return FFlattenedCollide && FListedPath == archivePath;
+    }
 
     // "DANGER" when the directory part of an entry path contains a start-up or system folder word,
     // else empty. Words are compared case-sensitively, by whole cp932 characters.
@@ -93,6 +98,7 @@ private:
     AnsiString FListedPath;
     bool FListedWhole = false;
     bool FFilterLeavesOut = false;
+    bool FFlattenedCollide = false;
     bool FSingleIsFolder = false;
     TRunClaims FClaims;
 };

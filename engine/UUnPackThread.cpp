@@ -897,8 +897,12 @@ void TUnPackThread::FinishArchive() {
         FDestinationSynced = false;
         if (FSettings.CompressMode) {
             DisposePackedFile();
-        } else if (FSettings.AfterMethod != TAfterMethod::Nothing && (existingKept || FJob.FilterLeavesOut(FArchivePath))) {
-            KeepArchive(existingKept);
+        } else if (FSettings.AfterMethod != TAfterMethod::Nothing && existingKept) {
+            KeepArchive(TKeptBecause::ExistingKept);
+        } else if (FSettings.AfterMethod != TAfterMethod::Nothing && FJob.FilterLeavesOut(FArchivePath)) {
+            KeepArchive(TKeptBecause::FilterLeftOut);
+        } else if (FSettings.AfterMethod != TAfterMethod::Nothing && FJob.FlattenedNamesCollide(FArchivePath)) {
+            KeepArchive(TKeptBecause::NamesCollided);
         } else if (FSettings.SplitArchive) {
             for (const AnsiString& volume : FVolumes) Dispose(volume);
         } else {

@@ -145,9 +145,13 @@ private:
     void DeleteArchive(const AnsiString& source);
     void TrashArchive(const AnsiString& source);
     void MoveArchive(const AnsiString& source);
-    // Leaves the archive where it is, instead of its disposal, when not every entry landed: an
-    // existing file was kept (existingKept), or the file-extraction filter left entries out.
-    void KeepArchive(bool existingKept);
+    // Why an extracted archive stays where it is instead of its disposal: not every entry landed.
+    enum class TKeptBecause {
+        ExistingKept,     // an existing file was kept
+        FilterLeftOut,    // the file-extraction filter left entries out
+        NamesCollided,    // with folders ignored, entries of one name overwrote each other
+    };
+    void KeepArchive(TKeptBecause why);
     // Compress mode: the listed file is disposed of only when its packing was found sound
     // (PackedFiles.cpp); else it stays with the line that says why.
     void DisposePackedFile();

@@ -326,6 +326,35 @@ TEST(CliDisposal, AnArchiveTheFilterTookOnlyPartOfIsNotDisposedOf) {
     unsetenv("XDG_DATA_HOME");
 }
 
+// With folders ignored and overwriting on, files of one name in different folders land on each other:
+// the extraction no longer holds the earlier ones, so the archive stays (exit 3, with its own line).
+// Distinct names are disposed of as asked.
+TEST(CliDisposal, FilesThatIgnoringFoldersLandsOnEachOtherKeepTheArchive) {
+    NORVEX_REQUIRE_MODULE("UNZIP32.DLL");
+    if (!HaveTool("zip")) GTEST_SKIP() << "zip is missing";
+    TempDir td;
+    WriteFile(td / "src/a/readme.txt", "first");
+    WriteFile(td / "src/b/readme.txt", "second");
+    WriteFile(td / "src/c/other.txt", "other");
+    const std::string ini = td / "settings.ini";
+    WriteFile(ini, "[Main]\nIgnoreDirectory=1\nOverWrite=1\n");
+    for (const bool collide : {true, false}) {
+        SCOPED_TRACE(collide);
+        fs::remove_all(td / "out");
+        const std::string zip = td / "in.zip";
+        fs::remove(zip);
+        ASSERT_TRUE(MakeZip(zip, td / "src", collide ? std::vector<std::string>{"a", "b", "c"}
+                                                      : std::vector<std::string>{"a", "c"}));
+        const CliResult r =
+            RunCli(td, {"--ini", ini, "--to", td / "out", "--answer", "yes", "--confirm-delete", "yes", "-d", zip});
+        EXPECT_EQ(fs::exists(zip), collide);
+        EXPECT_EQ(r.exitCode, collide ? 3 : 0) << r.err;
+        EXPECT_EQ(HasText(r.out, "> [ 後始末エラー ] ディレクトリ構成の無視で同じ名前になったファイルがあるため、"
+                                 "書庫を削除しませんでした。"),
+                  collide);
+    }
+}
+
 // The extracted files are written to the device before the archive is deleted, and an archive moved
 // to another file system is written there before it is removed here (a power cut must not leave the
 // removal on the disk and the data only in memory): a sync of the file system, then the unlink.
