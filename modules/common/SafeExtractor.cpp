@@ -82,6 +82,9 @@ std::vector<AnsiString> SplitPath(std::string_view path) {
     return parts;
 }
 
+// True when the path ends in a separator (a whole character: the trail byte 0x5C of "表" is not one).
+bool NamesAFolder(std::string_view path) { return !path.empty() && SplitPath(path).back().empty(); }
+
 AnsiString JoinParts(const std::vector<AnsiString>& parts, std::size_t count) {
     AnsiString out;
     for (std::size_t i = 0; i < count; ++i) {
@@ -534,6 +537,11 @@ bool ResolvesInside(int root, std::vector<std::string> position, const std::stri
 int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source, AheadWrite* ahead) {
     Impl& d = *impl_;
     if (d.cancelled) return ARC_ERROR_USER_CANCEL;
+    if (entry.type == EntryType::File && entry.size == 0 && NamesAFolder(entry.path)) {
+        EntryInfo folder = entry;  // an empty file named as a folder is made as the folder
+        folder.type = EntryType::Directory;
+        return extractImpl(folder, source, ahead);
+    }
     std::vector<AnsiString> parts;
     AnsiString shown = entry.path;
 
@@ -546,6 +554,13 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         }
     }
     if (entry.type == EntryType::Directory && !d.options.useFolders) return ARC_OK;
+    // A name that ends in a separator names a folder, whatever kind of entry carries it (a ZIP's
+    // Unicode path field may say "dir/" for a file): the host counts it as a folder. Data or a link
+    // has nowhere to land as that name.
+    if (entry.type != EntryType::Directory && NamesAFolder(entry.path)) {
+        fail(ARC_ERROR_HEADER_BROKEN, "> フォルダの項目にデータがあります: "_ansi + shown);
+        return ARC_ERROR_HEADER_BROKEN;
+    }
     if (!SanitizePath(entry.path, d.options.useFolders, parts)) {
         // A folder entry that is nothing but separators or "." ("/", "./") has nothing to make.
         bool dotDot = false;
@@ -907,7 +922,7 @@ int32_t SafeExtractor::extractWritten(const EntryInfo& entry, AheadWrite& ahead,
 bool SafeExtractor::writeAhead(const EntryInfo& entry, EntryDataReader& data, WrittenData& out,
                                const std::function<bool(int64_t)>& progress, FolderCache& folders) const {
     const Impl& d = *impl_;
-    if (entry.type != EntryType::File) return false;
+    if (entry.type != EntryType::File || NamesAFolder(entry.path)) return false;
     std::vector<AnsiString> parts;
     if (!SanitizePath(entry.path, d.options.useFolders, parts)) return false;
     // The folder's descriptor belongs to the cache; it is kept beside the file only for a temporary

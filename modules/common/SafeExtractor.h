@@ -8,7 +8,8 @@
 //    descriptor, so a symbolic link (from the archive or already on disk) is never followed, and a
 //    file "through" a link is refused. A symbolic link entry is made only when its target is relative
 //    and stays inside the destination; hard links only to paths inside it; device files, fifos and
-//    sockets never.
+//    sockets never. A name that ends in a separator is a folder's: any other entry under it is
+//    refused (an empty file is made as the folder).
 //  - A file is written under a temporary name in its own folder and renamed onto its real name when
 //    complete, so a failure never leaves a truncated file under the real name and never destroys the
 //    file it would have replaced. Times and permission bits (no set-id bits) are restored; folders

@@ -177,16 +177,22 @@ archive(d + '/slash-file-mode.zip', b'd/', 3, 0o100644 << 16)
 archive(d + '/backslash-untyped.zip', b'd\\', 3, 0o644 << 16)
 archive(d + '/folder-mode.zip', b'd', 3, 0o40755 << 16)
 archive(d + '/dos-slash-extra.zip', b'd/', 0, 0x10, struct.pack('<HHI', 0x6666, 4, 0))
+unicode = b'\x01' + struct.pack('<I', zlib.crc32(b'a.txt')) + b'd/'
+archive(d + '/unicode-field-slash.zip', b'a.txt', 3, 0o100644 << 16, struct.pack('<HH', 0x7075, len(unicode)) + unicode)
 )";
     ASSERT_EQ(RunTool({"python3", "-c", writer, dir.path()}).exitCode, 0);
-    for (const char* name : {"slash-untyped", "slash-file-mode", "backslash-untyped", "folder-mode", "dos-slash-extra"}) {
+    // The last: a file whose Unicode path field names a folder; the host counts it as one.
+    for (const char* name :
+         {"slash-untyped", "slash-file-mode", "backslash-untyped", "folder-mode", "dos-slash-extra", "unicode-field-slash"}) {
         SCOPED_TRACE(name);
         const std::string zip = dir / (std::string(name) + ".zip");
         const std::string out = dir / (std::string("out-") + name);
         std::string log;
         EXPECT_GE(module.run(&window, "-x " + Q(zip) + " " + Q(out + "/"), &log), 0x8000) << log;
         EXPECT_NE(log.find("フォルダの項目にデータがあります"), std::string::npos) << log;
-        EXPECT_EQ(SnapshotTree(out)["ok.txt"], "f:ok");
-        EXPECT_FALSE(module.checkArchive(ToAnsi(zip).c_str(), 3));
+        EXPECT_EQ(SnapshotTree(out), (std::map<std::string, std::string>{{"ok.txt", "f:ok"}}));
+        if (std::string(name) != "unicode-field-slash") {
+            EXPECT_FALSE(module.checkArchive(ToAnsi(zip).c_str(), 3));
+        }
     }
 }
