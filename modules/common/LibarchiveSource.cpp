@@ -295,7 +295,7 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
         if (currentVolume_ + 1 < groupEnd)
             return stop(ARC_ERROR_EOF, "分割書庫の途中で読み取りが終わりました: "_ansi + ToAnsi(volumes_[currentVolume_ + 1]->path));
         if (group_ + 1 >= groupStarts_.size()) {
-            if (!options_.missingVolume.empty()) return stop(ARC_ERROR_EOF, options_.missingVolume);
+            if (!options_.incompleteEnd.empty()) return stop(ARC_ERROR_EOF, options_.incompleteEnd);
             return ARC_FIND_END;
         }
         int32_t code = openGroup(group_ + 1);

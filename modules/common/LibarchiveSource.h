@@ -74,9 +74,10 @@ struct LibarchiveOptions {
     // group. Whatever the groups, a reader that stops before the last volume of its group is a
     // failure, never the end of the archive.
     std::vector<std::size_t> groupStarts;
-    // Set when the set is known to lack a later volume: after the last entry that can be read, the
-    // archive ends with ARC_ERROR_EOF and this message (cp932) instead of ARC_FIND_END.
-    AnsiString missingVolume;
+    // Set when the archive is known to end before it is complete (a later volume of the set is
+    // missing, a volume is cut short): after the last entry that can be read, the archive ends with
+    // ARC_ERROR_EOF and this message (cp932) instead of ARC_FIND_END.
+    AnsiString incompleteEnd;
 };
 
 class LibarchiveSource : public ArchiveSource {

@@ -2,6 +2,8 @@
 // long-block flag 0x8000 is set); file headers (type 0x74) carry the name after their fixed fields.
 #include "modules/unrar32/Rar4Names.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -51,18 +53,24 @@ bool SeekMarker(FILE* f) {
 bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::NameOverride>& out, VolumeLayout& layout) {
     std::unique_ptr<FILE, FileCloser> f(OpenRegularStream(hostPath));
     if (!f || !SeekMarker(f.get())) return false;
+    // Where the volume ends inside a block: the walk so far stands. (A volume may end without an
+    // end block: the oldest writers have none.)
+    auto cut = [&layout] {
+        layout.cut = true;
+        return true;
+    };
     bool firstFile = true;
     for (;;) {
         unsigned char base[7];
         std::size_t got = std::fread(base, 1, 7, f.get());
         if (got == 0) return true;
-        if (got != 7) return false;
+        if (got != 7) return cut();
         uint8_t type = base[2];
         uint16_t flags = Le16(base + 3), size = Le16(base + 5);
         if (size < 7) return false;
         std::vector<unsigned char> header(size);
         std::memcpy(header.data(), base, 7);
-        if (std::fread(header.data() + 7, 1, size - 7, f.get()) != size - 7u) return false;
+        if (std::fread(header.data() + 7, 1, size - 7, f.get()) != size - 7u) return cut();
         uint64_t addSize = 0;
         if (type == 0x73 && (flags & 0x0080)) return false;  // encrypted headers
         if (type == 0x73) {
@@ -124,11 +132,19 @@ bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::Name
         } else if (flags & 0x8000) {
             addSize = size >= 11 ? Le32(&header[7]) : 0;
         }
+        if (addSize && DataRunsPastEnd(f.get(), addSize)) return cut();
         if (addSize && fseeko(f.get(), static_cast<off_t>(addSize), SEEK_CUR) != 0) return false;
     }
 }
 
 }  // namespace
+
+bool DataRunsPastEnd(std::FILE* f, uint64_t size) {
+    struct stat st {};
+    const off_t at = ftello(f);
+    if (at < 0 || ::fstat(fileno(f), &st) != 0) return false;
+    return size > static_cast<uint64_t>(st.st_size) || static_cast<uint64_t>(at) > static_cast<uint64_t>(st.st_size) - size;
+}
 
 bool ReadRar4Names(const std::vector<AnsiString>& volumes, std::vector<LibarchiveOptions::NameOverride>& out) {
     std::vector<VolumeLayout> layouts;

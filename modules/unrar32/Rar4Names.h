@@ -1,6 +1,8 @@
 // Our own walk over the file headers of a RAR 4 set, for the names libarchive spoils: it turns every
 // byte 0x5C of a name without the Unicode flag into "/", the trail byte of "ソ" or "表" included.
 #pragma once
+#include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "modules/common/LibarchiveSource.h"
@@ -20,7 +22,11 @@ struct VolumeLayout {
     bool goesOn = false;          // its last file header goes on in the next volume
     bool endBlock = false;        // it ends with an end block
     bool endSaysMore = false;     // and that end block announces a next volume
+    bool cut = false;             // it ends inside a header or an entry's data (RAR 5: before its end header)
 };
+
+// True when the size bytes from the stream's position on run past the end of its file.
+bool DataRunsPastEnd(std::FILE* f, uint64_t size);
 
 // As ReadRar4Names, also giving one layout per volume (left empty when the walk fails).
 bool ReadRar4Names(const std::vector<AnsiString>& volumes, std::vector<LibarchiveOptions::NameOverride>& out,

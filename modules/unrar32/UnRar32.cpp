@@ -28,13 +28,16 @@ bool EndsWithRar(const AnsiString& path) {
 // the volume before) starts a group, since libarchive ends its reading at a volume's end block
 // unless an entry goes on. When the volumes found end with one that announces a next, the set is
 // incomplete; that is known only when the later volumes could be looked for by name, that is, for
-// a path that ends in ".rar" (a later volume "x.r00" opened alone is tested on its own).
+// a path that ends in ".rar" (a later volume "x.r00" opened alone is tested on its own). A volume
+// cut short makes the archive incomplete too: libarchive takes a cut between headers for the end.
 void PlanVolumes(const AnsiString& path, LibarchiveOptions& options, const std::vector<rar::VolumeLayout>& layouts) {
     for (std::size_t i = 1; i < layouts.size(); ++i)
         if (!layouts[i].continues) options.groupStarts.push_back(i);
     const rar::VolumeLayout& last = layouts.back();
     if (EndsWithRar(path) && (last.goesOn || last.endSaysMore))
-        options.missingVolume = "次の分割書庫が見つかりません: "_ansi + options.volumes.back();
+        options.incompleteEnd = "次の分割書庫が見つかりません: "_ansi + options.volumes.back();
+    for (std::size_t i = 0; i < layouts.size(); ++i)
+        if (layouts[i].cut) options.incompleteEnd = "書庫が途中で終わっています: "_ansi + options.volumes[i];
 }
 
 // ---- RAR 5 headers: our own walk, for the layout of a set and the data checks libarchive skips ----
@@ -91,20 +94,25 @@ bool WalkRar5Volume(const std::string& hostPath, std::vector<LibarchiveOptions::
                     rar::VolumeLayout& layout) {
     std::unique_ptr<FILE, FileCloser> f(OpenRegularStream(hostPath));
     if (!f || !SeekRar5Signature(f.get())) return false;
+    // Where the volume ends before its end header (every RAR 5 volume has one): the walk so far stands.
+    auto cut = [&layout] {
+        layout.cut = true;
+        return true;
+    };
     bool firstFile = true;
     std::vector<unsigned char> header;
     for (;;) {
         unsigned char crcBytes[4];
         std::size_t got = std::fread(crcBytes, 1, 4, f.get());
-        if (got == 0) return true;  // no end header: the volume simply ends
-        if (got != 4) return false;
+        if (got != 4) return cut();
         // The size field: at most a few bytes; the CRC covers it and the header.
         unsigned char sizeBytes[10];
         std::size_t sizeLength = 0;
         uint64_t size = 0;
         for (;;) {
             int c = std::fgetc(f.get());
-            if (c == EOF || sizeLength == sizeof sizeBytes) return false;
+            if (c == EOF) return cut();
+            if (sizeLength == sizeof sizeBytes) return false;
             sizeBytes[sizeLength] = static_cast<unsigned char>(c);
             size |= static_cast<uint64_t>(c & 0x7F) << (7 * sizeLength);
             ++sizeLength;
@@ -112,7 +120,7 @@ bool WalkRar5Volume(const std::string& hostPath, std::vector<LibarchiveOptions::
         }
         if (size == 0 || size > (2u << 20)) return false;
         header.resize(size);
-        if (std::fread(header.data(), 1, size, f.get()) != size) return false;
+        if (std::fread(header.data(), 1, size, f.get()) != size) return cut();
         uint32_t crc = Crc32(Crc32(0, sizeBytes, sizeLength), header.data(), header.size());
         if (crc != (crcBytes[0] | crcBytes[1] << 8 | crcBytes[2] << 16 | static_cast<uint32_t>(crcBytes[3]) << 24))
             return false;
@@ -160,6 +168,7 @@ bool WalkRar5Volume(const std::string& hostPath, std::vector<LibarchiveOptions::
                 out.push_back(std::move(o));
             }
         }
+        if (dataSize && rar::DataRunsPastEnd(f.get(), dataSize)) return cut();
         if (dataSize && fseeko(f.get(), static_cast<off_t>(dataSize), SEEK_CUR) != 0) return false;
     }
 }
