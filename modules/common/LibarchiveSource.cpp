@@ -237,20 +237,31 @@ int LibarchiveSource::VolumeSwitch(struct archive* a, void* from, void* to) {
     return VolumeOpen(a, to);
 }
 
+// A password is typed as text, but an archive holds the bytes of the program that made it: cp932 on
+// Windows, UTF-8 on Linux. So the answer's cp932 bytes are tried first, then the UTF-8 bytes of the
+// same text, and only then is the user asked again, by a question that says the password was wrong.
 const char* LibarchiveSource::PassphraseCallback(struct archive*, void* self) {
     auto* s = static_cast<LibarchiveSource*>(self);
+    if (!s->passwordUtf8_.empty()) {
+        s->password_ = std::move(s->passwordUtf8_);
+        s->passwordUtf8_.clear();
+        return s->password_.c_str();
+    }
     NvxWindow* w = s->context_.window;
     if (!w || !w->ask || s->passwordAsks_ >= 3) return nullptr;
+    static const AnsiString caption = "パスワード入力"_ansi;
+    static const AnsiString captionAgain = "パスワードが違います"_ansi;
+    const AnsiString& asking = s->passwordAsks_ == 0 ? caption : captionAgain;
     ++s->passwordAsks_;
     char buffer[256] = {};
-    static const AnsiString caption = "パスワード入力"_ansi;
-    int32_t answer = w->ask(w, ARC_ASK_PASSWORD, caption.c_str(), s->currentName_.c_str(), buffer, sizeof buffer);
+    int32_t answer = w->ask(w, ARC_ASK_PASSWORD, asking.c_str(), s->currentName_.c_str(), buffer, sizeof buffer);
     if (answer != ARC_ANSWER_YES) {
         s->passwordAsks_ = 3;  // the user gave none: stop asking for this entry
         return nullptr;
     }
     buffer[sizeof buffer - 1] = '\0';
     s->password_ = buffer;
+    if (std::string utf8 = FromAnsi(s->password_); utf8 != s->password_) s->passwordUtf8_ = std::move(utf8);
     return s->password_.c_str();
 }
 
@@ -311,6 +322,7 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
     }
     firstHeader_ = false;
     passwordAsks_ = 0;
+    passwordUtf8_.clear();
     verifyCrc_ = false;
     runningCrc_ = 0;
     position_ = 0;

@@ -157,6 +157,7 @@ private:
     uint32_t expectedCrc_ = 0, runningCrc_ = 0;
     AnsiString message_;
     std::string password_;
+    std::string passwordUtf8_;  // the same text's UTF-8 bytes, still to try (see PassphraseCallback)
     int passwordAsks_ = 0;
 };
 

@@ -67,7 +67,8 @@ int32_t SendArcExtract(NvxWindow* self, uint32_t state, const ArcProgressRecord*
     return (w->stopWhen && w->stopWhen(p)) ? 1 : 0;
 }
 
-int32_t Ask(NvxWindow* self, int32_t kind, const char*, const char* text, char* answerText, uint32_t answerSize) {
+int32_t Ask(NvxWindow* self, int32_t kind, const char* caption, const char* text, char* answerText,
+            uint32_t answerSize) {
     auto* w = static_cast<TestWindow*>(self);
     if (kind == ARC_ASK_OVERWRITE) {
         w->overwriteQuestions.push_back(text);
@@ -77,6 +78,7 @@ int32_t Ask(NvxWindow* self, int32_t kind, const char*, const char* text, char* 
         return a;
     }
     ++w->passwordQuestions;
+    w->passwordCaptions.push_back(caption ? caption : "");
     if (w->passwords.empty()) return ARC_ANSWER_CANCEL;
     std::string pw = w->passwords.front();
     w->passwords.pop_front();

@@ -59,6 +59,7 @@ struct TestWindow : NvxWindow {
     std::vector<std::string> overwriteQuestions;
     std::deque<std::string> passwords;     // consumed in order; empty = the user cancels
     int passwordQuestions = 0;
+    std::vector<std::string> passwordCaptions;  // cp932
     // Stop when this returns true for a record (default: never).
     std::function<bool(const Progress&)> stopWhen;
     // What NvxWindow::refused told, once listenForRefusals() has set it; every call answers

@@ -124,6 +124,32 @@ TEST_F(ZipFixture, PasswordsAskedThroughTheWindow) {
     EXPECT_EQ(ReadFile(dir / "out/secret.txt"), std::string(5000, 's'));
 }
 
+// A password typed in Japanese opens an archive made on Windows (cp932 bytes) and one made here (UTF-8
+// bytes) alike, with one question each; a wrong one is asked again by a question that says so.
+TEST_F(ZipFixture, JapanesePasswordsInEitherEncoding) {
+    if (!HaveTool("zip")) GTEST_SKIP();
+    WriteFile(dir / "src/secret.txt", "himitsu");
+    const std::string typed = ToAnsi("秘密 パス");
+    for (const std::string& made : {FromAnsi(typed), typed}) {
+        std::filesystem::remove_all(dir / "out");
+        std::filesystem::remove(dir / "enc.zip");
+        ASSERT_EQ(RunTool({"zip", "-q", "-P", made, dir / "enc.zip", "secret.txt"}, dir / "src").exitCode, 0);
+        const std::string cmd = "-x " + Q(dir / "enc.zip") + " " + Q(dir / "out/");
+        TestWindow w;
+        w.passwords = {typed};
+        EXPECT_EQ(module.run(&w, cmd), 0);
+        EXPECT_EQ(w.passwordQuestions, 1);
+        EXPECT_EQ(ReadFile(dir / "out/secret.txt"), "himitsu");
+
+        std::filesystem::remove_all(dir / "out");
+        TestWindow again;
+        again.passwords = {ToAnsi("違う"), typed};
+        EXPECT_EQ(module.run(&again, cmd), 0);
+        EXPECT_EQ(again.passwordCaptions, std::vector<std::string>({ToAnsi("パスワード入力"), ToAnsi("パスワードが違います")}));
+        EXPECT_EQ(ReadFile(dir / "out/secret.txt"), "himitsu");
+    }
+}
+
 TEST_F(ZipFixture, ChecksAndBrokenData) {
     if (!HaveTool("zip")) GTEST_SKIP();
     WriteFile(dir / "src/data.txt", std::string(100000, 'd'));
