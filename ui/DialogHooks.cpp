@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -54,6 +55,12 @@ QMessageBox::Icon qtIcon(TMsgIcon icon) {
 
 }  // namespace
 
+int TitleWidth(const QWidget& window, const QString& title) {
+    // Room for the frame's icon and its three buttons, which the window manager draws beside the title.
+    constexpr int kFrameButtons = 140;
+    return window.fontMetrics().horizontalAdvance(title) + kFrameButtons;
+}
+
 void SetMessageAnswerer(MessageAnswerer answerer) { messageAnswerer() = std::move(answerer); }
 void SetBrowseAnswerer(BrowseAnswerer answerer) { browseAnswerer() = std::move(answerer); }
 void SetSaveAnswerer(SaveAnswerer answerer) { saveAnswerer() = std::move(answerer); }
@@ -74,10 +81,20 @@ bool DialogsDismissed() { return dialogsDismissed(); }
 std::optional<QString> AskSecretText(QWidget* owner, const QString& caption, const QString& prompt) {
     if (dialogsDismissed()) return std::nullopt;
     if (textAnswerer()) return textAnswerer()(caption, prompt);
-    bool ok = false;
-    QString text = QInputDialog::getText(owner, caption, prompt, QLineEdit::Password, QString(), &ok);
-    if (!ok || text.isEmpty()) return std::nullopt;
-    return text;
+    QInputDialog box(owner);
+    box.setObjectName("NorvexSecretBox");
+    box.setWindowTitle(caption);
+    box.setLabelText(prompt);
+    box.setTextEchoMode(QLineEdit::Password);
+    // The title says what is asked ("パスワードが違います" after a wrong password), and the box would
+    // be only as wide as the entry name: wide enough for the whole title beside the frame's buttons.
+    // (The box's layout sizes it from its contents: the field is made that wide.)
+    if (auto* field = box.findChild<QLineEdit*>()) {
+        const QMargins margins = box.layout() ? box.layout()->contentsMargins() : QMargins();
+        field->setMinimumWidth(TitleWidth(box, caption) - margins.left() - margins.right());
+    }
+    if (box.exec() != QDialog::Accepted || box.textValue().isEmpty()) return std::nullopt;
+    return box.textValue();
 }
 
 const BrowseAnswerer& detail::CurrentBrowseAnswerer() { return browseAnswerer(); }

@@ -68,6 +68,8 @@ bool DialogsDismissed();
 
 // A password-style question owned by owner; nullopt when cancelled.
 std::optional<QString> AskSecretText(QWidget* owner, const QString& caption, const QString& prompt);
+// The width a window needs to show title whole in its frame.
+int TitleWidth(const QWidget& window, const QString& title);
 
 // The save dialog ("ログを保存"); nullopt when cancelled.
 std::optional<QString> AskSaveFileName(QWidget* owner, const TSaveRequest& request);

@@ -1,6 +1,8 @@
 // Every window at its default size shows its texts whole (captions, group titles, combo box items,
 // list headings), with the desktop's default font and again with a 12 pt font.
 #include <QApplication>
+#include <QInputDialog>
+#include <QTimer>
 #include <QTest>
 #include <memory>
 
@@ -85,6 +87,23 @@ private slots:
         clipped += Shown(version);
 
         QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("\n")));
+    }
+
+    // The password box is as wide as its title needs beside the frame's buttons, also for the longer
+    // title after a wrong password: a box as narrow as a short entry name had it cut short.
+    void passwordBoxShowsItsWholeTitle() {
+        for (const QString& caption : {QString("パスワード入力"), QString("パスワードが違います")}) {
+            int width = 0, title = 0;
+            QTimer::singleShot(0, [&] {
+                if (auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+                    width = box->width();
+                    title = box->fontMetrics().horizontalAdvance(caption);
+                    box->reject();
+                }
+            });
+            QVERIFY(!AskSecretText(nullptr, caption, "a.txt"));
+            QVERIFY2(title > 0 && width >= title + 100, qPrintable(QString("%1 < %2 + 100").arg(width).arg(title)));
+        }
     }
 };
 
