@@ -1123,9 +1123,12 @@ void TfrmMain::mmClearLogClick() {
     Settings.LogLineCount = 0;
 }
 
+QString TfrmMain::LogFileName(const QString& name) {
+    return name.endsWith(".txt", Qt::CaseSensitive) ? name : name + ".txt";
+}
+
 QString TfrmMain::SaveLogTo(const QString& name, QString* error) {
-    QString target = name;
-    if (!target.endsWith(".txt", Qt::CaseSensitive)) target += ".txt";
+    const QString target = LogFileName(name);
     QFile file(target);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         if (error) *error = file.errorString();
@@ -1143,6 +1146,12 @@ QString TfrmMain::SaveLogTo(const QString& name, QString* error) {
 void TfrmMain::mmSaveLogClick() {
     auto name = AskSaveFileName(this, TSaveRequest{"ログを保存", "ログファイル (*.txt)"});
     if (!name) return;
+    // The dialog asked about the name as typed; the file written may be another one ("log" is
+    // written to "log.txt"), which is not replaced unasked.
+    if (const QString target = LogFileName(*name); target != *name && QFileInfo::exists(target) &&
+        ShowMessageBox(this, MsgText(QString("%1 は既にあります。\r上書きしますか？").arg(target)), "ログを保存",
+                       TMsgButtons::YesNo, TMsgIcon::Question) != mrYes)
+        return;
     QString error;
     if (SaveLogTo(*name, &error).isEmpty())
         ShowMessageBox(this, QString("ファイルに書き込めません: %1\n%2").arg(*name, error), "ログを保存",

@@ -74,6 +74,8 @@ public:
     // Saves the log as UTF-8 text to name, ".txt" appended unless the name ends in exactly ".txt".
     // Returns the file written, or "" on failure (with the error in error).
     QString SaveLogTo(const QString& name, QString* error = nullptr);
+    // The file SaveLogTo writes for name.
+    static QString LogFileName(const QString& name);
 
     bool RunActive() const;
     // True while a worker exists (a run that has not ended yet).

@@ -210,6 +210,26 @@ private slots:
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].caption, QString("ログを保存"));
         QCOMPARE(w->LogLines().size(), 1);
+
+        // "report" is written to "report.txt": the dialog asked nothing about that file, so an existing
+        // one is replaced only when the user says yes.
+        norvex::test::WriteFile((dir + "/report.txt").toStdString(), "kept\n");
+        SetSaveAnswerer([&](const TSaveRequest&) { return std::optional<QString>(dir + "/report"); });
+        asked.clear();
+        answer = [](const TMessageRequest&) { return int(mrNo); };
+        w->mmSaveLog->trigger();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].text, dir + "/report.txt は既にあります。\n上書きしますか？");
+        QCOMPARE(norvex::test::ReadFile((dir + "/report.txt").toStdString()), std::string("kept\n"));
+        answer = nullptr;
+        w->mmSaveLog->trigger();
+        QCOMPARE(norvex::test::ReadFile((dir + "/report.txt").toStdString()), std::string(" 1| 解凍ログ ソ表\n"));
+        // A new file is written without a question.
+        asked.clear();
+        SetSaveAnswerer([&](const TSaveRequest&) { return std::optional<QString>(dir + "/fresh"); });
+        w->mmSaveLog->trigger();
+        QVERIFY(asked.isEmpty());
+        QVERIFY(QFileInfo::exists(dir + "/fresh.txt"));
     }
 
     // ---- Drops and the list -------------------------------------------------------------------------
