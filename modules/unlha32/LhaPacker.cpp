@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <set>
@@ -230,6 +231,21 @@ struct Collector {
     }
 };
 
+// The temporary file's name pattern beside the archive: the archive's name and ".XXXXXX", the name cut
+// short (at a whole UTF-8 character) when both would not fit in a folder entry, so that an archive of
+// the longest name can still be written.
+std::string TemporaryTemplate(const std::string& hostArchive) {
+    constexpr std::string_view kSuffix = ".XXXXXX";
+    const std::size_t slash = hostArchive.rfind('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    std::size_t keep = hostArchive.size() - start;
+    if (keep + kSuffix.size() > NAME_MAX) {
+        keep = NAME_MAX - kSuffix.size();
+        while (keep > 0 && (static_cast<unsigned char>(hostArchive[start + keep]) & 0xC0) == 0x80) --keep;
+    }
+    return hostArchive.substr(0, start + keep).append(kSuffix);
+}
+
 int32_t WriterFailure(lzh::WriteStatus status, int err) {
     switch (status) {
     case lzh::WriteStatus::ReadError: return ARC_ERROR_CANNOT_READ;
@@ -381,7 +397,7 @@ int32_t PackFiles(const CommandLine& line, const PackOptions& options, const Pro
     }
 
     // Write beside the archive, then rename into place.
-    std::string tmpl = hostArchive + ".XXXXXX";
+    std::string tmpl = TemporaryTemplate(hostArchive);
     const int tmpFd = mkstemp(tmpl.data());
     if (tmpFd < 0) {
         log += "> 作業ファイルを作れません: "_ansi + line.archive + "\r\n";

@@ -102,6 +102,24 @@ TEST_F(LhaPack, NewArchiveWithRelativeNamesReadableEverywhere) {
     EXPECT_NE(st.st_mode & 0044, 0u);  // not the private mode of a temporary file
 }
 
+// A file and an archive whose names fill a folder entry (255 bytes, Japanese as compress mode makes
+// them: the file's name with ".lzh"): the archive is written, holds the file under its whole name,
+// and no temporary file is left beside it.
+TEST_F(LhaPack, NamesOfTheLongestLengthAreWritten) {
+    std::string stem;
+    for (int i = 0; i < 83; ++i) stem += "資";  // 249 bytes
+    const std::string base = dir / "base", archive = dir / ("arc/" + stem + ".lzh");
+    WriteFile(base + "/" + stem + ".txt", "long name");
+    fs::create_directories(dir / "arc");
+    ASSERT_EQ(Pack(archive, base, {base + "/" + stem + ".txt"}), ARC_OK) << output;
+    EXPECT_EQ(ExtractAll(archive), (std::map<std::string, std::string>{{stem + ".txt", "f:long name"}}));
+    EXPECT_EQ(SnapshotTree(dir / "arc").size(), 1u);
+    if (HaveTool("bsdtar")) {
+        const ToolResult r = RunTool({"env", "LC_ALL=C.UTF-8", "bsdtar", "--options", "hdrcharset=CP932", "-tf", archive});
+        EXPECT_EQ(r.output, stem + ".txt\n");
+    }
+}
+
 // "u" replaces an archived file only with a newer one and keeps every entry it does not replace.
 TEST_F(LhaPack, UpdateKeepsOtherEntriesAndReplacesOnlyOlderCopies) {
     const std::string base = dir / "base";
