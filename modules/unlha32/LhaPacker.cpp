@@ -3,12 +3,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <set>
@@ -258,6 +260,18 @@ int32_t WriterFailure(lzh::WriteStatus status, int err) {
     return ARC_OK;
 }
 
+// What the progress records of an item show.
+EntryInfo ProgressInfoOf(const PackItem& item, const PackOptions& options) {
+    EntryInfo info;
+    info.path = item.name;
+    info.type = item.isDirectory ? EntryType::Directory : EntryType::File;
+    info.size = item.size;
+    info.hasMtime = true;
+    info.mtime = item.mtime;
+    info.method = item.isDirectory ? "-lhd-" : lzh::MethodName(options.method);
+    return info;
+}
+
 // Writes the new archive into tmpFd: kept entries of the old one, then the new items.
 int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryHeader>& kept,
                      const std::vector<PackItem>& items, const PackOptions& options, const AnsiString& archive,
@@ -273,13 +287,7 @@ int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryH
         meta.path = item.name;
         meta.mtime = item.mtime;
         meta.mode = item.mode;
-        EntryInfo info;
-        info.path = item.name;
-        info.type = item.isDirectory ? EntryType::Directory : EntryType::File;
-        info.size = item.size;
-        info.hasMtime = true;
-        info.mtime = item.mtime;
-        info.method = item.isDirectory ? "-lhd-" : lzh::MethodName(options.method);
+        const EntryInfo info = ProgressInfoOf(item, options);
         ArcProgressRecord record;
         FillProgressRecord(info, archive, 0, record, clock);
         if (!sink.send(ARCEXTRACT_INPROCESS, record)) return ARC_ERROR_USER_CANCEL;
@@ -317,6 +325,125 @@ int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryH
     const lzh::WriteStatus st = writer.Finish();
     if (st != lzh::WriteStatus::Ok) return WriterFailure(st, errno);
     if (fsync(tmpFd) != 0) return WriteErrorCode(errno);
+    return ARC_OK;
+}
+
+// UpdateArchive's answer when the archive it would replace is no longer the one in place.
+constexpr int32_t kAnotherArchive = -1;
+
+// Waits for the turn to update the archive open on fd: an exclusive lock on it, which another
+// packing holds until its archive has replaced this one. The host is asked between tries whether to
+// stop (it is shown the first file to pack, not yet begun).
+int32_t WaitForTurn(int fd, const AnsiString& archive, const std::vector<PackItem>& items, const PackOptions& options,
+                    const ProgressSink& sink) {
+    ArcProgressRecord record{};
+    DosClock clock;
+    for (bool asked = false;; asked = true) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return ARC_OK;
+        if (errno == EINTR) continue;
+        // A file system without locks: the update goes on, as it did before there were turns.
+        if (errno != EWOULDBLOCK) return ARC_OK;
+        if (!asked) {
+            EntryInfo info = items.empty() ? EntryInfo{} : ProgressInfoOf(items.front(), options);
+            if (items.empty()) info.path = archive;
+            FillProgressRecord(info, archive, 0, record, clock);
+        }
+        if (!sink.send(ARCEXTRACT_INPROCESS, record)) return ARC_ERROR_USER_CANCEL;
+        usleep(50 * 1000);
+    }
+}
+
+// Puts the new archive in place where there was none; EEXIST when an archive has appeared meanwhile
+// (another packing made one), 0 when done, else the errno.
+int InstallNewArchive(const std::string& tmp, const std::string& archive) {
+    if (renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, archive.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system that cannot rename without replacing: a second name taken where none is.
+    if (link(tmp.c_str(), archive.c_str()) == 0) {
+        unlink(tmp.c_str());
+        return 0;
+    }
+    if (errno == EEXIST) return EEXIST;
+    return rename(tmp.c_str(), archive.c_str()) == 0 ? 0 : errno;
+}
+
+// One update of the archive with items: the entries of the archive in place that are kept, then the
+// items, written beside it and put in its place. The archive is locked from before it is read until
+// the new one has replaced it, and a new archive never replaces one that appeared meanwhile: so no
+// update puts in place an archive that lacks what another packing put in after it was read (and
+// whose files may have been deleted once found in the archive). kAnotherArchive when the archive in
+// place is not (or no longer) the one this update read.
+int32_t UpdateArchive(const AnsiString& archive, std::vector<PackItem> items, const PackOptions& options,
+                      const ProgressSink& sink, AnsiString& log) {
+    const std::string hostArchive = FromAnsi(archive);
+    struct stat archiveStat {};
+    const bool archiveExists = stat(hostArchive.c_str(), &archiveStat) == 0;
+    if (archiveExists && !S_ISREG(archiveStat.st_mode)) return ARC_ERROR_ARC_FILE_OPEN;
+    // A link to nothing under the archive's name is no archive: the new one replaces it.
+    struct stat named {};
+    const bool nameTaken = archiveExists || lstat(hostArchive.c_str(), &named) == 0;
+    const FdCloser turn(archiveExists ? open(hostArchive.c_str(), O_RDONLY | O_CLOEXEC) : -1);
+    if (archiveExists && turn.get() < 0 && errno == ENOENT) return kAnotherArchive;
+    if (turn.get() >= 0) {
+        const int32_t waited = WaitForTurn(turn.get(), archive, items, options, sink);
+        if (waited != ARC_OK) return waited;
+        struct stat now {};
+        if (fstat(turn.get(), &archiveStat) != 0 || stat(hostArchive.c_str(), &now) != 0 ||
+            now.st_dev != archiveStat.st_dev || now.st_ino != archiveStat.st_ino)
+            return kAnotherArchive;
+    }
+
+    // What to keep of the archive that is there. A broken archive is not updated.
+    std::unique_ptr<LzhSource> old;
+    std::vector<lzh::LzhEntryHeader> kept;
+    if (archiveExists) {
+        int32_t code = LzhSource::Open(archive, old);
+        if (code != ARC_OK) return code;
+        for (;;) {
+            EntryInfo e;
+            code = old->nextEntry(e);
+            if (code == ARC_FIND_END) break;
+            if (code != ARC_OK) {
+                log += "> 書庫が壊れているため更新できません: "_ansi + archive + "\r\n";
+                return code;
+            }
+            const lzh::LzhEntryHeader& h = old->currentHeader();
+            const AnsiString oldName = NormalizeName(h.path);
+            auto same = std::find_if(items.begin(), items.end(), [&](const PackItem& item) { return item.name == oldName; });
+            if (same == items.end()) {
+                kept.push_back(h);
+            } else if (same->isDirectory || (options.onlyNewer && h.mtime >= same->mtime && !h.isDirectory)) {
+                kept.push_back(h);  // the archived copy stays; the new one is not added
+                items.erase(same);
+            }
+        }
+    }
+
+    // Write beside the archive, then put it in place.
+    std::string tmpl = TemporaryTemplate(hostArchive);
+    const int tmpFd = mkstemp(tmpl.data());
+    if (tmpFd < 0) {
+        log += "> 作業ファイルを作れません: "_ansi + archive + "\r\n";
+        return errno == ENOSPC ? ARC_DISK_SPACE : ARC_ERROR_TMP_OPEN;
+    }
+    int32_t code = WriteArchive(tmpFd, old.get(), kept, items, options, archive, sink, log);
+    if (code == ARC_OK) {
+        const mode_t mode = archiveExists ? (archiveStat.st_mode & 07777) : (0666 & ~CurrentUmask());
+        fchmod(tmpFd, mode);
+    }
+    close(tmpFd);
+    old.reset();
+    if (code == ARC_OK) {
+        const int err = nameTaken ? (rename(tmpl.c_str(), hostArchive.c_str()) == 0 ? 0 : errno)
+                                  : InstallNewArchive(tmpl, hostArchive);
+        if (err == EEXIST && !nameTaken) code = kAnotherArchive;
+        else if (err != 0) code = WriteErrorCode(err);
+    }
+    if (code != ARC_OK) {
+        unlink(tmpl.c_str());
+        return code;
+    }
+    log += (archiveExists ? "> 書庫を更新しました: "_ansi : "> 書庫を作成しました: "_ansi) + archive + "\r\n";
     return ARC_OK;
 }
 
@@ -368,56 +495,17 @@ int32_t PackFiles(const CommandLine& line, const PackOptions& options, const Pro
 
     if (collector.failure != ARC_OK) return collector.failure;
 
-    // What to keep of the archive that is there. A broken archive is not updated.
-    std::unique_ptr<LzhSource> old;
-    std::vector<lzh::LzhEntryHeader> kept;
-    if (archiveExists) {
-        int32_t code = LzhSource::Open(line.archive, old);
-        if (code != ARC_OK) return code;
-        std::vector<PackItem> items;
-        for (;;) {
-            EntryInfo e;
-            code = old->nextEntry(e);
-            if (code == ARC_FIND_END) break;
-            if (code != ARC_OK) {
-                log += "> 書庫が壊れているため更新できません: "_ansi + line.archive + "\r\n";
-                return code;
-            }
-            const lzh::LzhEntryHeader& h = old->currentHeader();
-            const AnsiString oldName = NormalizeName(h.path);
-            auto same = std::find_if(collector.items.begin(), collector.items.end(),
-                                     [&](const PackItem& item) { return item.name == oldName; });
-            if (same == collector.items.end()) {
-                kept.push_back(h);
-            } else if (same->isDirectory || (options.onlyNewer && h.mtime >= same->mtime && !h.isDirectory)) {
-                kept.push_back(h);  // the archived copy stays; the new one is not added
-                collector.items.erase(same);
-            }
-        }
-    }
-
-    // Write beside the archive, then rename into place.
-    std::string tmpl = TemporaryTemplate(hostArchive);
-    const int tmpFd = mkstemp(tmpl.data());
-    if (tmpFd < 0) {
-        log += "> 作業ファイルを作れません: "_ansi + line.archive + "\r\n";
-        return errno == ENOSPC ? ARC_DISK_SPACE : ARC_ERROR_TMP_OPEN;
-    }
-    int32_t code = WriteArchive(tmpFd, old.get(), kept, collector.items, options, line.archive, sink, log);
-    if (code == ARC_OK) {
-        const mode_t mode = archiveExists ? (archiveStat.st_mode & 07777) : (0666 & ~CurrentUmask());
-        fchmod(tmpFd, mode);
-    }
-    close(tmpFd);
-    old.reset();
-    if (code == ARC_OK && rename(tmpl.c_str(), hostArchive.c_str()) != 0) code = WriteErrorCode(errno);
-    if (code != ARC_OK) {
-        unlink(tmpl.c_str());
+    // Another packing into this archive may run meanwhile (a second window, a script). Each update
+    // is based on the archive it puts in place: see UpdateArchive. A turn that finds another archive
+    // in place of the one it read starts again from that one, with the same files.
+    const std::size_t logStart = log.size();
+    for (;;) {
+        log.resize(logStart);
+        const int32_t code = UpdateArchive(line.archive, collector.items, options, sink, log);
+        if (code == kAnotherArchive) continue;
         if (code == ARC_ERROR_USER_CANCEL) log += "> 中止しました\r\n"_ansi;
         return code;
     }
-    log += (archiveExists ? "> 書庫を更新しました: "_ansi : "> 書庫を作成しました: "_ansi) + line.archive + "\r\n";
-    return ARC_OK;
 }
 
 }  // namespace norvex::modules

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/AnsiCodec.h"
 #include "tests/modules/LhaTestSupport.h"
@@ -30,10 +33,10 @@ protected:
     void SetUp() override { ASSERT_TRUE(module.ok()); }
 
     int32_t Pack(const std::string& archive, const std::string& base, const std::vector<std::string>& files,
-                 NvxWindow* window = nullptr) {
+                 NvxWindow* window = nullptr, std::string* out = nullptr) {
         std::string line = "u -+1 -a1 -n1 -jso1 \"" + archive + "\" \"" + base + "/\"";
         for (const std::string& f : files) line += " \"" + f + "\"";
-        return module.run(window, line, &output);
+        return module.run(window, line, out ? out : &output);
     }
 
     std::map<std::string, std::string> ExtractAll(const std::string& archive) {
@@ -145,6 +148,68 @@ TEST_F(LhaPack, UpdateKeepsOtherEntriesAndReplacesOnlyOlderCopies) {
                                                         {"d.txt", "f:d is new"}}));
     const auto names = Names(archive);
     EXPECT_EQ(names.size(), 4u);  // no duplicates
+}
+
+// Two packings into one archive at once (two windows, or a window and a script): the second, started
+// while the first writes, waits for the first's archive to be in place and adds to that one, or adds
+// again to the archive the first put in meanwhile. The archive holds what both put in, whether it
+// was there before or the first makes it. A packing that waits for its turn stops when asked to,
+// and leaves the archive as it was. A link to nothing under the archive's name is no archive that
+// appeared meanwhile: the new archive takes its place.
+TEST_F(LhaPack, TwoPackingsIntoOneArchiveTakeTurns) {
+    const auto temporaries = [&] {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(dir.path())) n += e.path().filename().string().find(".lzh.") != std::string::npos;
+        return n;
+    };
+    for (const bool existing : {true, false}) {
+        SCOPED_TRACE(existing ? "existing archive" : "new archive");
+        const std::string base = dir / (existing ? "e" : "n"), archive = base + ".lzh";
+        std::map<std::string, std::string> expected = {{"first.txt", "f:" + TextLike(400000)}, {"second.txt", "f:second"}};
+        if (existing) {
+            ASSERT_FALSE(ArchiveOfKeep(base, archive).empty()) << output;
+            expected["keep.txt"] = "f:keep me";
+        }
+        WriteFile(base + "/first.txt", TextLike(400000));
+        WriteFile(base + "/second.txt", "second");
+        std::thread second;
+        int32_t secondCode = -1;
+        std::string secondOutput;
+        TestWindow first;
+        first.stopWhen = [&](const TestWindow::Progress& p) {
+            if (p.written == 0 || second.joinable()) return false;
+            second = std::thread([&] { secondCode = Pack(archive, base, {base + "/second.txt"}, nullptr, &secondOutput); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the second reads the archive, or waits
+            return false;
+        };
+        EXPECT_EQ(Pack(archive, base, {base + "/first.txt"}, &first), ARC_OK) << output;
+        ASSERT_TRUE(second.joinable());
+        second.join();
+        EXPECT_EQ(secondCode, ARC_OK) << secondOutput;
+        const auto tree = ExtractAll(archive);
+        std::vector<std::string> names, expectedNames;
+        for (const auto& [name, what] : tree) names.push_back(name);
+        for (const auto& [name, what] : expected) expectedNames.push_back(name);
+        EXPECT_EQ(names, expectedNames);
+        EXPECT_TRUE(tree == expected);
+        EXPECT_EQ(Names(archive).size(), expected.size());
+        EXPECT_EQ(temporaries(), 0);
+    }
+
+    fs::create_symlink("nowhere", dir / "d.lzh");
+    ASSERT_EQ(Pack(dir / "d.lzh", dir / "e", {dir / "e/second.txt"}), ARC_OK) << output;
+    EXPECT_EQ(ExtractAll(dir / "d.lzh"), (std::map<std::string, std::string>{{"second.txt", "f:second"}}));
+
+    const std::string archive = dir / "e.lzh", before = ReadFile(archive);
+    const int held = open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);  // a packing of this archive that is under way (or stopped)
+    TestWindow waiting;
+    waiting.stopWhen = [&](const TestWindow::Progress&) { return waiting.progress.size() >= 3; };
+    EXPECT_EQ(Pack(archive, dir / "e", {dir / "e/second.txt"}, &waiting), ARC_ERROR_USER_CANCEL) << output;
+    close(held);
+    EXPECT_EQ(ReadFile(archive), before);
+    EXPECT_EQ(temporaries(), 0);
 }
 
 // A missing file, a broken archive and a cancel all fail with their code and leave the existing
