@@ -35,8 +35,8 @@ enum class TPackedCopy {
 };
 
 // Reads the file again and the archive (an LZH; every entry's data is decoded and its CRC checked)
-// and compares the entries of the file's name with the file: size, CRC and modification time.
-// packed is the file's state from before its packing.
+// and compares the entries of the file's name with the file: size, CRC and modification time, and
+// then the data of one that matches, byte for byte. packed is the file's state from before its packing.
 TPackedCopy CheckPackedCopy(const AnsiString& archive, const AnsiString& file, const TFileState& packed);
 
 }  // namespace norvex

@@ -181,29 +181,43 @@ TEST(CompressRun, AFileChangedSinceItsPackingBeganStays) {
 
 // The packer's update keeps an archived copy at least as new as the file: the file's data then did
 // not go in, and the file stays, whether the archived copy is newer or as old and of the same size,
-// or newer with the same size and CRC. A file newer than the archived copy replaces it and is
-// disposed of.
+// or of the same size and CRC, newer or as old (only the data itself tells it from the file's). A
+// file newer than the archived copy replaces it and is disposed of; so is one whose archived copy,
+// as old, holds its very data (packed twice), compressed or stored.
 TEST(CompressRun, AFileWhoseArchivedCopyStaysIsKept) {
     NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
+    enum class TData { Other, SameCrc, SameText, SameNoise };
     struct TCase {
         int64_t archived, file;  // modification times
-        bool sameCrc;
+        TData data;
         TAfterMethod method;
         bool disposed;
     };
     const TCase cases[] = {
-        {1700000100, 1700000000, false, TAfterMethod::Trash, false},
-        {1700000000, 1700000000, false, TAfterMethod::Move, false},
-        {1700000100, 1700000000, true, TAfterMethod::Delete, false},
-        {1700000000, 1700000100, false, TAfterMethod::Delete, true},
+        {1700000100, 1700000000, TData::Other, TAfterMethod::Trash, false},
+        {1700000000, 1700000000, TData::Other, TAfterMethod::Move, false},
+        {1700000100, 1700000000, TData::SameCrc, TAfterMethod::Delete, false},
+        {1700000000, 1700000000, TData::SameCrc, TAfterMethod::Delete, false},
+        {1700000000, 1700000100, TData::Other, TAfterMethod::Delete, true},
+        {1700000000, 1700000000, TData::SameText, TAfterMethod::Delete, true},
+        {1700000000, 1700000000, TData::SameNoise, TAfterMethod::Delete, true},
     };
     for (const TCase& c : cases) {
-        SCOPED_TRACE(std::to_string(c.file - c.archived) + (c.sameCrc ? " same CRC" : ""));
+        SCOPED_TRACE(std::to_string(c.file - c.archived) + " kind " + std::to_string(static_cast<int>(c.data)));
         TempDir td;
         setenv("XDG_DATA_HOME", (td / "xdg").c_str(), 1);
-        const std::string file = td / "memo.txt", archived = Contents(1, 50000);
-        const std::string data = c.sameCrc ? WithCrcOf(Contents(2, 50000), archived) : Contents(2, 50000);
-        ASSERT_NE(data, archived);
+        const std::string file = td / "memo.txt";
+        std::string archived = Contents(1, 50000), data = Contents(2, 50000);
+        switch (c.data) {
+            case TData::Other: break;
+            case TData::SameCrc: data = WithCrcOf(data, archived); break;
+            case TData::SameText: data = archived; break;
+            case TData::SameNoise:
+                for (char& ch : archived) ch = static_cast<char>(std::rand());
+                data = archived;
+                break;
+        }
+        ASSERT_EQ(data == archived, c.data == TData::SameText || c.data == TData::SameNoise);
         WriteFile(file, archived);
         SetModified(file, c.archived);
         TPackRun(TAfterMethod::Nothing).Run({file});
