@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/AnsiCodec.h"
+#include "platform/OwnedFd.h"
 #include "platform/TreeRemoval.h"
 
 namespace norvex {
@@ -411,6 +412,27 @@ void CopyTimes(const struct stat& st, const std::string& path) {
     utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
+// Copies what is left of in to out; false (errno set) on a read or write error.
+bool CopyData(int in, int out) {
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = read(in, buffer.data(), buffer.size());
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            done += put;
+        }
+    }
+}
+
 bool CopyRegular(const std::string& from, const std::string& to, const struct stat& st, bool failIfExists) {
     struct stat target {};
     if (stat(to.c_str(), &target) == 0 && target.st_dev == st.st_dev && target.st_ino == st.st_ino) {
@@ -427,27 +449,7 @@ bool CopyRegular(const std::string& from, const std::string& to, const struct st
         errno = saved;
         return false;
     }
-    bool ok = true;
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        const ssize_t got = read(in, buffer.data(), buffer.size());
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
-            if (put < 0) {
-                if (errno == EINTR) continue;
-                ok = false;
-                break;
-            }
-            done += put;
-        }
-        if (!ok) break;
-    }
+    bool ok = CopyData(in, out);
     const int saved = errno;
     if (ok) {
         fchmod(out, st.st_mode & 07777);
@@ -500,6 +502,97 @@ bool CopyTree(const std::string& from, const std::string& to) {
     return ok;
 }
 
+// The folder and the last name of a host path ("a/b" gives "a" and "b", "b" gives "." and "b").
+void SplitLastName(const std::string& path, std::string& folder, std::string& name) {
+    const std::size_t slash = path.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A file for the copy in folder: one without a name where the file system allows it, else one under
+// a new hidden name (temp). -1 when none can be made.
+int OpenCopy(int folder, mode_t mode, std::string& temp) {
+    temp.clear();
+    int fd = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    for (int tries = 0; tries < 8 && fd < 0; ++tries) {
+        temp = ".nvx-move-" + std::to_string(static_cast<int>(getpid())) + "-" + std::to_string(tries);
+        fd = openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) temp.clear();
+    return fd;
+}
+
+// Names the open file `file` in folder without replacing anything: a file without a name (O_TMPFILE)
+// by linking it, one under the temporary name `temp` by renaming that. 0 or the errno.
+int NameCopy(int file, int folder, const std::string& temp, const std::string& name) {
+    if (!temp.empty()) {
+        if (renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) return 0;
+        if (errno != EINVAL && errno != ENOSYS) return errno;
+        struct stat st {};
+        if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+        return renameat(folder, temp.c_str(), folder, name.c_str()) == 0 ? 0 : errno;
+    }
+    if (linkat(file, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT && errno != EPERM) return errno;
+    const std::string self = "/proc/self/fd/" + std::to_string(file);
+    return linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+bool SameEntry(int folder, const std::string& name, const struct stat& of) {
+    struct stat st {};
+    return fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == of.st_dev &&
+           st.st_ino == of.st_ino;
+}
+
+// A regular file moved to another file system. The copy is written without a name (or under a
+// hidden temporary one) in the target's folder and takes the target's name only when it is complete
+// and on the device, so that no part of a file ever stands under that name, even after a kill. The
+// source is removed only while its name still holds the file that was copied; otherwise, or when it
+// cannot be removed, the copy is taken back and the move fails.
+bool MoveRegularAcross(const std::string& from, const std::string& to) {
+    std::string fromFolder, fromName, toFolder, toName;
+    SplitLastName(from, fromFolder, fromName);
+    SplitLastName(to, toFolder, toName);
+    const TOwnedFd source(open(fromFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const TOwnedFd target(open(toFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (source.get() < 0 || target.get() < 0) return false;
+    const TOwnedFd in(openat(source.get(), fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (in.get() < 0 || fstat(in.get(), &st) != 0) return false;
+    const mode_t mode = st.st_mode & 07777;
+    std::string temp;
+    const TOwnedFd out(OpenCopy(target.get(), mode, temp));
+    if (out.get() < 0) return false;
+    struct stat made {};
+    bool ok = CopyData(in.get(), out.get()) && fchmod(out.get(), mode) == 0 && fsync(out.get()) == 0 &&
+              fstat(out.get(), &made) == 0;
+    bool named = false;
+    if (ok) {
+        CopyTimes(st, out.get());
+        const int err = NameCopy(out.get(), target.get(), temp, toName);
+        named = err == 0;
+        ok = named && syncfs(target.get()) == 0;
+        if (err != 0) errno = err;
+    }
+    if (!ok) {
+        const int saved = errno;
+        if (named && SameEntry(target.get(), toName, made)) unlinkat(target.get(), toName.c_str(), 0);
+        else if (!temp.empty()) unlinkat(target.get(), temp.c_str(), 0);
+        errno = saved;
+        return false;
+    }
+    const bool same = SameEntry(source.get(), fromName, st);
+    if (same && unlinkat(source.get(), fromName.c_str(), 0) == 0) {
+        fsync(source.get());
+        return true;
+    }
+    const int saved = same ? errno : ESTALE;
+    if (SameEntry(target.get(), toName, made)) unlinkat(target.get(), toName.c_str(), 0);
+    errno = saved;
+    return false;
+}
+
 }  // namespace
 
 bool RenameFile(const AnsiString& from, const AnsiString& to) {
@@ -516,6 +609,8 @@ bool MoveFile(const AnsiString& from, const AnsiString& to) {
         errno = EEXIST;
         return false;
     }
+    if (lstat(hostFrom.c_str(), &st) != 0) return false;
+    if (S_ISREG(st.st_mode)) return MoveRegularAcross(hostFrom, hostTo);
     const std::size_t slash = hostTo.rfind('/');
     const std::string toFolder = slash == std::string::npos ? "." : slash == 0 ? "/" : hostTo.substr(0, slash);
     if (!CopyTree(hostFrom, hostTo) || !SyncFileSystemOf(toFolder)) {

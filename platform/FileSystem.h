@@ -128,7 +128,8 @@ bool DeleteTree(const AnsiString& path);
 bool RenameFile(const AnsiString& from, const AnsiString& to);
 // Moves a file or folder, across file systems too (copying contents, modes and times, writing the
 // copy to its device, then removing the source). Never replaces an existing target; a failed copy
-// removes what it made and keeps the source.
+// removes what it made and keeps the source. A file's copy takes the target's name only when it is
+// complete, and its source is removed only while it is still the file that was copied.
 bool MoveFile(const AnsiString& from, const AnsiString& to);
 // Writes what the file system holding hostFolder has in memory to its device; false when the
 // folder cannot be opened or the device reports an error. A source removed after a copy, or an

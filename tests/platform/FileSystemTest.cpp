@@ -1,11 +1,17 @@
 // The file system over cp932 paths, on real files in a scratch folder.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <thread>
 
 #include "tests/support/TimeZone.h"
 #include "platform/AnsiCodec.h"
@@ -308,6 +314,60 @@ TEST(FileSystemMove, AcrossFileSystemsKeepsContentModeAndTimes) {
     EXPECT_EQ(ReadFile(here / "g.txt"), "g");
     EXPECT_EQ(ReadFile(std::string(templ) + "/f.txt"), "file");
     DeleteTree(there);
+}
+
+// A descriptor of this process open on a file under folder (the copy of a move, named or not).
+bool WritingUnder(const std::string& folder) {
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) return false;
+    bool found = false;
+    while (const dirent* e = readdir(fds)) {
+        char target[4096];
+        const ssize_t n = readlinkat(dirfd(fds), e->d_name, target, sizeof target - 1);
+        if (n > 0 && std::string_view(target, static_cast<std::size_t>(n)).starts_with(folder + "/")) found = true;
+    }
+    closedir(fds);
+    return found;
+}
+
+// While a file is copied to another file system: nothing stands under the target's name yet, and a
+// source replaced meanwhile is not removed (the file that was copied stays where it went, the copy is
+// taken back).
+TEST(FileSystemMove, AcrossFileSystemsNamesOnlyWholeCopiesAndRemovesOnlyTheCopiedSource) {
+    struct stat shm {}, tmp {};
+    TempDir here;
+    if (stat("/dev/shm", &shm) != 0 || stat(here.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev ||
+        access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no second writable file system at /dev/shm";
+    char templ[] = "/dev/shm/norvex-move-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    const std::string there = templ;
+    std::string content(32 << 20, '\0');
+    for (std::size_t i = 0; i < content.size(); i += 4096) content[i] = static_cast<char>(i >> 12);
+    bool caught = false, moved = true, partVisible = false, leftOver = false;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+        WriteFile(here / "a.zip", content);
+        std::thread mover([&] {
+            setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 19);  // the watcher goes first
+            moved = MoveFile(ToAnsi(here / "a.zip"), ToAnsi(there + "/a.zip"));
+        });
+        for (int i = 0; i < 200000 && !caught; ++i) caught = WritingUnder(there);
+        if (caught) {
+            partVisible = access((there + "/a.zip").c_str(), F_OK) == 0;
+            std::filesystem::rename(here / "a.zip", here / "read.zip");
+            WriteFile(here / "a.zip", "new");
+        }
+        mover.join();
+        leftOver = !std::filesystem::is_empty(there);
+        for (const auto& e : std::filesystem::directory_iterator(there)) std::filesystem::remove_all(e.path());
+    }
+    std::filesystem::remove_all(there);
+    if (!caught) GTEST_SKIP() << "the copy ended before it could be seen";
+    EXPECT_FALSE(partVisible) << "a part of the copy stood under the target's name";
+    EXPECT_FALSE(moved);
+    EXPECT_EQ(ReadFile(here / "a.zip"), "new") << "the file that took the source's name was removed";
+    EXPECT_TRUE(ReadFile(here / "read.zip") == content);
+    EXPECT_FALSE(leftOver) << "the copy was left in the target folder";
 }
 
 TEST(FileSystemStreams, LinuxVolumesHaveNone) {
