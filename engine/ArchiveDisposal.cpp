@@ -111,8 +111,9 @@ void TUnPackThread::TrashArchive(const AnsiString& source) {
     FHost.ArchiveDisposed(source, ok);
 }
 
-// The archive holds the only copy of an entry that was not written over an existing file: it is
-// neither deleted nor trashed nor moved (a split set stays whole), and the disposal counts as failed.
+// The archive holds the only copy of an entry that was not written over an existing file, or of
+// entries that are no longer where they were written: it is neither deleted nor trashed nor moved
+// (a split set stays whole), and the disposal counts as failed.
 void TUnPackThread::KeepArchive(TKeptBecause reason) {
     AnsiString why;
     switch (reason) {
@@ -120,6 +121,9 @@ void TUnPackThread::KeepArchive(TKeptBecause reason) {
         case TKeptBecause::FilterLeftOut: why = "> [ 後始末エラー ] ファイル抽出パターンで解凍しなかったファイルがあるため、"_ansi; break;
         case TKeptBecause::NamesCollided:
             why = "> [ 後始末エラー ] ディレクトリ構成の無視で同じ名前になったファイルがあるため、"_ansi;
+            break;
+        case TKeptBecause::LandingMoved:
+            why = "> [ 後始末エラー ] 解凍先のフォルダが解凍中に移動または削除されたため、"_ansi;
             break;
     }
     switch (FSettings.AfterMethod) {
@@ -129,6 +133,15 @@ void TUnPackThread::KeepArchive(TKeptBecause reason) {
         case TAfterMethod::Move: FHost.AppendLog(why + "書庫を移動しませんでした。"_ansi); break;
     }
     FHost.ArchiveDisposed(FArchivePath, false);
+}
+
+// The module writes through the folders it opened, so entries written into a folder that was then
+// renamed are no longer under the destination's name, and those of a removed folder are gone; a
+// folder made again under the old name holds only what came after.
+bool TUnPackThread::LandingStillThere() const {
+    if (FLandingFolder.Known() && IdentityOfFolder(FSettings.DestFolder) != FLandingFolder) return false;
+    const TFileIdentity* claimed = FSettings.TopElementPath.empty() ? nullptr : FJob.Claims().ClaimOf(FSettings.TopElementPath);
+    return !claimed || IdentityOf(FSettings.TopElementPath) == *claimed;
 }
 
 // A file of the same name in the move folder is never replaced: the archive then stays where it is

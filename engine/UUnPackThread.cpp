@@ -654,6 +654,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         FRefusalLines.clear();
     }
     FExistingKept.store(false);
+    FLandingFolder = IdentityOfFolder(destination);
     ArmWarmUp();
     // An extraction that reported nothing (or failed) starts no read-ahead later.
     struct TDisarm {
@@ -903,6 +904,8 @@ void TUnPackThread::FinishArchive() {
             KeepArchive(TKeptBecause::FilterLeftOut);
         } else if (FSettings.AfterMethod != TAfterMethod::Nothing && FJob.FlattenedNamesCollide(FArchivePath)) {
             KeepArchive(TKeptBecause::NamesCollided);
+        } else if (FSettings.AfterMethod != TAfterMethod::Nothing && !LandingStillThere()) {
+            KeepArchive(TKeptBecause::LandingMoved);
         } else if (FSettings.SplitArchive) {
             for (const AnsiString& volume : FVolumes) Dispose(volume);
         } else {

@@ -145,13 +145,18 @@ private:
     void DeleteArchive(const AnsiString& source);
     void TrashArchive(const AnsiString& source);
     void MoveArchive(const AnsiString& source);
-    // Why an extracted archive stays where it is instead of its disposal: not every entry landed.
+    // Why an extracted archive stays where it is instead of its disposal: not every entry landed, or
+    // what landed is no longer where it was written.
     enum class TKeptBecause {
         ExistingKept,     // an existing file was kept
         FilterLeftOut,    // the file-extraction filter left entries out
         NamesCollided,    // with folders ignored, entries of one name overwrote each other
+        LandingMoved,     // the folder the entries went into was moved or removed meanwhile
     };
     void KeepArchive(TKeptBecause why);
+    // True while the folder the extraction wrote into, and the top folder this archive claimed, are
+    // still the folders they were when the extraction began (ArchiveDisposal.cpp).
+    bool LandingStillThere() const;
     // Compress mode: the listed file is disposed of only when its packing was found sound
     // (PackedFiles.cpp); else it stays with the line that says why.
     void DisposePackedFile();
@@ -236,6 +241,9 @@ private:
     // stayed: an overwrite question was answered no, or "never overwrite" or "if newer" kept it. The archive then
     // holds the only copy of that entry, and is not disposed of.
     std::atomic<bool> FExistingKept{false};
+    // The folder the extraction was given, as it was when the extraction began (unknown when it was
+    // not there yet).
+    TFileIdentity FLandingFolder;
     // The file system of this archive's destination wrote what it held to its device, which a
     // deletion of the archive waits for (ArchiveDisposal.cpp). In compress mode: the file system of
     // the new archive.

@@ -67,6 +67,12 @@ TFileIdentity IdentityOf(const AnsiString& path) {
     return FromStat(st);
 }
 
+TFileIdentity IdentityOfFolder(const AnsiString& path) {
+    struct stat st {};
+    if (path.empty() || stat(FromAnsi(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+    return FromStat(st);
+}
+
 bool IsSameFile(const AnsiString& path, const TFileIdentity& identity) {
     return identity.Known() && IdentityOf(path) == identity;
 }

@@ -16,6 +16,9 @@ struct TFileIdentity {
 
 // The identity of path itself (a symbolic link is not followed); unknown when it cannot be read.
 TFileIdentity IdentityOf(const AnsiString& path);
+// The identity of the folder path names, a symbolic link followed (a destination may be reached
+// through one); unknown when it cannot be read.
+TFileIdentity IdentityOfFolder(const AnsiString& path);
 // True when path is still the file or folder of that identity.
 bool IsSameFile(const AnsiString& path, const TFileIdentity& identity);
 

@@ -160,6 +160,41 @@ TEST_F(FaultScene, ArchiveCutOrRemovedBetweenListingAndExtraction) {
     }
 }
 
+// The folder the entries go into is moved away in the middle of the extraction: the bind folder
+// renamed (the module goes on writing into it under its new name), or an existing top folder renamed
+// (the module makes a new one under the old name for the entries still to come). What was written is
+// no longer where the run put it, so no disposal may take the archive.
+TEST_F(FaultScene, LandingFolderMovedAwayMidExtractionKeepsTheArchive) {
+    setenv("XDG_DATA_HOME", (root + "/xdg").c_str(), 1);
+    const std::pair<TAfterMethod, std::string> methods[] = {
+        {TAfterMethod::Delete, "削除しませんでした。"},
+        {TAfterMethod::Trash, "ごみ箱へ移しませんでした。"},
+        {TAfterMethod::Move, "移動しませんでした。"},
+    };
+    for (const auto& [method, verb] : methods) {
+        for (const std::string name : {"multi", "data"}) {
+            SCOPED_TRACE(name + " " + verb);
+            Reset();
+            const std::string folder = root + "/arc/" + name;
+            StagedRun s;
+            s.run.settings.AfterMethod = method;
+            s.run.settings.MoveFolder = ToAnsi(root + "/moved");
+            bool moved = false;
+            s.run.host.onProgress = [&](int) {
+                if (moved || !fs::exists(folder)) return;
+                moved = true;
+                fs::rename(folder, folder + ".away");
+            };
+            s.run.Run({folder + ".zip"});
+            ASSERT_TRUE(moved);
+            EXPECT_TRUE(fs::exists(folder + ".zip"));
+            EXPECT_TRUE(s.run.host.HasLine("> [ 後始末エラー ] 解凍先のフォルダが解凍中に移動または削除されたため、書庫を" + verb))
+                << ::testing::PrintToString(s.run.host.texts);
+        }
+    }
+    unsetenv("XDG_DATA_HOME");
+}
+
 TEST_F(FaultScene, DestinationThatFillsUp) {
     // A write limit of 250 KiB per file: the files of multi.zip (200 KiB) fit, those of data.zip
     // (300 KiB) do not.
