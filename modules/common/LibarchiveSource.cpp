@@ -268,17 +268,36 @@ const char* LibarchiveSource::PassphraseCallback(struct archive*, void* self) {
 int32_t LibarchiveSource::mapFailure(int status, bool header) {
     struct archive* a = archive_.get();
     const char* why = archive_error_string(a);
-    std::string text = why ? why : "";
-    message_ = ToAnsi(text);
+    const std::string text = why ? why : "";
     if (status == ARCHIVE_FATAL) fatal_ = true;
-    if (archive_errno(a) == ENOMEM) return ARC_ERROR_ENOUGH_MEMORY;
+    const int32_t code = failureCode(archive_errno(a), text, header);
+    // The reason in the user's words; libarchive's text after it, for whoever looks further.
+    AnsiString reason;
+    switch (code) {
+    case ARC_ERROR_ENOUGH_MEMORY: reason = "メモリが足りません"_ansi; break;
+    case ARC_PASSWORD_FILE:
+        reason = Contains(text, "passphrase") ? "パスワードが違うか、入力されていません"_ansi
+                                              : "暗号化された項目は展開できません"_ansi;
+        break;
+    case ARC_ERROR_HEADER_CRC: reason = "ヘッダの CRC が一致しません"_ansi; break;
+    case ARC_FILE_CRC: reason = "CRC が一致しません"_ansi; break;
+    case ARC_METHOD: reason = "対応していない圧縮法です"_ansi; break;
+    case ARC_ERROR_NOT_ARC_FILE: reason = "書庫ではありません"_ansi; break;
+    case ARC_ERROR_EOF: reason = "データが途中で終わっています"_ansi; break;
+    case ARC_ERROR_HEADER_BROKEN: reason = "書庫のヘッダが壊れています"_ansi; break;
+    default: reason = "データが壊れています"_ansi; break;
+    }
+    message_ = text.empty() ? reason : reason + ": " + ToAnsi(text);
+    return code;
+}
+
+int32_t LibarchiveSource::failureCode(int err, const std::string& text, bool header) const {
+    if (err == ENOMEM) return ARC_ERROR_ENOUGH_MEMORY;
     if (Contains(text, "passphrase") || Contains(text, "encrypt") || Contains(text, "decryption"))
         return ARC_PASSWORD_FILE;
-    if (Contains(text, "crc") || Contains(text, "checksum")) {
-        if (header) return ARC_ERROR_HEADER_CRC;
-        // A wrong password can slip past the one-byte check of the old ZIP encryption.
-        return currentEncrypted_ ? ARC_PASSWORD_FILE : ARC_FILE_CRC;
-    }
+    // Data libarchive cannot decrypt fails in whatever way its decoder meets the noise.
+    if (!header && currentEncrypted_) return ARC_PASSWORD_FILE;
+    if (Contains(text, "crc") || Contains(text, "checksum")) return header ? ARC_ERROR_HEADER_CRC : ARC_FILE_CRC;
     if (Contains(text, "unsupported") || Contains(text, "not supported") || Contains(text, "unknown compression") ||
         Contains(text, "compression method"))
         return ARC_METHOD;
@@ -286,7 +305,6 @@ int32_t LibarchiveSource::mapFailure(int status, bool header) {
     if (Contains(text, "truncated") || Contains(text, "premature") || Contains(text, "unexpected end"))
         return ARC_ERROR_EOF;
     if (header) return ARC_ERROR_HEADER_BROKEN;
-    if (currentEncrypted_) return ARC_PASSWORD_FILE;
     return ARC_ERROR_CANNOT_READ;
 }
 
@@ -395,6 +413,7 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
             entry.crc = o.crc;
             if (!o.method.empty()) entry.method = o.method;
             if (entry.type == EntryType::Symlink && !o.linkTarget.empty()) entry.linkTarget = o.linkTarget;
+            if (o.encrypted) entry.encrypted = currentEncrypted_ = true;
             verifyCrc_ = o.verifyCrc && entry.type == EntryType::File;
             expectedCrc_ = o.crc;
         } else {

@@ -63,6 +63,8 @@ struct LibarchiveOptions {
         AnsiString linkTarget;
         // Check the data against crc ourselves (libarchive does not check every method's data).
         bool verifyCrc = false;
+        // The data is encrypted (where libarchive does not see it).
+        bool encrypted = false;
         // Set while a split entry's last part (whose header holds the whole file's CRC) is
         // still to come.
         bool splitOpen = false;
@@ -101,7 +103,10 @@ public:
 
 private:
     LibarchiveSource() = default;
+    // The failure code of libarchive's status, with message_ set to its reason (cp932).
     int32_t mapFailure(int status, bool header);
+    // The code for libarchive's errno and error text.
+    int32_t failureCode(int err, const std::string& text, bool header) const;
     // Opens a fresh reader over the volumes of group `group`.
     int32_t openGroup(std::size_t group);
     // A failure found by us rather than by libarchive: the archive cannot be read on.

@@ -116,6 +116,7 @@ bool WalkVolume(const std::string& hostPath, std::vector<LibarchiveOptions::Name
                 o.method = "RAR";
                 // libarchive checks the CRC of compressed data only: stored data is checked here.
                 o.verifyCrc = stored && !encrypted && !folder;
+                o.encrypted = encrypted;
                 // A link's target is its (stored) data, read here: libarchive decodes it in the
                 // name charset, which fails for a UTF-8 target beside Unicode names.
                 const bool link = header[15] == 3 && (Le32(&header[28]) & 0xF000) == 0xA000;

@@ -81,6 +81,19 @@ private:
     const unsigned char* end_;
 };
 
+// True when an extra area (records of a size, a type and data) holds a record of the given type.
+bool Rar5HasRecord(const unsigned char* p, std::size_t n, uint64_t wanted) {
+    Cursor c(p, n);
+    uint64_t size = 0, type = 0;
+    while (c.vint(size)) {
+        Cursor record = c;
+        if (!record.vint(type)) return false;
+        if (type == wanted) return true;
+        if (!c.skip(size)) return false;
+    }
+    return false;
+}
+
 // Finds the signature within the first MiB (a self-extracting stub may come first).
 bool SeekRar5Signature(FILE* f) {
     std::vector<unsigned char> head(1 << 20);
@@ -159,6 +172,10 @@ bool WalkRar5Volume(const std::string& hostPath, std::vector<LibarchiveOptions::
             }
             if (!continues) {  // the first part of a file is the entry libarchive reports
                 LibarchiveOptions::NameOverride o;  // the name stays libarchive's (UTF-8 in RAR 5)
+                // The extra area closes the header: an encryption record there (type 1) means data
+                // libarchive cannot decrypt.
+                o.encrypted = extraSize <= header.size() && Rar5HasRecord(header.data() + header.size() - extraSize,
+                                                                           static_cast<std::size_t>(extraSize), 1);
                 o.size = (fileFlags & 0x0008) ? -1 : static_cast<int64_t>(unpacked);
                 o.compressedSize = static_cast<int64_t>(dataSize);
                 o.crc = dataCrc;
