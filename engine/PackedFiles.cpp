@@ -15,6 +15,10 @@ using namespace norvex::literals;
 int TUnPackThread::PackFile(TArchiveFile& arc, const AnsiString& file, const AnsiString& baseFolder) {
     arc.SetArchiverType(atLha);
     arc.Options().jso = 1;
+    // The listed file goes to the module as it is named: the archive object's own pack list would
+    // take a "*" or "?" in a Linux name for a wildcard (and pack the files it matches as well), and
+    // would leave out a file whose name starts with "." (a hidden file) and report success.
+    arc.Options().PackFilter = TPackFilter::pfArchiver;
     FPackedArchive = arc.FileName();
     FPackedVerdict = TPackedCopy::Unreadable;
     FPackedState = FileStateOf(file);

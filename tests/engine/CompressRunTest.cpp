@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
+#include "archivers/Archives.h"
 #include "modules/lzh/LzhCrc16.h"
 #include "platform/AnsiCodec.h"
 #include "tests/engine/EngineTestSupport.h"
@@ -63,6 +66,20 @@ std::string HeldIn(const std::string& lzh, const std::string& name) {
     return fs::exists(out / name) ? ReadFile(out / name) : std::string("<none>");
 }
 
+// The entry names of an LZH, as its module lists them (UTF-8).
+std::vector<std::string> NamesIn(const std::string& lzh) {
+    TArchiveFile arc;
+    arc.SetFileName(ToAnsi(lzh));
+    arc.SetArchiverType(atLha);
+    std::vector<std::string> names;
+    if (arc.OpenArchive(nullptr, 0) != 0) return names;
+    const TListingCloser closer{arc};
+    TArchiveEntryInfo info{};
+    for (int found = arc.FindFirst("*.*", &info); found == 0; found = arc.FindNext(&info))
+        names.push_back(FromAnsi(arc.EntryName()));
+    return names;
+}
+
 // A compress run over paths with the after-processing given.
 struct TPackRun : TEngineRun {
     explicit TPackRun(TAfterMethod method, const std::string& moveFolder = {}) {
@@ -85,6 +102,9 @@ constexpr const char* kNotHeld = "書庫にこのファイルと同じ内容が�
 // A file whose name the archive cannot hold (a "\" that is part of the name, a character cp932 lacks)
 // is not packed under another name: its packing fails with the reason, and no archive is made. The
 // file beside it with a plain name (cp932 with trail bytes 0x5C) is packed.
+// A "*" or "?" in a name is part of it, no wildcard: its archive holds that file alone, not the files
+// beside it that the name would match. A file whose name starts with "." is packed too (and then
+// disposed of), not left out while the packing passes as done.
 TEST(CompressRun, AFileIsPackedOnlyUnderItsOwnName) {
     NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
     TempDir td;
@@ -106,6 +126,23 @@ TEST(CompressRun, AFileIsPackedOnlyUnderItsOwnName) {
     EXPECT_EQ(std::count_if(run.host.texts.begin(), run.host.texts.end(),
                             [](const std::string& t) { return t.rfind("> [ 解凍失敗 ]", 0) == 0; }),
               2);
+
+    WriteFile(td / "w*.txt", "star");
+    WriteFile(td / "wx.txt", "matched by the star");
+    WriteFile(td / "q?.txt", "question mark");
+    WriteFile(td / "qx.txt", "matched by the question mark");
+    WriteFile(td / ".memo", "hidden");
+    TPackRun wild(TAfterMethod::Delete);
+    wild.Run({td / "w*.txt", td / "q?.txt", td / ".memo"});
+    EXPECT_EQ(NamesIn(td / "w*.lzh"), std::vector<std::string>{"w*.txt"});
+    EXPECT_EQ(NamesIn(td / "q?.lzh"), std::vector<std::string>{"q?.txt"});
+    EXPECT_EQ(HeldIn(td / "w*.lzh", "w*.txt"), "star");
+    EXPECT_EQ(HeldIn(td / "q?.lzh", "q?.txt"), "question mark");
+    EXPECT_EQ(HeldIn(td / ".lzh", ".memo"), "hidden");
+    EXPECT_EQ(ReadFile(td / "wx.txt"), "matched by the star");
+    EXPECT_EQ(ReadFile(td / "qx.txt"), "matched by the question mark");
+    EXPECT_FALSE(fs::exists(td / "w*.txt") || fs::exists(td / "q?.txt") || fs::exists(td / ".memo"));
+    for (const std::string& t : wild.host.texts) EXPECT_EQ(t.find("後始末エラー"), std::string::npos) << t;
 }
 
 // Each way of disposal, once the new archive holds the file: the file is gone from its place (in the
