@@ -214,7 +214,9 @@ bool TFolderClaim::Take(const AnsiString& path) {
 
 bool IsClaimedElsewhere(const AnsiString& path) {
     const int fd = open(FromAnsi(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
+    // A folder that is there but cannot be looked at (no descriptor to be had, say) may be held: in
+    // doubt it is, so that no run moves aside or fills what another one is working in.
+    if (fd < 0) return errno != ENOENT && errno != ENOTDIR && errno != ELOOP;
     const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     close(fd);
     return held;

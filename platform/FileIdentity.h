@@ -58,7 +58,8 @@ private:
     TFileIdentity identity_;
 };
 
-// True when another process (another run) holds a claim on the folder path.
+// True when another process (another run) holds a claim on the folder path, or may hold one: the
+// folder is there but cannot be opened to ask.
 bool IsClaimedElsewhere(const AnsiString& path);
 
 }  // namespace norvex

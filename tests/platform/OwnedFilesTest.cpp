@@ -136,10 +136,20 @@ TEST(FileIdentity, ChecksRightBeforeActing) {
 TEST(FolderClaim, AnotherProcessSeesTheClaim) {
     TempDir td;
     const AnsiString path = ToAnsi(td / "bind");
-    // Asked from a child process, as another run would.
-    const auto seenElsewhere = [&] {
+    // Asked from a child process, as another run would; one that has no descriptor to spare cannot
+    // look, and must take the folder for held.
+    const auto seenElsewhere = [&](bool noDescriptorLeft = false) {
         const pid_t pid = fork();
-        if (pid == 0) _exit(IsClaimedElsewhere(path) ? 1 : 0);
+        if (pid == 0) {
+            if (noDescriptorLeft) {
+                const int lowestFree = dup(0);
+                if (lowestFree < 0) _exit(2);
+                const rlimit none{static_cast<rlim_t>(lowestFree), static_cast<rlim_t>(lowestFree)};
+                close(lowestFree);
+                if (setrlimit(RLIMIT_NOFILE, &none) != 0) _exit(2);
+            }
+            _exit(IsClaimedElsewhere(path) ? 1 : 0);
+        }
         int status = 0;
         waitpid(pid, &status, 0);
         return WIFEXITED(status) && WEXITSTATUS(status) == 1;
@@ -150,6 +160,7 @@ TEST(FolderClaim, AnotherProcessSeesTheClaim) {
         EXPECT_TRUE(fs::is_directory(td / "bind"));
         EXPECT_EQ(claim.Identity(), IdentityOf(path));
         EXPECT_TRUE(seenElsewhere());
+        EXPECT_TRUE(seenElsewhere(true));
         TFolderClaim second;
         EXPECT_FALSE(second.Create(path));  // the name is taken
         EXPECT_FALSE(second.Take(path));    // and held
