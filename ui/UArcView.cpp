@@ -109,6 +109,10 @@ TfrmArcView::TfrmArcView(QWidget* parent) : QWidget(parent, Qt::Window) {
     // Wide enough for the tree and every column of the list, never narrower than designed (412 x 319).
     split->setSizes({kTreeWidth, listWidth});
     resize(std::max(412, kTreeWidth + split->handleWidth() + listWidth), std::max(319, sizeHint().height()));
+    // Made small, it keeps the tree, the names of a few rows and the status line in view.
+    KeepRowsInView(lvArc, 3);
+    setMinimumWidth(kTreeWidth + split->handleWidth() + lvArc->columnWidth(0) + 2 * lvArc->frameWidth() +
+                    style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 
     // A look before extracting: Escape puts the window away again.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);

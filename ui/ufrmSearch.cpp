@@ -160,6 +160,7 @@ TfrmSearch::TfrmSearch(QWidget* parent) : QDialog(parent) {
     lvFile->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvFile->setIconSize(QSize(TFilerIconCache::SmallSize, TFilerIconCache::SmallSize));
     lvFile->setStyleSheet(kGridLines);
+    KeepRowsInView(lvFile, 3);
     lvFile->setContextMenuPolicy(Qt::CustomContextMenu);
     IconCache.SetListView(lvFile);
     layout->addWidget(lvFile, 1);

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMimeDatabase>
 #include <QStyle>
 
@@ -50,6 +51,13 @@ QIcon TCustomShellIconCache::LookUpIcon(const QString& path) {
     const QMimeType type = info.exists() ? mimes.mimeTypeForFile(info) : mimes.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
     QIcon fallback = QApplication::style()->standardIcon(info.isDir() ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
     return QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName(), fallback));
+}
+
+void KeepRowsInView(QTreeWidget* list, int rows) {
+    const int row = std::max(list->fontMetrics().height(), list->iconSize().height()) + 6;
+    const int header = list->isHeaderHidden() ? 0 : list->header()->sizeHint().height();
+    const int scrollBar = list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    list->setMinimumHeight(2 * list->frameWidth() + header + rows * row + scrollBar);
 }
 
 }  // namespace norvex::ui

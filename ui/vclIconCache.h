@@ -58,4 +58,8 @@ private:
     QPointer<QTreeWidget> listView_;  // forgets the list when it is destroyed
 };
 
+// A file list never shrinks below its heading and rows rows of icon and name, however small its
+// window is made.
+void KeepRowsInView(QTreeWidget* list, int rows);
+
 }  // namespace norvex::ui

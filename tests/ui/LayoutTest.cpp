@@ -2,6 +2,8 @@
 // list headings), with the desktop's default font and again with a 12 pt font.
 #include <QApplication>
 #include <QInputDialog>
+#include <QAbstractScrollArea>
+#include <QStatusBar>
 #include <QTimer>
 #include <QTest>
 #include <memory>
@@ -86,6 +88,40 @@ private slots:
         TfrmVersion version;
         clipped += Shown(version);
 
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("\n")));
+    }
+
+    // Made as small as it goes, each window still shows its captions whole, its status line and a few
+    // rows of each list and of the log (a heading may scroll out of a narrow list: the list scrolls).
+    void smallestWindows() {
+        norvex::test::TempDir tmp;
+        norvex::test::ScopedHome home;
+        const auto smallest = [](QWidget& window, QStatusBar* status, const QString& message) {
+            window.show();
+            if (!QTest::qWaitForWindowExposed(&window)) return QStringList{"window not shown"};
+            if (status) status->showMessage(message);
+            window.resize(1, 1);
+            QTest::qWait(20);
+            QStringList out;
+            for (const QString& clipped : ClippedTexts(&window, {"cmbSpecialFolder", "cmbMoveFolder"}))
+                if (!clipped.contains(" column ")) out << clipped;
+            const int row = window.fontMetrics().height();
+            for (QAbstractScrollArea* area : window.findChildren<QAbstractScrollArea*>())
+                if (!area->objectName().isEmpty() && area->isVisibleTo(&window) &&
+                    area->viewport()->height() < 3 * row)
+                    out << QString("%1: %2 px high, rows %3 px").arg(area->objectName()).arg(area->viewport()->height()).arg(row);
+            if (status && status->fontMetrics().horizontalAdvance(message) > status->width())
+                out << QString("status \"%1\": %2 px").arg(message).arg(status->width());
+            return out;
+        };
+        TMainWindowOptions options;
+        options.iniPath = QString::fromStdString(tmp / "Norvex.ini");
+        TfrmMain main(options);
+        QStringList clipped = smallest(main, nullptr, {});
+        TfrmArcView preview;
+        clipped += smallest(preview, preview.StatusBar1, "ファイル 1234 個、フォルダ 56 個");
+        TfrmSearch search;
+        clipped += smallest(search, search.StatusBar1, "123 個の書庫を検索しました");
         QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("\n")));
     }
 
