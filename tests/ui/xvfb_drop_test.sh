@@ -11,6 +11,9 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  # The window writes its settings beside the program as it closes on SIGTERM: wait for that before
+  # the folder goes, or removing it races the write.
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
