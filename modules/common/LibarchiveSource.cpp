@@ -298,6 +298,8 @@ int32_t LibarchiveSource::failureCode(int err, const std::string& text, bool hea
     // Data libarchive cannot decrypt fails in whatever way its decoder meets the noise.
     if (!header && currentEncrypted_) return ARC_PASSWORD_FILE;
     if (Contains(text, "crc") || Contains(text, "checksum")) return header ? ARC_ERROR_HEADER_CRC : ARC_FILE_CRC;
+    // RAR 5 data whose block header is damaged reads as an "unsupported block header size".
+    if (!header && Contains(text, "block header")) return ARC_ERROR_CANNOT_READ;
     if (Contains(text, "unsupported") || Contains(text, "not supported") || Contains(text, "unknown compression") ||
         Contains(text, "compression method"))
         return ARC_METHOD;
