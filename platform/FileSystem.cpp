@@ -600,8 +600,11 @@ bool RenameFile(const AnsiString& from, const AnsiString& to) {
 }
 
 bool MoveFile(const AnsiString& from, const AnsiString& to) {
-    if (from.empty() || to.empty()) return false;
-    const std::string hostFrom = Host(from), hostTo = Host(to);
+    return !from.empty() && !to.empty() && MoveHostPath(Host(from), Host(to));
+}
+
+bool MoveHostPath(const std::string& hostFrom, const std::string& hostTo) {
+    if (hostFrom.empty() || hostTo.empty()) return false;
     if (RenameNoReplace(hostFrom, hostTo)) return true;
     if (errno != EXDEV) return false;
     struct stat st {};
@@ -613,6 +616,8 @@ bool MoveFile(const AnsiString& from, const AnsiString& to) {
     if (S_ISREG(st.st_mode)) return MoveRegularAcross(hostFrom, hostTo);
     const std::size_t slash = hostTo.rfind('/');
     const std::string toFolder = slash == std::string::npos ? "." : slash == 0 ? "/" : hostTo.substr(0, slash);
+    AnsiString from, to;  // the removals below take the core's names
+    if (!TryToAnsi(hostFrom, from) || !TryToAnsi(hostTo, to)) return false;
     if (!CopyTree(hostFrom, hostTo) || !SyncFileSystemOf(toFolder)) {
         const int saved = errno;
         DeleteTree(to);

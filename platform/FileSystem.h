@@ -131,6 +131,8 @@ bool RenameFile(const AnsiString& from, const AnsiString& to);
 // removes what it made and keeps the source. A file's copy takes the target's name only when it is
 // complete, and its source is removed only while it is still the file that was copied.
 bool MoveFile(const AnsiString& from, const AnsiString& to);
+// MoveFile for host (UTF-8) paths.
+bool MoveHostPath(const std::string& hostFrom, const std::string& hostTo);
 // Writes what the file system holding hostFolder has in memory to its device; false when the
 // folder cannot be opened or the device reports an error. A source removed after a copy, or an
 // archive deleted after its extraction, must not be on the disk only as the removal.

@@ -100,22 +100,12 @@ std::string VolumeTrash(const std::string& topdir) {
     return {};
 }
 
-// Moves across volumes: copy (links kept as links), then remove the original.
+// Moves across volumes as every move of the program does: a file's copy takes its name in the trash
+// only when it is whole, and the original goes only while its name still holds the file copied.
 bool MoveAcrossVolumes(const std::string& from, const std::string& to, std::string& error) {
-    std::error_code ec;
-    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
-    if (!ec && !SyncFileSystemOf(fs::path(to).parent_path().string())) ec = std::make_error_code(std::errc::io_error);
-    if (ec) {
-        fs::remove_all(to, ec);
-        error = "copy into the trash failed";
-        return false;
-    }
-    fs::remove_all(from, ec);
-    if (ec) {
-        error = "the original could not be removed after copying it into the trash";
-        return false;
-    }
-    return true;
+    if (MoveHostPath(from, to)) return true;
+    error = std::string("cannot move into the trash: ") + std::strerror(errno);
+    return false;
 }
 
 }  // namespace

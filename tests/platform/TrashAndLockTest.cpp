@@ -1,6 +1,9 @@
 // The freedesktop.org Trash as the desktop reads it, and the single-instance lock.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -91,6 +94,42 @@ TEST_F(TrashTest, ItemOnAnotherVolumeGoesToThatVolumesTrash) {
     fs::remove_all(trash + "/files/" + FromAnsi(r.trashedName), ec);
     fs::remove(trash + "/info/" + FromAnsi(r.trashedName) + ".trashinfo", ec);
     fs::remove_all(templ, ec);
+}
+
+// A volume whose own trash cannot be made (its ".Trash-UID" is a file): the item goes to the home
+// trash on another volume, copied whole there, and only then is the original removed. The volume is
+// a memory file system mounted in a mount namespace of a child process of its own.
+TEST_F(TrashTest, ItemOnAVolumeWithoutATrashGoesWholeToTheHomeTrash) {
+    const std::string volume = home / "volume", report = home / "report.txt";
+    fs::create_directories(volume);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=4m") != 0)
+            _exit(77);
+        std::string failures;
+        WriteFile(volume + "/.Trash-" + std::to_string(getuid()), "not a folder");
+        WriteFile(volume + "/c.lzh", "lzh bytes");
+        WriteFile(volume + "/set/x.txt", "x");
+        for (const char* name : {"c.lzh", "set"}) {
+            const TrashResult r = MoveToTrash(ToAnsi(volume + "/" + name));
+            if (!r.ok) failures += std::string(name) + ": " + r.error + "\n";
+            if (FromAnsi(r.trashFolder) != TrashDir()) failures += std::string(name) + ": not the home trash\n";
+            if (fs::exists(volume + "/" + name)) failures += std::string(name) + ": the original stayed\n";
+        }
+        if (ReadFile(TrashDir() + "/files/c.lzh") != "lzh bytes") failures += "c.lzh: wrong copy\n";
+        if (ReadFile(TrashDir() + "/files/set/x.txt") != "x") failures += "set: wrong copy\n";
+        if (ReadFile(TrashDir() + "/info/c.lzh.trashinfo").find("\nPath=" + volume + "/c.lzh\n") == std::string::npos)
+            failures += "c.lzh: the info does not give the absolute path\n";
+        WriteFile(report, failures);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot mount a memory file system here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(report), "");
 }
 
 // A file reached through a link to a folder on another volume goes to the trash at that volume's top
