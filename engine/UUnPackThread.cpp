@@ -829,7 +829,15 @@ int32_t TUnPackThread::AskFromModule(NvxWindow* self, int32_t kind, const char* 
     int answer = ARC_ANSWER_CANCEL;
     AnsiString reply;
     thread->Main([&] {
-        answer = thread->FHost.AskArchiver(kind, ShownName(caption ? caption : ""), ShownName(text ? text : ""), reply);
+        const AnsiString shownCaption = ShownName(caption ? caption : "");
+        for (;;) {
+            answer = thread->FHost.AskArchiver(kind, shownCaption, ShownName(text ? text : ""), reply);
+            // A password longer than the module takes is said so and asked again, never cut short.
+            if (kind != ARC_ASK_PASSWORD || answer != ARC_ANSWER_YES || !answerText || reply.size() < answerSize)
+                break;
+            thread->FHost.Notice(shownCaption, ToAnsi("パスワードが長すぎます（" + std::to_string(answerSize - 1) +
+                                                      " バイトまで）。"));
+        }
     });
     if (kind == ARC_ASK_OVERWRITE && (answer == ARC_ANSWER_NO || answer == ARC_ANSWER_NO_ALL))
         thread->FExistingKept.store(true);

@@ -48,8 +48,13 @@ void TScriptedHost::Notice(const AnsiString& caption, const AnsiString& text) {
     notices.push_back(FromAnsi(caption) + ": " + FromAnsi(text));
 }
 
-int TScriptedHost::AskArchiver(int kind, const AnsiString& caption, const AnsiString& text, AnsiString&) {
+int TScriptedHost::AskArchiver(int kind, const AnsiString& caption, const AnsiString& text, AnsiString& answerText) {
     questions.push_back(FromAnsi(caption) + ": " + FromAnsi(text));
+    if (kind == ARC_ASK_PASSWORD && !passwords.empty()) {
+        answerText = ToAnsi(passwords.front());
+        passwords.erase(passwords.begin());
+        return ARC_ANSWER_YES;
+    }
     if (kind != ARC_ASK_OVERWRITE) return ARC_ANSWER_CANCEL;
     return answer ? ARC_ANSWER_YES : ARC_ANSWER_NO;
 }

@@ -48,6 +48,7 @@ public:
     std::vector<std::string> questions;  // "caption: text" in UTF-8
     std::vector<std::string> notices;
     bool answer = false;                  // the answer to every Yes/No question
+    std::vector<std::string> passwords;   // UTF-8, answered in order; none left: the question is cancelled
     std::function<void(const std::string& text)> onLog;  // runs after each line is recorded
     std::function<void(int percent)> onProgress;          // per-file and total percentages
 

@@ -122,6 +122,23 @@ TEST_F(UnpackRun, BindFolderIsNamedAfterTheArchive) {
     EXPECT_EQ(run.host.lines.front(), " 1|  ");
 }
 
+// A password longer than the module's buffer is refused with a notice and asked for again; it used to
+// be cut short silently and taken for a wrong one.
+TEST_F(UnpackRun, APasswordTooLongIsSaidSoAndAskedAgain) {
+    fs::create_directories(td / "src");
+    WriteFile(td / "src/secret.txt", "himitsu");
+    const std::string password(200, 'p');
+    ASSERT_EQ(RunTool({"zip", "-q", "-P", password, td / "long.zip", "secret.txt"}, td / "src").exitCode, 0);
+    TEngineRun run;
+    run.settings.PreTestArc = false;
+    run.host.passwords = {std::string(300, 'p'), password};
+    run.Run({td / "long.zip"});
+    EXPECT_EQ(ReadFile(td / "secret.txt"), "himitsu");
+    ASSERT_EQ(run.host.notices.size(), 1u);
+    EXPECT_NE(run.host.notices[0].find("パスワードが長すぎます（255 バイトまで）。"), std::string::npos);
+    EXPECT_TRUE(run.host.passwords.empty());
+}
+
 TEST_F(UnpackRun, SameNameBindFolderIsMovedAsideOrReused) {
     const std::string zip = MakeThreeFileZip(td, "pics.2005.zip");
     WriteFile(td / "pics/old.txt", "old");
