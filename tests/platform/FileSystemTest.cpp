@@ -52,6 +52,16 @@ struct MixedFolder {
     }
 };
 
+// A fresh folder on /dev/shm when that is a writable file system other than here's; empty when not.
+std::string FolderOnAnotherFileSystem(const TempDir& here) {
+    struct stat shm {}, tmp {};
+    if (stat("/dev/shm", &shm) != 0 || stat(here.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev ||
+        access("/dev/shm", W_OK) != 0)
+        return {};
+    char templ[] = "/dev/shm/norvex-move-XXXXXX";
+    return mkdtemp(templ) ? std::string(templ) : std::string();
+}
+
 }  // namespace
 
 TEST(FileSystemAttributes, ReflectTheModesAndNames) {
@@ -277,14 +287,10 @@ TEST(FileSystemMove, RenameAndMoveNeverReplace) {
 }
 
 TEST(FileSystemMove, AcrossFileSystemsKeepsContentModeAndTimes) {
-    struct stat shm {}, tmp {};
     TempDir here;
-    if (stat("/dev/shm", &shm) != 0 || stat(here.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev ||
-        access("/dev/shm", W_OK) != 0)
-        GTEST_SKIP() << "no second writable file system at /dev/shm";
-    char templ[] = "/dev/shm/norvex-move-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    const AnsiString there = ToAnsi(templ);
+    const std::string folder = FolderOnAnotherFileSystem(here);
+    if (folder.empty()) GTEST_SKIP() << "no second writable file system at /dev/shm";
+    const AnsiString there = ToAnsi(folder);
 
     WriteFile(here / "f.txt", "file");
     chmod((here / "f.txt").c_str(), 0640);
@@ -295,9 +301,9 @@ TEST(FileSystemMove, AcrossFileSystemsKeepsContentModeAndTimes) {
 
     EXPECT_TRUE(MoveFile(ToAnsi(here / "f.txt"), there + "/f.txt"));
     EXPECT_FALSE(FileExists(ToAnsi(here / "f.txt")));
-    EXPECT_EQ(ReadFile(std::string(templ) + "/f.txt"), "file");
+    EXPECT_EQ(ReadFile(folder + "/f.txt"), "file");
     struct stat st {};
-    ASSERT_EQ(stat((std::string(templ) + "/f.txt").c_str(), &st), 0);
+    ASSERT_EQ(stat((folder + "/f.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     FILETIME w = 0;
     ASSERT_TRUE(GetFileTimes(there + "/f.txt", nullptr, nullptr, &w));
@@ -305,14 +311,14 @@ TEST(FileSystemMove, AcrossFileSystemsKeepsContentModeAndTimes) {
 
     EXPECT_TRUE(MoveFile(ToAnsi(here / "tree"), there + "/tree"));
     EXPECT_FALSE(DirectoryExists(ToAnsi(here / "tree")));
-    EXPECT_EQ(ReadFile(std::string(templ) + "/tree/sub/deep.txt"), "deep");
+    EXPECT_EQ(ReadFile(folder + "/tree/sub/deep.txt"), "deep");
     EXPECT_EQ(FileGetAttr(there + "/tree/link"), faArchive | faSymLink);
 
     // A target that exists is never replaced, and the source stays.
     WriteFile(here / "g.txt", "g");
     EXPECT_FALSE(MoveFile(ToAnsi(here / "g.txt"), there + "/f.txt"));
     EXPECT_EQ(ReadFile(here / "g.txt"), "g");
-    EXPECT_EQ(ReadFile(std::string(templ) + "/f.txt"), "file");
+    EXPECT_EQ(ReadFile(folder + "/f.txt"), "file");
     DeleteTree(there);
 }
 
@@ -334,14 +340,9 @@ bool WritingUnder(const std::string& folder) {
 // source replaced meanwhile is not removed (the file that was copied stays where it went, the copy is
 // taken back).
 TEST(FileSystemMove, AcrossFileSystemsNamesOnlyWholeCopiesAndRemovesOnlyTheCopiedSource) {
-    struct stat shm {}, tmp {};
     TempDir here;
-    if (stat("/dev/shm", &shm) != 0 || stat(here.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev ||
-        access("/dev/shm", W_OK) != 0)
-        GTEST_SKIP() << "no second writable file system at /dev/shm";
-    char templ[] = "/dev/shm/norvex-move-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    const std::string there = templ;
+    const std::string there = FolderOnAnotherFileSystem(here);
+    if (there.empty()) GTEST_SKIP() << "no second writable file system at /dev/shm";
     std::string content(32 << 20, '\0');
     for (std::size_t i = 0; i < content.size(); i += 4096) content[i] = static_cast<char>(i >> 12);
     bool caught = false, moved = true, partVisible = false, leftOver = false;
