@@ -100,14 +100,6 @@ std::string VolumeTrash(const std::string& topdir) {
     return {};
 }
 
-// Moves across volumes as every move of the program does: a file's copy takes its name in the trash
-// only when it is whole, and the original goes only while its name still holds the file copied.
-bool MoveAcrossVolumes(const std::string& from, const std::string& to, std::string& error) {
-    if (MoveHostPath(from, to)) return true;
-    error = std::string("cannot move into the trash: ") + std::strerror(errno);
-    return false;
-}
-
 }  // namespace
 
 AnsiString HomeTrashFolder() { return DataHomeFolder() + "/Trash"; }
@@ -134,18 +126,16 @@ TrashResult MoveToTrash(const AnsiString& ansiPath) {
 
     std::string trash = home;
     std::string recordedPath = path;  // absolute in the home trash, relative to topdir elsewhere
-    bool crossVolume = false;
     if (homeSt.st_dev != item.st_dev) {
         // The volume's top folder is found on the path without links: a folder reached through a
         // link to another volume is no top folder, however it is named.
         const std::string real = RealPathOf(path);
         const std::string topdir = real.empty() ? std::string() : MountPointOf(real, item.st_dev);
         const std::string volumeTrash = topdir.empty() ? std::string() : VolumeTrash(topdir);
+        // Without a trash of its own, the item goes to the home trash on another volume.
         if (!volumeTrash.empty()) {
             trash = volumeTrash;
             recordedPath = topdir == "/" ? real.substr(1) : real.substr(topdir.size() + 1);
-        } else {
-            crossVolume = true;
         }
     }
 
@@ -169,17 +159,14 @@ TrashResult MoveToTrash(const AnsiString& ansiPath) {
     const bool written = write(fd, info.data(), info.size()) == static_cast<ssize_t>(info.size());
     close(fd);
 
+    // Never over a file that took the name since it was found free; across volumes, the copy is
+    // named only when whole and the original goes only while it is still the file copied.
     const std::string target = trash + "/files/" + name;
     bool moved = written;
-    if (moved && !crossVolume && rename(path.c_str(), target.c_str()) != 0) {
-        if (errno == EXDEV) {
-            crossVolume = true;
-        } else {
-            result.error = std::string("cannot move into the trash: ") + std::strerror(errno);
-            moved = false;
-        }
+    if (moved && !MoveHostPath(path, target)) {
+        result.error = std::string("cannot move into the trash: ") + std::strerror(errno);
+        moved = false;
     }
-    if (moved && crossVolume) moved = MoveAcrossVolumes(path, target, result.error);
     if (!moved) {
         if (result.error.empty()) result.error = "cannot write " + infoPath;
         unlink(infoPath.c_str());
