@@ -5,7 +5,6 @@
 #include <cerrno>
 
 #include "archivers/Archives.h"
-#include "engine/ArchiveKinds.h"
 #include "engine/EntryLanding.h"
 #include "engine/ShownText.h"
 #include "engine/UUnPack.h"
@@ -68,15 +67,11 @@ bool TUnPack::ListedPathsUnder(const AnsiString& folder, std::vector<std::string
     const std::string top = FromAnsi(WithoutHostDelim(folder)) + "/";
     try {
         TArchiveFile arc;
-        arc.SetFileName(FListedPath);
-        if (const TArchiverType forced = ForcedArchiverType(ArchiveExtension(FListedPath)); forced != atNone)
-            arc.SetArchiverType(forced);
-        if (arc.OpenArchive(nullptr, 0) != 0) return false;
+        if (!OpenListing(arc, FListedPath)) return false;
         TListingCloser closer{arc};
-        const AnsiString wild = FSettings.SpecialExt ? FSettings.FileSpec : AnsiString("*.*");
         const AnsiString destination = WithHostDelim(FSettings.DestFolder);
         TEntryPath path;
-        const int end = arc.WalkNames(wild, [&](std::string_view raw, uint64_t) {
+        const int end = arc.WalkNames(ListingMask(), [&](std::string_view raw, uint64_t) {
             ReadEntryPath(raw, path);
             AnsiString landing = path.Landing;
             if (FSettings.IgnoreDirectory) {

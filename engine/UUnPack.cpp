@@ -178,6 +178,15 @@ bool LeavesDataOut(TArchiveFile& arc, uint64_t filtered) {
 
 }  // namespace
 
+bool TUnPack::OpenListing(TArchiveFile& arc, const AnsiString& archivePath) {
+    arc.SetFileName(archivePath);
+    if (const TArchiverType forced = ForcedArchiverType(ArchiveExtension(archivePath)); forced != atNone)
+        arc.SetArchiverType(forced);
+    return arc.OpenArchive(nullptr, 0) == 0;
+}
+
+AnsiString TUnPack::ListingMask() const { return FSettings.SpecialExt ? FSettings.FileSpec : AnsiString("*.*"); }
+
 int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     FSingleName.clear();
     FListedPath = archivePath;
@@ -186,14 +195,10 @@ int TUnPack::CountTopLevelElements(const AnsiString& archivePath) {
     FFlattenedCollide = false;
     FSingleIsFolder = false;
     TArchiveFile arc;
-    arc.SetFileName(archivePath);
-    if (const TArchiverType forced = ForcedArchiverType(ArchiveExtension(archivePath)); forced != atNone)
-        arc.SetArchiverType(forced);
-    if (arc.OpenArchive(nullptr, 0) != 0)
-        throw EArchiver("書庫を開けませんでした。"_ansi);
+    if (!OpenListing(arc, archivePath)) throw EArchiver("書庫を開けませんでした。"_ansi);
     TListingCloser closer{arc};
 
-    const AnsiString wild = FSettings.SpecialExt ? FSettings.FileSpec : AnsiString("*.*");
+    const AnsiString wild = ListingMask();
     int count = 0;
     AnsiString lastTop, pending = "<>", single;
     uint64_t listedSize = 0;

@@ -16,6 +16,8 @@
 
 namespace norvex {
 
+class TArchiveFile;
+
 // One row of the archiver DLL table.
 struct TArchiverDllEntry {
     AnsiString TypeName;  // "LHA", "ZIP", ...
@@ -88,6 +90,11 @@ public:
     bool MayUseExistingFolder(const AnsiString& path, bool moveAside);
 
 private:
+    // Opens archivePath for a listing (a type its extension forces included); false when the module
+    // gives no handle.
+    static bool OpenListing(TArchiveFile& arc, const AnsiString& archivePath);
+    // What the count and the extraction list: the file-extraction filter, or every entry.
+    AnsiString ListingMask() const;
     // leaves: the path leaves the destination; dangerous: its folder part has a danger word.
     bool CheckEntryPath(std::string_view path, bool leaves, bool dangerous);
 
