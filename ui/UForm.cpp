@@ -792,6 +792,9 @@ void TfrmMain::StartWorker() {
     lastFilePercent_ = lastTotalPercent_ = -1;
     ForgetReachedRows(lvFiles);
     Settings.RunState = TRunState::Starting;
+    // The caption follows this run from its start: a run whose every archive fails before the
+    // worker's first word would otherwise go on under the last run's "処理終了".
+    ShowStatus("処理開始"_ansi);
     worker_ = std::make_unique<TUnPackThread>(*unpack_, Settings, *this);
     // The end of the worker is announced on the main thread, after the worker's last step.
     worker_->Start([this] { QMetaObject::invokeMethod(this, [this] { WorkerEnded(); }, Qt::QueuedConnection); });

@@ -545,6 +545,16 @@ private slots:
         QCOMPARE(w->stbPanel0->text(), QString("処理終了"));
         QVERIFY(w->btnUnPack->isEnabled() && !w->btnBreak->isEnabled());
         QCOMPARE(int(Settings.RunState.load()), int(TRunState::Idle));
+
+        // A second run of the same missing archive never reaches the worker's first word: its
+        // caption is its own from the start, not the last run's end.
+        QSignalSpy finished(w.get(), &TfrmMain::RunFinished);
+        w->btnUnPack->click();
+        QVERIFY(w->WorkerAlive());
+        QCOMPARE(w->windowTitle(), QString("Norvex (処理開始)"));
+        QCOMPARE(w->stbPanel0->text(), QString("処理開始"));
+        QVERIFY(finished.wait(60000));
+        QCOMPARE(w->windowTitle(), QString("Norvex (処理終了)"));
     }
 
     // 「解凍に失敗した要素もリストからクリアする」: what the run reached and could not extract leaves
