@@ -19,6 +19,10 @@ namespace norvex::ui {
 namespace {
 
 constexpr int kRawPathRole = Qt::UserRole + 1;
+// The path put in the edit field by the window, and the text it was shown as there.
+constexpr const char* kEditPathProperty = "norvexEditPath";
+constexpr const char* kEditTextProperty = "norvexEditText";
+constexpr const char* kEditIndexProperty = "norvexEditIndex";
 
 bool IsUtf8(std::string_view bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -129,16 +133,31 @@ AnsiString ChosenPath(const QString& chosen) {
 }
 
 void SetPathItem(QComboBox* combo, int index, const AnsiString& path) {
-    combo->setItemText(index, ToDisplay(path));
+    combo->setItemText(index, ToShown(path));
     combo->setItemData(index, QByteArray::fromStdString(path), kRawPathRole);
 }
 
 void InsertPathItem(QComboBox* combo, int index, const AnsiString& path) {
-    combo->insertItem(index, ToDisplay(path));
+    combo->insertItem(index, ToShown(path));
     combo->setItemData(index, QByteArray::fromStdString(path), kRawPathRole);
 }
 
+void SetPathEditText(QComboBox* combo, const AnsiString& path) {
+    const QString shown = ToShown(path);
+    combo->setProperty(kEditPathProperty, QByteArray::fromStdString(path));
+    combo->setProperty(kEditTextProperty, shown);
+    combo->setProperty(kEditIndexProperty, combo->currentIndex());
+    combo->setEditText(shown);
+}
+
 AnsiString ComboPath(const QComboBox* combo, const QString& text) {
+    // A line chosen since the window put its path in the field comes first: two paths may show
+    // alike ("a\x0db" named so, and "a", CR, "b").
+    const int current = combo->currentIndex();
+    const bool chosen = current != combo->property(kEditIndexProperty).toInt();
+    if (chosen && current >= 0 && combo->itemText(current) == text) return ComboItemPath(combo, current);
+    if (!text.isEmpty() && combo->property(kEditTextProperty).toString() == text)
+        return combo->property(kEditPathProperty).toByteArray().toStdString();
     for (int i = 0; i < combo->count(); ++i)
         if (combo->itemText(i) == text) return ComboItemPath(combo, i);
     return FromQ(text);

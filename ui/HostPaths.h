@@ -32,10 +32,14 @@ std::vector<AnsiString> DroppedPaths(const QMimeData* mime);
 // shows them; one match is taken, otherwise the text stays as it is.
 AnsiString ChosenPath(const QString& chosen);
 
-// The folder combos keep each remembered path's bytes beside its readable text.
+// The folder combos keep each remembered path's bytes beside its shown text (ToShown: a CR in a
+// folder's name is seen, so two lines that differ by one never look alike).
 void SetPathItem(QComboBox* combo, int index, const AnsiString& path);
 void InsertPathItem(QComboBox* combo, int index, const AnsiString& path);
-// The path behind text: the bytes of the remembered line that shows exactly text, else the text as typed.
+// Puts path in the edit field as shown, keeping its bytes for as long as the field shows that text.
+void SetPathEditText(QComboBox* combo, const AnsiString& path);
+// The path behind text: the bytes of the chosen line, of the path put in the field or of the
+// remembered line that shows exactly text, else the text as typed.
 AnsiString ComboPath(const QComboBox* combo, const QString& text);
 // The path of line index (its bytes when known).
 AnsiString ComboItemPath(const QComboBox* combo, int index);

@@ -434,19 +434,19 @@ void TfrmMain::InitFromSettings() {
     else
         move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
     // 11. Move folder; 12. destination text.
-    cmbMoveFolder->setEditText(ToDisplay(Settings.MoveFolder));
+    SetPathEditText(cmbMoveFolder, Settings.MoveFolder);
     switch (Settings.PutLocation) {
     case TPutLocation::BesideArchive: cmbSpecialFolder->setEditText("書庫と同じフォルダ"); break;
     case TPutLocation::SpecialFolder: {
         AnsiString f = Settings.SpecialFolder;
         if (!AnsiEndsWithSeparator(f)) f += PathDelim;
-        cmbSpecialFolder->setEditText(ToDisplay(f));
+        SetPathEditText(cmbSpecialFolder, f);
         break;
     }
     case TPutLocation::Favorite0:
     case TPutLocation::Favorite1:
     case TPutLocation::Favorite2:
-        cmbSpecialFolder->setEditText(ToDisplay(Settings.Favorite(int(Settings.PutLocation) - 2)));
+        SetPathEditText(cmbSpecialFolder, Settings.Favorite(int(Settings.PutLocation) - 2));
         break;
     case TPutLocation::MyDocuments: cmbSpecialFolder->setEditText(SpecialFolderPath("mydocument")); break;
     case TPutLocation::Desktop: cmbSpecialFolder->setEditText(SpecialFolderPath("desktop")); break;
@@ -548,22 +548,30 @@ void TfrmMain::ConnectReactions() {
         ApplyDestinationGroup();
         ShowDestinationText();
     });
-    connect(cmbSpecialFolder, &QComboBox::editTextChanged, this, [this](const QString& text) {
+    const auto specialFolderEdited = [this](const QString& text) {
         if (updatingControls_) return;
         const int kind = int(Settings.PutLocation);
         if (kind == 1) Settings.SpecialFolder = ComboPath(cmbSpecialFolder, text);
         else if (kind >= 2 && kind <= 4) Settings.Favorite(kind - 2) = ComboPath(cmbSpecialFolder, text);
-    });
+    };
+    connect(cmbSpecialFolder, &QComboBox::editTextChanged, this, specialFolderEdited);
+    // A line that shows as the field does changes no text, but it may hold other bytes.
+    connect(cmbSpecialFolder, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this, specialFolderEdited] { specialFolderEdited(cmbSpecialFolder->currentText()); });
     connect(cmbAfterMethod, qOverload<int>(&QComboBox::activated), this, [this](int index) {
         Settings.AfterMethod = TAfterMethod(index);
         ApplyMoveFolderGroup();
         static const char* const texts[] = {"そのまま", "削除", "ごみ箱"};
         updatingControls_ = true;
-        cmbMoveFolder->setEditText(index < 3 ? QString::fromUtf8(texts[index]) : ToDisplay(Settings.MoveFolder));
+        if (index < 3) cmbMoveFolder->setEditText(QString::fromUtf8(texts[index]));
+        else SetPathEditText(cmbMoveFolder, Settings.MoveFolder);
         updatingControls_ = false;
     });
     connect(cmbMoveFolder, &QComboBox::editTextChanged, this, [this](const QString& text) {
         if (!updatingControls_) Settings.MoveFolder = ComboPath(cmbMoveFolder, text);
+    });
+    connect(cmbMoveFolder, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] {
+        if (!updatingControls_) Settings.MoveFolder = ComboPath(cmbMoveFolder, cmbMoveFolder->currentText());
     });
     connect(chkPretestArc, &QCheckBox::toggled, this, [this](bool on) {
         Settings.PreTestArc = on;
@@ -683,11 +691,11 @@ void TfrmMain::ShowDestinationText() {
     updatingControls_ = true;
     switch (Settings.PutLocation) {
     case TPutLocation::BesideArchive: cmbSpecialFolder->setEditText("書庫と同じフォルダ"); break;
-    case TPutLocation::SpecialFolder: cmbSpecialFolder->setEditText(ToDisplay(Settings.SpecialFolder)); break;
+    case TPutLocation::SpecialFolder: SetPathEditText(cmbSpecialFolder, Settings.SpecialFolder); break;
     case TPutLocation::Favorite0:
     case TPutLocation::Favorite1:
     case TPutLocation::Favorite2:
-        cmbSpecialFolder->setEditText(ToDisplay(Settings.Favorite(int(Settings.PutLocation) - 2)));
+        SetPathEditText(cmbSpecialFolder, Settings.Favorite(int(Settings.PutLocation) - 2));
         break;
     case TPutLocation::MyDocuments: cmbSpecialFolder->setEditText("マイドキュメント"); break;
     case TPutLocation::Desktop: cmbSpecialFolder->setEditText("デスクトップ"); break;
@@ -1095,7 +1103,7 @@ void TfrmMain::BrowseInto(QComboBox* combo, const QString& prompt, AnsiString& s
     if (!BrowseForHostFolder(this, prompt, ComboPath(combo, combo->currentText()), x() - 10, y() - 10, path)) return;
     RememberIn(combo, path);
     updatingControls_ = true;
-    combo->setEditText(ToDisplay(path));
+    SetPathEditText(combo, path);
     updatingControls_ = false;
     setting = path;
 }

@@ -324,6 +324,47 @@ private slots:
 
     // ---- Settings shown in the controls --------------------------------------------------------------
 
+    // Remembered folders whose names hold a CR: the folder boxes show it ("\x0d"), so that "a", CR,
+    // "b" and "ab" differ on screen, while the paths used and saved keep their bytes, whichever way
+    // the line comes into the field (the window, the typing, the list).
+    void foldersWithAControlCharacterShowItAndKeepTheirBytes() {
+        writeIni("[Main]\nPutLocation=1\nSpecialFolder=\"/d/a\\rb\"\nAfterMethod=3\nMoveFolder=\"/m/a\\rb\"\n"
+                 "[MRU_MoveFolder]\nMoveFolder0=/m/ab\nMoveFolder1=\"/m/a\\rb\"\nMoveFolder2=\"/m/a\\\\x0db\"\n"
+                 "[MRU_SpecialFolder]\nSpeciaFolder0=\"/d/a\\rb\"\nSpeciaFolder1=/d/ab\n");
+        auto w = makeWindow();
+        const AnsiString crMove = "/m/a\rb", crDest = "/d/a\rb";
+        QCOMPARE(w->cmbMoveFolder->currentText(), QString("/m/a\\x0db"));
+        QCOMPARE(w->cmbMoveFolder->itemText(0), QString("/m/ab"));
+        QCOMPARE(w->cmbMoveFolder->itemText(1), QString("/m/a\\x0db"));
+        QCOMPARE(w->cmbSpecialFolder->currentText(), QString("/d/a\\x0db/"));
+        QCOMPARE(w->cmbSpecialFolder->itemText(0), QString("/d/a\\x0db"));
+        QCOMPARE(Settings.MoveFolder, crMove);
+        QCOMPARE(Settings.SpecialFolder, crDest);
+
+        // Typed away and back: the field shows the window's path again, and that path is used.
+        w->cmbMoveFolder->setEditText("/m/a\\x0dbc");
+        QCOMPARE(Settings.MoveFolder, AnsiString("/m/a\\x0dbc"));
+        w->cmbMoveFolder->setEditText("/m/a\\x0db");
+        QCOMPARE(Settings.MoveFolder, crMove);
+        w->cmbSpecialFolder->setEditText("/d/a\\x0db");
+        QCOMPARE(Settings.SpecialFolder, crDest);  // the line of the list
+        // Chosen from the list: each line its own bytes, also the two that show alike.
+        w->cmbMoveFolder->setCurrentIndex(0);
+        QCOMPARE(Settings.MoveFolder, AnsiString("/m/ab"));
+        w->cmbMoveFolder->setCurrentIndex(2);
+        QCOMPARE(Settings.MoveFolder, AnsiString("/m/a\\x0db"));
+        w->cmbMoveFolder->setCurrentIndex(1);
+        QCOMPARE(Settings.MoveFolder, crMove);
+
+        QVERIFY(w->close());
+        const SettingsBlock saved = readIni();
+        QCOMPARE(saved.MoveFolder, crMove);
+        QCOMPARE(saved.SpecialFolder, crDest);
+        QCOMPARE(saved.MRU_MoveFolder[1], crMove);
+        QCOMPARE(saved.MRU_MoveFolder[2], AnsiString("/m/a\\x0db"));
+        QCOMPARE(saved.MRU_SpecialFolder[0], crDest);
+    }
+
     void controlsFollowTheSettings() {
         writeIni("[App]\nWindowX=-5\nWindowY=40\n[Main]\nPutLocation=5\nAfterMethod=3\nPreTestMode=2\n"
                  "MoveFolder=/tmp/moved\nPreTestArc=0\n[Sub_Other]\nIndicatePerFile=0\n");
