@@ -94,6 +94,18 @@ AnsiString JoinParts(const std::vector<AnsiString>& parts, std::size_t count) {
     return out;
 }
 
+// An entry's name as a log line shows it: the log is text up to its first NUL, so a NUL in a name
+// (refused) is written out as "\\x00" rather than cutting the line and every line after it.
+AnsiString ShownPath(const AnsiString& path) {
+    if (path.find('\0') == AnsiString::npos) return path;
+    AnsiString out;
+    for (char c : path) {
+        if (c == '\0') out += "\\x00";
+        else out.push_back(c);
+    }
+    return out;
+}
+
 bool WriteAll(int fd, const void* data, std::size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
@@ -543,7 +555,7 @@ int32_t SafeExtractor::extractImpl(const EntryInfo& entry, ArchiveSource* source
         return extractImpl(folder, source, ahead);
     }
     std::vector<AnsiString> parts;
-    AnsiString shown = entry.path;
+    const AnsiString shown = ShownPath(entry.path);
 
     if (d.sink.enumProc) {
         ArcProgressRecord record;
@@ -1017,12 +1029,12 @@ int32_t SafeExtractor::test(const EntryInfo& entry, ArchiveSource& source) {
         int32_t code = source.readBlock(data, size);
         if (code != ARC_OK) {
             AnsiString why = source.lastMessage();
-            fail(code, "> 不正なデータです: "_ansi + entry.path + (why.empty() ? AnsiString() : " (" + why + ")"));
+            fail(code, "> 不正なデータです: "_ansi + ShownPath(entry.path) + (why.empty() ? AnsiString() : " (" + why + ")"));
             return code;
         }
         if (size == 0) break;
         if (entry.size >= 0 && static_cast<uint64_t>(size) > static_cast<uint64_t>(entry.size - read)) {
-            fail(ARC_ERROR_HEADER_BROKEN, "> 書庫のデータがヘッダの大きさを超えています: "_ansi + entry.path);
+            fail(ARC_ERROR_HEADER_BROKEN, "> 書庫のデータがヘッダの大きさを超えています: "_ansi + ShownPath(entry.path));
             return ARC_ERROR_HEADER_BROKEN;
         }
         read += static_cast<int64_t>(size);
@@ -1036,7 +1048,7 @@ int32_t SafeExtractor::test(const EntryInfo& entry, ArchiveSource& source) {
         }
     }
     if (entry.size >= 0 && read != entry.size) {
-        fail(ARC_ERROR_EOF, "> 書庫のデータが途中で終わっています: "_ansi + entry.path);
+        fail(ARC_ERROR_EOF, "> 書庫のデータが途中で終わっています: "_ansi + ShownPath(entry.path));
         return ARC_ERROR_EOF;
     }
     FillProgressRecord(entry, AnsiString(), read, record, clock_);

@@ -43,11 +43,13 @@ bool IsTrailByte(uint8_t c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 bool IsLead(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 // Appends raw name bytes to out, turning every separator character ("\\", "/", 0xFF) into "\\".
-// A double-byte character is copied whole, whatever its trail byte.
+// A double-byte character is copied whole, whatever its trail byte. NULs that only pad the field
+// are dropped; a NUL with more of the name after it stays in the name, so that the entry is refused
+// rather than landing under the part before it (where another entry cut the same way would land).
 void AppendName(AnsiString& out, const uint8_t* p, std::size_t n) {
+    while (n > 0 && p[n - 1] == 0) --n;
     for (std::size_t i = 0; i < n; ++i) {
         const uint8_t c = p[i];
-        if (c == 0) break;
         if (IsLead(c) && i + 1 < n && IsTrailByte(p[i + 1])) {
             out.push_back(static_cast<char>(c));
             out.push_back(static_cast<char>(p[++i]));

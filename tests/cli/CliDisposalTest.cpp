@@ -92,6 +92,31 @@ TEST(CliDisposal, AnArchiveWhoseLastEntryCannotLandIsNeverDeleted) {
     EXPECT_EQ(ReadFile(td / "out/sound/b.txt"), std::string(1000, 'c'));
 }
 
+// An LZH name with a NUL inside ("a\0x") is refused as ZIP refuses one, each refusal named on a line of
+// its own: cut at the NUL, two such entries landed on one another as "a" and the archive was deleted.
+// NULs that only pad the name field are no part of the name.
+TEST(CliDisposal, AnLzhNameWithANulInsideIsRefusedAndTheArchiveKept) {
+    NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
+    TempDir td;
+    WriteFile(td / "empty.ini", "");
+    using namespace std::string_literals;
+    const std::string archive = td / "in/nul.lzh";
+    WriteFile(archive, StoredLzhEntry("a\0x"s, "one") + StoredLzhEntry("a\0y"s, "two") + StoredLzhEntry("b.txt", "b") + '\0');
+    CliResult r = RunCli(td, {"--ini", td / "empty.ini", "--to", td / "out", "-d", "--confirm-delete", "yes", archive});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_TRUE(fs::exists(archive));
+    EXPECT_FALSE(fs::exists(td / "out/nul/a"));
+    EXPECT_TRUE(HasText(r.out, "> 危険なパスのため展開しません: a\\x00x")) << r.err;
+    EXPECT_TRUE(HasText(r.out, "> 危険なパスのため展開しません: a\\x00y")) << r.err;
+
+    const std::string padded = td / "in/padded.lzh";
+    WriteFile(padded, StoredLzhEntry("a\0\0"s, "one") + StoredLzhEntry("b.txt", "b") + '\0');
+    r = RunCli(td, {"--ini", td / "empty.ini", "--to", td / "out", "-d", "--confirm-delete", "yes", padded});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(fs::exists(padded));
+    EXPECT_EQ(ReadFile(td / "out/padded/a"), "one");
+}
+
 // A file the user chose not to write over never landed: the archive that holds it is not deleted
 // (its version exists nowhere else), while one whose every entry landed is. Answered yes, both go.
 TEST(CliDisposal, AnArchiveWhoseFileWasNotWrittenOverIsNotDeleted) {
