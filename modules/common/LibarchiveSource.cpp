@@ -408,8 +408,14 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
     // libarchive walks the entries, while the sizes agree.
     if (!options_.overrides.empty() && overridesValid_) {
         if (entryIndex_ < options_.overrides.size() &&
-            (entry.type != EntryType::File || options_.overrides[entryIndex_].size == entry.size)) {
+            (entry.type != EntryType::File || options_.overrides[entryIndex_].size == entry.size ||
+             !options_.overrides[entryIndex_].copyOf.empty())) {
             const auto& o = options_.overrides[entryIndex_];
+            if (!o.copyOf.empty()) {
+                entry.type = EntryType::Hardlink;
+                entry.linkTarget = o.copyOf;
+                entry.size = 0;
+            }
             if (!o.name.empty()) entry.path = o.name;
             entry.compressedSize = o.compressedSize;
             entry.crc = o.crc;

@@ -65,6 +65,9 @@ struct LibarchiveOptions {
         bool verifyCrc = false;
         // The data is encrypted (where libarchive does not see it).
         bool encrypted = false;
+        // The entry repeats the data of the earlier entry of this name (cp932) and has none of its
+        // own (a RAR 5 file copy); empty = none.
+        AnsiString copyOf;
         // Set while a split entry's last part (whose header holds the whole file's CRC) is
         // still to come.
         bool splitOpen = false;

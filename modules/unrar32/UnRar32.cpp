@@ -70,6 +70,7 @@ public:
         p_ += 4;
         return true;
     }
+    const unsigned char* here() const { return p_; }
     bool skip(uint64_t n) {
         if (static_cast<uint64_t>(end_ - p_) < n) return false;
         p_ += n;
@@ -92,6 +93,28 @@ bool Rar5HasRecord(const unsigned char* p, std::size_t n, uint64_t wanted) {
         if (!c.skip(size)) return false;
     }
     return false;
+}
+
+// The target of a file copy: a redirection record (type 5) of redirection type 5 names an earlier
+// entry whose data this one repeats, and carries no data of its own. Empty when there is none.
+std::string Rar5CopyTarget(const unsigned char* p, std::size_t n) {
+    Cursor c(p, n);
+    uint64_t size = 0, type = 0;
+    while (c.vint(size)) {
+        Cursor record = c;
+        if (!record.vint(type)) return {};
+        if (type == 5) {
+            uint64_t kind = 0, flags = 0, length = 0;
+            if (!record.vint(kind) || kind != 5 || !record.vint(flags) || !record.vint(length) || length == 0 ||
+                length > size)
+                return {};
+            const unsigned char* name = record.here();
+            if (!record.skip(length)) return {};
+            return std::string(reinterpret_cast<const char*>(name), static_cast<std::size_t>(length));
+        }
+        if (!c.skip(size)) return {};
+    }
+    return {};
 }
 
 // Finds the signature within the first MiB (a self-extracting stub may come first).
@@ -176,6 +199,13 @@ bool WalkRar5Volume(const std::string& hostPath, std::vector<LibarchiveOptions::
                 // libarchive cannot decrypt.
                 o.encrypted = extraSize <= header.size() && Rar5HasRecord(header.data() + header.size() - extraSize,
                                                                            static_cast<std::size_t>(extraSize), 1);
+                if (extraSize <= header.size()) {
+                    // libarchive takes a file copy for an empty file: it lands as a hard link to the
+                    // entry it copies, with the checks of every hard link.
+                    const std::string copied = Rar5CopyTarget(header.data() + header.size() - extraSize,
+                                                              static_cast<std::size_t>(extraSize));
+                    if (!copied.empty()) o.copyOf = ToAnsi(copied);
+                }
                 o.size = (fileFlags & 0x0008) ? -1 : static_cast<int64_t>(unpacked);
                 o.compressedSize = static_cast<int64_t>(dataSize);
                 o.crc = dataCrc;

@@ -114,3 +114,43 @@ TEST(Rar5Module, WholeEntryVolumesAreAllRead) {
     EXPECT_EQ(ReadFile(dir / "out/ソ表.txt"), "so-hyo\n");
     EXPECT_FALSE(rar.checkArchive(ToAnsi(names[0]).c_str(), 3));
 }
+
+// A file copy repeats the data of an earlier entry. It landed as an empty file and the archive passed;
+// it now lands with that entry's data, and one that copies a name outside the destination, a name
+// the archive never made, a folder or an entry that failed is a failure that writes nothing there.
+TEST(Rar5Module, FileCopiesLandWithTheDataTheyCopy) {
+    LoadedModule rar("UNRAR32.DLL", "Unrar");
+    if (!rar.ok()) GTEST_SKIP() << "unrar32.so is not built";
+    TempDir dir;
+    TestWindow window;
+    std::string log;
+    const std::vector<RarEntry> sound = {{"d/a.txt", "copied data\n"}, {"copy.txt", "d/a.txt", RarEntry::Copy}};
+    WriteFile(dir / "sound.rar", BuildRar5({sound})[0]);
+    ASSERT_EQ(rar.run(&window, "-x " + Q(dir / "sound.rar") + " " + Q(dir / "sound/"), &log), 0) << log;
+    EXPECT_EQ(ReadFile(dir / "sound/copy.txt"), "copied data\n");
+    EXPECT_EQ(ReadFile(dir / "sound/d/a.txt"), "copied data\n");
+    EXPECT_EQ(ListAll(rar, dir / "sound.rar"), (std::vector<std::string>{"d/a.txt", "copy.txt"}));
+
+    WriteFile(dir / "secret.txt", "outside");
+    RarEntry damaged = {"bad.txt", "damaged"};
+    std::string badArchive = BuildRar5({{damaged, {"copy.txt", "bad.txt", RarEntry::Copy}}})[0];
+    badArchive[badArchive.find("damaged")] = 'D';
+    const struct {
+        const char* what;
+        std::string archive;
+    } hostile[] = {
+        {"outside", BuildRar5({{{"a.txt", "a"}, {"copy.txt", "../secret.txt", RarEntry::Copy}}})[0]},
+        {"absolute", BuildRar5({{{"a.txt", "a"}, {"copy.txt", (dir / "secret.txt"), RarEntry::Copy}}})[0]},
+        {"never made", BuildRar5({{{"a.txt", "a"}, {"copy.txt", "none.txt", RarEntry::Copy}}})[0]},
+        {"a folder", BuildRar5({{{"d", "", RarEntry::Directory, 0755}, {"d/a.txt", "a"}, {"copy.txt", "d", RarEntry::Copy}}})[0]},
+        {"a failed entry", badArchive},
+    };
+    int n = 0;
+    for (const auto& c : hostile) {
+        const std::string out = dir / ("hostile" + std::to_string(n++));
+        WriteFile(out + ".rar", c.archive);
+        EXPECT_GE(rar.run(&window, "-x " + Q(out + ".rar") + " " + Q(out + "/"), &log), ARC_ERROR_FIRST) << c.what << "\n" << log;
+        EXPECT_FALSE(std::filesystem::exists(out + "/copy.txt")) << c.what;
+    }
+    EXPECT_EQ(ReadFile(dir / "secret.txt"), "outside");
+}

@@ -129,12 +129,25 @@ uint32_t UnixTime(uint16_t dosDate, uint16_t dosTime) {
 
 std::string FileHeader5(const RarEntry& e) {
     bool dir = e.kind == RarEntry::Directory;
+    const bool copy = e.kind == RarEntry::Copy;
+    std::string extra;  // a file copy's redirection record: type 5, redirection 5, no flags, the name
+    if (copy) {
+        std::string record;
+        PutVint(record, 5);
+        PutVint(record, 5);
+        PutVint(record, 0);
+        PutVint(record, e.data.size());
+        record += e.data;
+        PutVint(extra, record.size());
+        extra += record;
+    }
     std::string b;
     PutVint(b, 2);                          // file header
-    PutVint(b, 0x0002);                     // a data area follows (empty for a folder)
-    PutVint(b, dir ? 0 : e.data.size());
+    PutVint(b, copy ? 0x0003 : 0x0002);     // a data area follows (empty for a folder or a copy)
+    if (copy) PutVint(b, extra.size());
+    PutVint(b, dir || copy ? 0 : e.data.size());
     PutVint(b, (dir ? 0x0001 : 0x0004) | 0x0002);  // folder or CRC; modification time
-    PutVint(b, dir ? 0 : e.data.size());    // unpacked size
+    PutVint(b, dir || copy ? 0 : e.data.size());  // unpacked size
     PutVint(b, e.unixMode | (dir ? 0040000 : 0100000));
     Put32(b, UnixTime(e.dosDate, e.dosTime));
     if (!dir) Put32(b, Crc32(e.data));
@@ -142,7 +155,7 @@ std::string FileHeader5(const RarEntry& e) {
     PutVint(b, 1);                          // Unix
     PutVint(b, e.name.size());
     b += e.name;
-    return Header5(b);
+    return Header5(b + extra);
 }
 
 }  // namespace

@@ -10,7 +10,8 @@ namespace norvex::test {
 struct RarEntry {
     std::string name;            // raw header bytes (cp932 for the tests); "\\" or "/" separated
     std::string data;            // a file's content, or a symbolic link's target
-    enum Kind { File, Directory, Symlink } kind = File;
+    // Copy (RAR 5 only): a file copy of the earlier entry named by data, with no data of its own.
+    enum Kind { File, Directory, Symlink, Copy } kind = File;
     uint32_t unixMode = 0644;    // permission bits
     uint16_t dosDate = (40 << 9) | (5 << 5) | 6;  // 2020-05-06
     uint16_t dosTime = (7 << 11) | (8 << 5) | 5;  // 07:08:10
@@ -27,7 +28,7 @@ std::vector<std::string> BuildRar4(const std::vector<RarEntry>& entries, std::si
 std::vector<std::string> BuildRar4Set(const std::vector<std::vector<RarEntry>>& perVolume, bool newNumbering = true);
 
 // A stored RAR 5 archive (one element of perVolume) or a set of volumes that each hold whole
-// entries. Names are UTF-8 with "/" separators; files and folders only (kind Symlink is not
+// entries. Names are UTF-8 with "/" separators; files, folders and file copies (kind Symlink is not
 // written); the DOS date and time are stored as a Unix time (UTC).
 std::vector<std::string> BuildRar5(const std::vector<std::vector<RarEntry>>& perVolume);
 
