@@ -800,6 +800,7 @@ void TfrmMain::StartWorker() {
     lastFilePercent_ = lastTotalPercent_ = -1;
     ForgetReachedRows(lvFiles);
     Settings.RunState = TRunState::Starting;
+    ++runSerial_;
     // The caption follows this run from its start: a run whose every archive fails before the
     // worker's first word would otherwise go on under the last run's "処理終了".
     ShowStatus("処理開始"_ansi);
@@ -1241,9 +1242,12 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     if (Settings.RunState == TRunState::Extracting && worker_) {
-        if (ShowMessageBox(this, "解凍中です。中止に移りますか？", "確認", TMsgButtons::YesNo,
-                           TMsgIcon::Information) == mrYes)
-            btnBreakClick();
+        const unsigned run = runSerial_;
+        const bool stop = ShowMessageBox(this, "解凍中です。中止に移りますか？", "確認", TMsgButtons::YesNo,
+                                         TMsgIcon::Information) == mrYes;
+        // The run goes on while the box waits: a run that ended meanwhile is over, and its log must
+        // not end in "解凍処理が開始されていません".
+        if (stop && worker_ && run == runSerial_) btnBreakClick();
         event->ignore();
         return;
     }

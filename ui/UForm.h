@@ -265,6 +265,7 @@ private:
     bool closeOnSignal_ = false;       // a break signal came: the window closes after the run
     bool brokenBySignal_ = false;
     bool inClose_ = false;
+    unsigned runSerial_ = 0;  // counts the runs started: a question answered late knows its run
     bool updatingControls_ = false;  // filling controls from the settings: no reactions
     int lastFilePercent_ = -1;
     int lastTotalPercent_ = -1;

@@ -856,6 +856,45 @@ private slots:
         QVERIFY(!QFile::exists(d + "/three.txt"));
     }
 
+    // The close query waits for its answer while the run goes on. A Yes given after that run has
+    // ended breaks nothing and leaves no notice that no run was started.
+    void closeQueryAnsweredAfterTheRunEnded() {
+        if (!HaveModule("UNZIP32.DLL")) QSKIP("the ZIP module is not built");
+        const QString d = Q(tmp->path());
+        const QString a = MakeZip(*tmp, "alpha.zip", {"pics/one.txt", "pics/two.txt"});
+        const QString b = MakeZip(*tmp, "beta.zip", {"three.txt"});
+        norvex::test::WriteFile((d + "/pics/one.txt").toStdString(), "old");
+        auto w = makeWindow();
+        w->DropFiles({a, b});
+        bool ended = false;
+        answer = [&](const TMessageRequest& r) {
+            if (r.caption == "上書き確認") {
+                // Paused in the middle of alpha, the close is asked for from the event loop.
+                w->btnSuspendAndResume->click();
+                QTimer::singleShot(0, w.get(), [&] { w->close(); });
+                return int(mrYes);
+            }
+            if (r.text == "解凍中です。中止に移りますか？") {
+                QSignalSpy finished(w.get(), &TfrmMain::RunFinished);
+                w->btnSuspendAndResume->click();
+                ended = finished.wait(60000);
+                return int(mrYes);
+            }
+            return r.buttons == TMsgButtons::Ok ? int(mrOk) : int(mrYes);
+        };
+        w->mmClearLogClick();
+        QSignalSpy closed(w.get(), &TfrmMain::Closed);
+        w->btnUnPack->click();
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 60000);
+        QVERIFY(!w->WorkerAlive());
+        const QString log = w->LogLines().join('\n');
+        QVERIFY(!log.contains("解凍処理が開始されていません"));
+        QVERIFY(!log.contains("強制中断"));
+        QVERIFY(QFile::exists(d + "/three.txt"));  // beta too: the run was not broken
+        QVERIFY(closed.isEmpty());  // the window stays, as after any answer to the query
+        QVERIFY(w->btnUnPack->isEnabled());
+    }
+
     void closeDuringStartBreaksFirst() {
         if (!HaveModule("UNZIP32.DLL")) QSKIP("the ZIP module is not built");
         const QString a = MakeZip(*tmp, "alpha.zip", {"one.txt", "two.txt"});
