@@ -90,8 +90,9 @@ TVolumeName ClassifyVolumeName(const AnsiString& name, const AnsiString& extensi
     return v;
 }
 
-std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolumeName& volume) {
+std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolumeName& volume, AnsiString* missing) {
     std::vector<AnsiString> volumes;
+    if (missing) missing->clear();
     if (!volume.Rule || volume.Kind == TVolumeKind::NotSplit) return volumes;
     const AnsiString base = folder.empty() || folder.back() == PathDelim ? folder : folder + PathDelim;
     struct TFound {
@@ -124,6 +125,16 @@ std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolum
             volumes.push_back(base + f.name);
             ++next;
         } else if (f.number > next) {
+            // A volume of the set lies past the gap: the one at the gap is missing. Its name is the
+            // later one's with the missing number, written as wide as the set writes its numbers.
+            if (missing) {
+                const std::size_t digitsEnd = f.name.size() - AnsiString(volume.Rule->NumberSuffix).size();
+                std::size_t digitsStart = digitsEnd;
+                while (digitsStart > 0 && IsDigit(f.name[digitsStart - 1])) --digitsStart;
+                AnsiString digits = std::to_string(next);
+                if (digits.size() < volume.Width) digits.insert(0, volume.Width - digits.size(), '0');
+                *missing = base + f.name.substr(0, digitsStart) + digits + f.name.substr(digitsEnd);
+            }
             break;
         }
     }

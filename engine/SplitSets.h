@@ -34,7 +34,10 @@ TVolumeName ClassifyVolumeName(const AnsiString& name, const AnsiString& extensi
 // The numbered volumes of the set in folder (host path, with or without its trailing "/"), as
 // folder + name, in volume order, up to the first missing number. Numbers are written as the first
 // volume writes its own, at least as many digits (x.part1.rar takes x.part2.rar, never x.part02.rar).
-// For an unnumbered first volume the list does not hold it.
-std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolumeName& volume);
+// For an unnumbered first volume the list does not hold it. When a volume of the set lies past the
+// first missing number, missing (if given) is set to the name the missing volume would have (folder +
+// name), else cleared.
+std::vector<AnsiString> CollectSetVolumes(const AnsiString& folder, const TVolumeName& volume,
+                                          AnsiString* missing = nullptr);
 
 }  // namespace norvex

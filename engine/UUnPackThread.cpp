@@ -232,6 +232,7 @@ void TUnPackThread::LogFromWorker(const AnsiString& text) {
 
 void TUnPackThread::Execute() {
     FVolumes.clear();
+    FMissingVolume.clear();
     // A listing read ahead never outlives the run (nor, so, the modules it calls).
     struct TEndWarmUp {
         TListingWarmUp& warmUp;
@@ -253,6 +254,7 @@ void TUnPackThread::Execute() {
             // path of the broken archive to delete its residue.
             if (FSettings.CancelAll || FTerminated) break;
             FVolumes.clear();
+            FMissingVolume.clear();
             FSettings.SkipArchive = false;
             FSettings.SameNameBindFolder = false;
             FSettings.SplitArchive = false;
@@ -426,7 +428,7 @@ bool TUnPackThread::DetectSplitSet() {
         FSettings.SkipArchive = true;
         return false;
     }
-    FVolumes = CollectSetVolumes(ExtractHostFolder(FArchivePath), volume);
+    FVolumes = CollectSetVolumes(ExtractHostFolder(FArchivePath), volume, &FMissingVolume);
     if (volume.Kind == TVolumeKind::FirstVolume) {
         // The archive itself is the first volume, whatever the listing found.
         if (FVolumes.empty() || FVolumes.front() != FArchivePath) {
@@ -461,6 +463,7 @@ void TUnPackThread::CountAndBind() {
         count = FJob.CountTopLevelElements(FArchivePath);
     } catch (...) {
         FHost.AppendLog("> [ エラー ] ファイル数の取得に失敗しました。書庫でない可能性があります。"_ansi);
+        LogMissingVolume();
         FSettings.SkipArchive = true;
         return;
     }
@@ -887,8 +890,15 @@ void TUnPackThread::LogModuleReport() {
     FModuleReport.clear();
 }
 
+// A set that could not be read, with a volume numbered past a gap: the volume at the gap is the
+// likely cause, and the one the user has to fetch.
+void TUnPackThread::LogMissingVolume() {
+    if (!FMissingVolume.empty()) FHost.AppendLog("> 分割書庫が見つかりません: "_ansi + FMissingVolume);
+}
+
 void TUnPackThread::FinishArchive() {
     const bool success = !FSettings.SkipArchive && !FSettings.CancelAll && ArchiverSucceeded(FResult);
+    if (!success && !FSettings.CancelAll) LogMissingVolume();
     if (FSettings.SkipArchive || FSettings.CancelAll) {
         FHost.AppendLog("> 後始末キャンセル"_ansi);
     } else if (!success) {

@@ -137,6 +137,7 @@ private:
     void PrepareArchive();
     void SetDestination();
     bool DetectSplitSet();
+    void LogMissingVolume();
     void CountAndBind();
     void FinishArchive();
     void LogModuleReport();
@@ -206,6 +207,7 @@ private:
     // Fields of the current archive (written by one thread at a time: see the class comment).
     int FBreakNotifications = 0;
     std::vector<AnsiString> FVolumes;
+    AnsiString FMissingVolume;  // a volume of the set missing before a later one (CollectSetVolumes)
     std::vector<std::pair<AnsiString, TFileIdentity>> FReadFiles;
     TQueueGuard FQueueGuard;  // the run's archives, which no entry may replace
     int FResult = 0;

@@ -310,6 +310,33 @@ TEST_F(UnpackRun, AFileNumberedOutsideTheSetIsNotPartOfIt) {
     }
 }
 
+// A set missing a volume before one that is there fails naming the missing volume, in either naming
+// style, and keeps every volume; a set read whole says nothing of a stray numbered past it.
+TEST_F(UnpackRun, AVolumeMissingBeforeALaterOneIsNamed) {
+    NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
+    const auto numbered = WriteRar(td.path(), "x", TwoRarEntries(), 4);
+    const auto oldStyle = WriteRar(td.path(), "o", TwoRarEntries(), 4, RarNaming::OldStyle);
+    ASSERT_GE(numbered.size(), 3u);
+    ASSERT_GE(oldStyle.size(), 3u);
+    fs::remove(numbered[1]);
+    fs::remove(oldStyle[1]);
+    TEngineRun run;
+    run.settings.AfterMethod = TAfterMethod::Delete;
+    run.Run({numbered[0], oldStyle[0]});
+    EXPECT_TRUE(run.host.HasLine("> 分割書庫が見つかりません: " + numbered[1]));
+    EXPECT_TRUE(run.host.HasLine("> 分割書庫が見つかりません: " + oldStyle[1]));
+    for (std::size_t i = 0; i < numbered.size(); ++i) EXPECT_EQ(Exists(numbered[i]), i != 1) << numbered[i];
+    for (std::size_t i = 0; i < oldStyle.size(); ++i) EXPECT_EQ(Exists(oldStyle[i]), i != 1) << oldStyle[i];
+
+    const auto whole = WriteRar(td.path(), "w", TwoRarEntries(), 2);
+    WriteFile(td / "w.part9.rar", BuildRar4({{"z.txt", "another archive"}}).at(0));
+    TEngineRun second;
+    second.settings.AfterMethod = TAfterMethod::Delete;
+    second.Run({whole[0]});
+    EXPECT_EQ(ReadFile(td / "w/b.txt"), TwoRarEntries()[1].data);
+    for (const std::string& text : second.host.texts) EXPECT_EQ(text.find("分割書庫が見つかりません"), std::string::npos) << text;
+}
+
 TEST_F(UnpackRun, SplitDetectionCanBeSwitchedOff) {
     NORVEX_REQUIRE_MODULE("UNRAR32.DLL");
     const auto volumes = WriteRar(td.path(), "x", TwoRarEntries(), 2);
