@@ -350,6 +350,17 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
     pendingData_ = nullptr;
     pendingSize_ = 0;
     endOffset_ = 0;
+    dataRead_ = 0;
+    mappedData_ = -1;
+    // A sparse entry whose stored data is shorter than its map says would end with the missing
+    // regions as holes: the map's data is counted, and a shortfall is a failure.
+    if (archive_entry_sparse_count(e) > 0) {
+        mappedData_ = 0;
+        la_int64_t offset = 0, length = 0;
+        archive_entry_sparse_reset(e);
+        while (archive_entry_sparse_next(e, &offset, &length) == ARCHIVE_OK)
+            if (length > 0) mappedData_ += length;
+    }
 
     entry = EntryInfo{};
     const char* name = archive_entry_pathname(e);
@@ -485,6 +496,8 @@ int32_t LibarchiveSource::readRaw(const void*& data, std::size_t& size) {
         la_int64_t offset = 0;
         int r = archive_read_data_block(archive_.get(), &block, &blockSize, &offset);
         if (r == ARCHIVE_EOF) {
+            if (sparseFormat_ && mappedData_ >= 0 && dataRead_ != mappedData_)
+                return stop(ARC_ERROR_EOF, "データが途中で終わっています: "_ansi + currentName_);
             // A sparse entry may end in a hole: the reader tells its end. Other entries end where
             // their data ends; a shortfall against the declared size is the writer's to refuse.
             pendingEnd_ = true;
@@ -493,6 +506,7 @@ int32_t LibarchiveSource::readRaw(const void*& data, std::size_t& size) {
         }
         if (r != ARCHIVE_OK) return mapFailure(r, false);
         if (blockSize == 0) continue;
+        dataRead_ += static_cast<int64_t>(blockSize);
         pendingData_ = block;
         pendingSize_ = blockSize;
         pendingOffset_ = offset;

@@ -161,6 +161,8 @@ private:
     bool pendingEnd_ = false;
     int64_t endOffset_ = 0;                        // where the entry ends, once the reader said so
     bool sparseFormat_ = false;                    // the format has sparse entries (tar)
+    int64_t mappedData_ = -1;                      // a sparse entry's data bytes as its map counts them
+    int64_t dataRead_ = 0;                         // data bytes (not holes) the reader handed over
     bool verifyCrc_ = false;                       // the current entry's data is checked here
     uint32_t expectedCrc_ = 0, runningCrc_ = 0;
     AnsiString message_;

@@ -2,6 +2,7 @@
 // RAR 4 sets from our stored-RAR writer; trees compared byte for byte, names included.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <sys/stat.h>
@@ -44,6 +45,40 @@ std::map<std::string, std::string> ExpectedRarTree(const std::vector<RarEntry>& 
     return m;
 }
 
+// A tar header block (GNU): name, type, the size stored and, for a sparse entry ('S'), up to four
+// regions of its map (offset, length) and the size the file has once its holes are made.
+std::string TarHeader(const std::string& name, char type, uint64_t stored,
+                      const std::vector<std::pair<uint64_t, uint64_t>>& map = {}, uint64_t realSize = 0) {
+    std::string h(512, '\0');
+    auto octal = [&h](std::size_t at, std::size_t width, uint64_t value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%0*llo", static_cast<int>(width - 1), static_cast<unsigned long long>(value));
+        h.replace(at, width - 1, text, width - 1);
+    };
+    h.replace(0, name.size(), name);
+    octal(100, 8, 0644);
+    octal(108, 8, 0);
+    octal(116, 8, 0);
+    octal(124, 12, stored);
+    octal(136, 12, 1600000000);
+    h[156] = type;
+    h.replace(257, 8, std::string("ustar  \0", 8));
+    for (std::size_t i = 0; i < map.size() && i < 4; ++i) {
+        octal(386 + i * 24, 12, map[i].first);
+        octal(386 + i * 24 + 12, 12, map[i].second);
+    }
+    if (type == 'S') octal(483, 12, realSize);
+    h.replace(148, 8, "        ");
+    unsigned sum = 0;
+    for (unsigned char c : h) sum += c;
+    char check[8];
+    std::snprintf(check, sizeof check, "%06o", sum);
+    h.replace(148, 7, std::string(check, 6) + '\0');
+    return h;
+}
+
+std::string TarData(const std::string& data) { return data + std::string((512 - data.size() % 512) % 512, '\0'); }
+
 }  // namespace
 
 TEST(CabModule, GcabCabinetsExtractAndList) {
@@ -76,6 +111,44 @@ TEST(CabModule, GcabCabinetsExtractAndList) {
     TestWindow window;
     ASSERT_EQ(cab.run(&window, "-x -j -i -o " + Q(dir / "a.cab") + " " + Q(dir / "flat/")), 0);
     EXPECT_EQ(ReadFile(dir / "flat/a.txt"), "alpha\n");
+}
+
+// A sparse tar entry lands with its holes; one whose map places more data than the entry stores,
+// or regions out of order or overlapping, is a failure that leaves no file: the regions it lacks
+// used to land as zeros and the archive passed.
+TEST(TarModule, SparseEntriesWhoseMapsLieAreFailures) {
+    LoadedModule tar("TAR32.DLL", "Tar");
+    if (!tar.ok()) GTEST_SKIP() << "tar32.so is not built";
+    TempDir dir;
+    const std::string a(1000, 'A'), b(1000, 'B');
+    const std::string tail = TarHeader("z.txt", '0', 1) + TarData("z") + std::string(1024, '\0');
+    auto sparse = [&](const std::vector<std::pair<uint64_t, uint64_t>>& map, uint64_t realSize) {
+        return TarHeader("s.bin", 'S', a.size() + b.size(), map, realSize) + TarData(a + b) + tail;
+    };
+    TestWindow window;
+    std::string log;
+    WriteFile(dir / "sound.tar", sparse({{0, 1000}, {5000, 1000}}, 6000));
+    ASSERT_EQ(tar.run(&window, "-x " + Q(dir / "sound.tar") + " " + Q(dir / "sound/"), &log), 0) << log;
+    EXPECT_EQ(ReadFile(dir / "sound/s.bin"), a + std::string(4000, '\0') + b);
+    EXPECT_EQ(ReadFile(dir / "sound/z.txt"), "z");
+
+    const struct {
+        const char* what;
+        std::vector<std::pair<uint64_t, uint64_t>> map;
+        uint64_t realSize;
+    } lies[] = {
+        {"more mapped than stored", {{0, 1000}, {5000, 3000}}, 8000},
+        {"a region past the file's end", {{0, 1000}, {50000, 1000}}, 6000},
+        {"regions that overlap", {{0, 1000}, {500, 1000}}, 6000},
+        {"regions out of order", {{5000, 1000}, {0, 1000}}, 6000},
+    };
+    int n = 0;
+    for (const auto& lie : lies) {
+        const std::string out = dir / ("lie" + std::to_string(n++));
+        WriteFile(out + ".tar", sparse(lie.map, lie.realSize));
+        EXPECT_GE(tar.run(&window, "-x " + Q(out + ".tar") + " " + Q(out + "/"), &log), ARC_ERROR_FIRST) << lie.what << "\n" << log;
+        EXPECT_FALSE(std::filesystem::exists(out + "/s.bin")) << lie.what;
+    }
 }
 
 TEST(TarModule, TarGzAndBz2FromBsdtarWithCp932AndUtf8Names) {
