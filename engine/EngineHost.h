@@ -23,8 +23,9 @@ public:
     virtual void RunOnMainThread(const std::function<void()>& step) = 0;
 
     // ---- Everything below is called on the main thread only -----------------------------------------
-    // One log line. The host numbers it and replaces the first "%src" (any letter case) by the current
-    // archive name in double quotes (see FormatLogLine in engine/EngineLog.h).
+    // One log line. The host numbers it; in the archive heading (kArchiveHeading) it puts the current
+    // archive name in double quotes for "%src". Any other text is shown as it is: a name in it that
+    // holds "%src" stays as it is (see FormatLogLine in engine/EngineLog.h).
     virtual void AppendLog(const AnsiString& text) = 0;
     // The status word ("書庫テスト中", "解凍開始", ...).
     virtual void ShowStatus(const AnsiString& word) = 0;

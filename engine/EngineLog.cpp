@@ -3,23 +3,21 @@
 
 #include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
-#include "platform/AnsiScan.h"
 
 namespace norvex {
 
 namespace {
 
-// Position of the first "%src" in text, compared without letter case and only at character starts.
-// "%" is never a trail byte, but it may stand where a lead byte wants its trail ("\x83%src" is no
-// placeholder), so each "%" found is checked for being a character start.
+// Position of "%src" when text is the archive heading (the placeholder in any letter case), else
+// npos. Only the heading has a placeholder: every other line may quote names, which are text.
 std::size_t FindSourcePlaceholder(std::string_view text) {
+    const std::string_view heading = kArchiveHeading;
+    const std::size_t at = heading.find('%');
+    if (text.size() != heading.size() || text.substr(0, at) != heading.substr(0, at) ||
+        text.substr(at + 4) != heading.substr(at + 4))
+        return AnsiString::npos;
     const auto is = [](char c, char lower) { return (c | 0x20) == lower; };  // an ASCII letter, either case
-    for (std::size_t at = text.find('%'); at != std::string_view::npos && text.size() - at >= 4;
-         at = text.find('%', at + 1)) {
-        if (is(text[at + 1], 's') && is(text[at + 2], 'r') && is(text[at + 3], 'c') && IsAnsiCharStart(text, at))
-            return at;
-    }
-    return AnsiString::npos;
+    return is(text[at + 1], 's') && is(text[at + 2], 'r') && is(text[at + 3], 'c') ? at : AnsiString::npos;
 }
 
 // " n| ", the head of a numbered line (built by appending: GCC 12 warns falsely about "..." + string).
@@ -42,7 +40,6 @@ AnsiString FormatLogLine(int n, const AnsiString& text, const AnsiString& curren
     }
     // Names inside the text, and the archive name put in for "%src", never bring a control
     // character to the pane or the terminal.
-    // The placeholder is looked for in the text as the engine wrote it, by its own characters.
     const std::size_t at = FindSourcePlaceholder(text);
     if (at == AnsiString::npos) return number + ShownLogText(text);
     return number + ShownLogText(text.substr(0, at)) + "\"" + ShownName(currentArchive) + "\"" +

@@ -5,11 +5,17 @@
 
 namespace norvex {
 
+// The line that opens the log of each archive; the front end puts the archive's name for "%src".
+inline constexpr char kArchiveHeading[] = ">>>> [ %src ]  --";
+
 // The line that the log pane shows for text as line number n (n counts every appended text):
 //  "***" gives " " and 44 asterisks (n is not shown); "---" gives " n|  " and 22 box-drawing
-//  lines; any other text gives " n| " and the text, its first "%src" (any letter case, found by whole
-//  characters) replaced by the current archive name in double quotes. Control characters that names
-//  bring along are shown escaped (engine/ShownText.h); the engine's own layout tab stays.
+//  lines; the archive heading (kArchiveHeading, its "%src" in any letter case) gives " n| " and the
+//  heading with the current archive name in double quotes for "%src"; any other text gives " n| " and
+//  the text as it is. A "%src" anywhere else is text: most lines quote names (entries, folders,
+//  volumes), and a name that holds "%src" must read as itself, not as the archive's name. Control
+//  characters that names bring along are shown escaped (engine/ShownText.h); the engine's own layout
+//  tab stays.
 AnsiString FormatLogLine(int n, const AnsiString& text, const AnsiString& currentArchive);
 
 // The same line as norvex-cli prints it: in UTF-8, with the bytes that are not UTF-8 escaped, that is

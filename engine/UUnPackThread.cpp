@@ -15,6 +15,7 @@
 #include "engine/FormatModules.h"
 #include "engine/NaturalOrder.h"
 #include "engine/ArchiveKinds.h"
+#include "engine/EngineLog.h"
 #include "engine/Patterns.h"
 #include "engine/RefusalCauses.h"
 #include "engine/SplitSets.h"
@@ -370,7 +371,7 @@ void TUnPackThread::PrepareArchive() {
     FSettings.CurrentArchiveName = FArchivePath;
     FHost.FocusFile(FIndex);
     FHost.AppendLog(" ");
-    FHost.AppendLog(">>>> [ %src ]  --");
+    FHost.AppendLog(kArchiveHeading);
 
     // ExpandFolderEntry looked at the entry a moment ago, in this same step: it is no folder.
     if (FEntryKind != TPathKind::File) {

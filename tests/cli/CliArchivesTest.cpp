@@ -218,6 +218,18 @@ TEST_F(CliArchives, ABackslashInAHostPathIsPartOfAName) {
     EXPECT_FALSE(fs::exists(td / "back"));
 }
 
+// A destination and an archive whose names hold "%src" and a format's marks: each line names them as
+// they are; only the heading of the archive names the archive.
+TEST_F(CliArchives, NamesThatLookLikePlaceholdersAreShownAsTheyAre) {
+    const std::string zip = Zip("in/%src%s%d%%{0}.zip", {"a.txt"});
+    const std::string out = td / "out%src%0:s";
+    const CliResult r = RunCli(td, {"--ini", td / "empty.ini", "--to", out, zip});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(out + "/a.txt"), "a.txt");
+    EXPECT_TRUE(HasText(r.out, ">>>> [ \"" + zip + "\" ]  --"));
+    EXPECT_TRUE(HasText(r.out, "> [ 解凍 ]\t\"" + out + "/\" へ解凍しました。"));
+}
+
 TEST_F(CliArchives, FolderSettingsFromWindowsOrRelativeAreRefused) {
     const std::string zip = Zip("in/a.zip", {"a.txt"});
     struct Case {

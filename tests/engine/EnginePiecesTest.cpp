@@ -18,11 +18,26 @@ TEST(EngineLog, LineShapesAndPlaceholder) {
     EXPECT_EQ(FormatLogLine(7, "***", ""), " " + std::string(44, '*'));
     EXPECT_EQ(FromAnsi(FormatLogLine(3, "---", "")), " 3|  ──────────────────────");
     EXPECT_EQ(FormatLogLine(12, "x", "a"), " 12| x");
-    // Any letter case; only the first placeholder is replaced.
-    EXPECT_EQ(FormatLogLine(1, ">>>> [ %SRC ] %src", "/a/b.zip"), " 1| >>>> [ \"/a/b.zip\" ] %src");
-    // Placeholders are found at character starts only: after a lead byte, "%" is its second byte.
+    // The archive heading takes the archive's name, its placeholder in any letter case.
+    EXPECT_EQ(FormatLogLine(1, ">>>> [ %SRC ]  --", "/a/b.zip"), " 1| >>>> [ \"/a/b.zip\" ]  --");
+    EXPECT_EQ(TerminalLogLine(1, kArchiveHeading, "/a/%src.zip"), " 1| >>>> [ \"/a/%src.zip\" ]  --");
+    // Nothing else is a placeholder: after a lead byte, "%" is its second byte.
     const AnsiString tricky = std::string("\x83") + "%src";
     EXPECT_EQ(FormatLogLine(1, tricky, "n"), " 1| " + tricky);
+}
+
+// Names are text wherever a line quotes them: a folder, entry or volume whose name holds "%src" or
+// a format's marks shows that name, never the current archive's, and never loses a character.
+TEST(EngineLog, NamesInLinesAreNeverPlaceholders) {
+    const AnsiString archive = "/in/a.zip";
+    const std::string names[] = {"/out/%src", "/out/%SRC/%src", "%s%d%%{0}%0:s", ">>>> [ %src ]  --"};
+    for (const std::string& name : names) {
+        const std::string done = "> [ 解凍 ]\t\"" + name + "\" へ解凍しました。";
+        EXPECT_EQ(FromAnsi(FormatLogLine(9, ToAnsi(done), archive)), " 9| " + done) << name;
+        EXPECT_EQ(TerminalLogLine(9, ToAnsi(done), archive), " 9| " + done) << name;
+        EXPECT_EQ(TerminalLogLine(9, ToAnsi("> " + name), archive), " 9| > " + name) << name;
+    }
+    EXPECT_EQ(TerminalLogLine(9, ">>>> [ %src ]  -- ", archive), " 9| >>>> [ %src ]  -- ");
 }
 
 TEST(EngineProgress, PercentagesAre64BitSafe) {

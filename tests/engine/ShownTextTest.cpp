@@ -22,13 +22,13 @@ AnsiString ReferenceShown(const AnsiString& text, bool keepLayoutTab) {
     return TryToAnsi(escaped, out) ? out : text;
 }
 
+// The placeholder of the archive heading, compared byte by byte; npos for any other text.
 std::size_t ReferencePlaceholder(const AnsiString& text) {
-    for (std::size_t i = 0; i + 4 <= text.size(); i += AnsiCharLength(text, i)) {
-        bool same = true;
-        for (std::size_t k = 0; k < 4 && same; ++k) same = std::tolower(static_cast<unsigned char>(text[i + k])) == "%src"[k];
-        if (same) return i;
-    }
-    return AnsiString::npos;
+    const std::string heading = kArchiveHeading;
+    if (text.size() != heading.size()) return AnsiString::npos;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != heading[i] && text[i] != heading[i]) return AnsiString::npos;
+    return heading.find('%');
 }
 
 AnsiString ReferenceLogLine(int n, const AnsiString& text, const AnsiString& archive) {
@@ -43,6 +43,7 @@ AnsiString ReferenceLogLine(int n, const AnsiString& text, const AnsiString& arc
 std::vector<AnsiString> TrickyPieces() {
     std::vector<AnsiString> pieces = {
         "a", "]", "\"", "\t", "\x1b", "\r", "\x7f", "\x80", "%", "sRc", "%src",
+        ">>>> [ ", " ]  --",     // with "%src" between them, the archive heading
         "\x83",                  // a lead byte: lone at the end or before ASCII, else it pairs
         "\x83\x5c",              // "ソ": its trail byte looks like "\\"
         "\x81\x5d",              // a trail byte that looks like "]"

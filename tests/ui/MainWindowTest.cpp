@@ -154,15 +154,18 @@ private slots:
         Settings.CurrentArchiveName = FromQ(Q(tmp->path()) + "/表ソ.zip");
         w->AppendLog("first");
         w->AppendLog("***");
-        w->AppendLog("after %SRC and %src");
+        w->AppendLog(">>>> [ %SRC ]  --");
         w->AppendLog("---");
+        w->AppendLog("> \"/d/%src\"");
         const QStringList lines = w->LogLines();
-        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.size(), 5);
         QCOMPARE(lines[0], QString(" 1| first"));
         QCOMPARE(lines[1], QString(" ") + QString(44, '*'));
-        // The stars took number 2; the upper-case placeholder is replaced, the second one stays.
-        QCOMPARE(lines[2], QString(" 3| after \"%1/表ソ.zip\" and %src").arg(Q(tmp->path())));
+        // The stars took number 2; the heading's placeholder, in upper case, takes the archive's name.
+        QCOMPARE(lines[2], QString(" 3| >>>> [ \"%1/表ソ.zip\" ]  --").arg(Q(tmp->path())));
         QCOMPARE(lines[3], QString(" 4|  ") + QString(22, QChar(0x2500)));
+        // A name in any other line is text.
+        QCOMPARE(lines[4], QString(" 5| > \"/d/%src\""));
     }
 
     void dllCheckBlockWithoutModules() {
