@@ -19,8 +19,7 @@ using namespace norvex::literals;
 bool ArchiverModule::signatureMatches(const AnsiString&) const { return true; }
 
 int32_t ArchiverModule::otherCommand(const CommandLine&, const ProgressSink&, AnsiString& log) {
-    log += "> 対応していないコマンドです"_ansi;
-    log += "\r\n";
+    AppendOutputLine(log, "> 対応していないコマンドです"_ansi);
     return ARC_ERROR_COMMAND_NAME;
 }
 
@@ -46,7 +45,7 @@ int32_t RunExtraction(ArchiverModule& m, const CommandLine& line, const Progress
         return ARC_ERROR_NOT_FIND_ARC_FILE;
     }
     if (!IsRegularFile(line.archive)) {
-        log += "> 書庫が見つかりません: "_ansi + line.archive + "\r\n";
+        AppendOutputLine(log, "> 書庫が見つかりません: "_ansi + line.archive);
         return ARC_ERROR_NOT_FIND_ARC_FILE;
     }
     ExtractOptions options = InterpretSwitches(m.dialect(), line);
@@ -54,7 +53,7 @@ int32_t RunExtraction(ArchiverModule& m, const CommandLine& line, const Progress
     std::unique_ptr<ArchiveSource> source;
     int32_t code = m.openSource(line.archive, SourceContext{sink.window}, source);
     if (code != ARC_OK) {
-        log += "> 書庫を開けません: "_ansi + line.archive + "\r\n";
+        AppendOutputLine(log, "> 書庫を開けません: "_ansi + line.archive);
         return code;
     }
     SafeExtractor extractor(sink, line.destination, options);
@@ -208,7 +207,7 @@ int32_t ModuleCommand(ArchiverModule& m, ModuleState& s, NvxWindow* window, cons
     } catch (const std::bad_alloc&) {
         code = ARC_ERROR_ENOUGH_MEMORY;
     } catch (const std::exception& e) {
-        log += "> 内部エラー: "_ansi + ToAnsi(e.what()) + "\r\n";
+        AppendOutputLine(log, "> 内部エラー: "_ansi + ToAnsi(e.what()));
         code = ARC_ERROR_CANNOT_READ;
     }
     CopyOutput(log, output, outputSize);

@@ -254,10 +254,18 @@ void SafeExtractor::fail(int32_t code, const AnsiString& message, int sysError, 
     else if (impl_->firstFailure == ARC_OK) impl_->firstFailure = code;
     const int32_t cause = RefusalCause(code, sysError);
     if (!message.empty() && cause != ARC_CAUSE_UNKNOWN && impl_->sink.refused(cause, code, name, message)) return;
-    if (!message.empty()) {
-        log_ += message;
-        log_ += "\r\n";
+    if (!message.empty()) AppendOutputLine(log_, message);
+}
+
+void AppendOutputLine(AnsiString& output, const AnsiString& line) {
+    // None of these bytes is ever the trail byte of a cp932 character.
+    for (const char c : line) {
+        if (c == '\0') output += "\\x00";  // the output is text up to its first NUL
+        else if (c == '\n') output += "\\x0a";
+        else if (c == '\r') output += "\\x0d";
+        else output += c;
     }
+    output += "\r\n";
 }
 
 int32_t SafeExtractor::result() const {

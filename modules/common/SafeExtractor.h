@@ -173,4 +173,10 @@ private:
 // ARC_READ_ONLY, ENAMETOOLONG ARC_ERROR_LONG_FILE_NAME, others ARC_ERROR_CANNOT_WRITE.
 int32_t WriteErrorCode(int err);
 
+// Appends one line of a module's output text and its "\r\n". The host reads the output line by line,
+// and as text up to its first NUL, so a line break or a NUL that a name in line brings along is
+// written as "\x0a", "\x0d" or "\x00" (as the host shows every control character of a name): a name
+// never starts a line of its own nor cuts the output short.
+void AppendOutputLine(AnsiString& output, const AnsiString& line);
+
 }  // namespace norvex::modules

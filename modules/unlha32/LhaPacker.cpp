@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "modules/common/SafeExtractor.h"
 #include "modules/lzh/LzhArchiveWriter.h"
 #include "modules/unlha32/LzhSource.h"
 #include "platform/AnsiCodec.h"
@@ -144,7 +145,9 @@ AnsiString EntryNameFor(const AnsiString& path, const AnsiString& base, AnsiStri
 }
 
 AnsiString TooLargeLine(const AnsiString& shown) {
-    return "> 4GiB以上のファイルは書庫に格納できません: "_ansi + shown + "\r\n";
+    AnsiString line;
+    AppendOutputLine(line, "> 4GiB以上のファイルは書庫に格納できません: "_ansi + shown);
+    return line;
 }
 
 PackItem ItemFromStat(std::string host, AnsiString name, const struct stat& st) {
@@ -173,7 +176,7 @@ struct Collector {
     bool storable(std::string_view hostPart, const AnsiString& shown) {
         const AnsiString reason = UnstorableReason(hostPart);
         if (reason.empty()) return true;
-        *log += "> "_ansi + reason + "は書庫に格納できません: "_ansi + shown + "\r\n";
+        AppendOutputLine(*log, "> "_ansi + reason + "は書庫に格納できません: "_ansi + shown);
         if (failure == ARC_OK) failure = ARC_ERROR_NOT_FILENAME;
         return false;
     }
@@ -197,7 +200,7 @@ struct Collector {
     void addTree(const std::string& host, const AnsiString& name) {
         DIR* dir = opendir(host.c_str());
         if (!dir) {
-            *log += "> フォルダを読めません: "_ansi + ToAnsi(host) + "\r\n";
+            AppendOutputLine(*log, "> フォルダを読めません: "_ansi + ToAnsi(host));
             if (failure == ARC_OK) failure = ARC_ERROR_CANNOT_READ;
             return;
         }
@@ -217,7 +220,7 @@ struct Collector {
             if (lstat(childHost.c_str(), &lst) != 0) continue;
             struct stat st = lst;
             if (S_ISLNK(lst.st_mode) && (stat(childHost.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) {
-                *log += "> リンクのため格納しません: "_ansi + childName + "\r\n";
+                AppendOutputLine(*log, "> リンクのため格納しません: "_ansi + childName);
                 continue;
             }
             if (haveSkip && st.st_dev == skipDev && st.st_ino == skipIno) continue;
@@ -227,7 +230,7 @@ struct Collector {
             } else if (S_ISREG(st.st_mode)) {
                 if (fits(st, ToAnsi(childHost))) add(ItemFromStat(childHost, childName, st));
             } else {
-                *log += "> 特殊なファイルのため格納しません: "_ansi + childName + "\r\n";
+                AppendOutputLine(*log, "> 特殊なファイルのため格納しません: "_ansi + childName);
             }
         }
     }
@@ -299,7 +302,7 @@ int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryH
         }
         const int in = open(item.hostPath.c_str(), O_RDONLY | O_CLOEXEC);
         if (in < 0) {
-            log += "> ファイルを開けません: "_ansi + ToAnsi(item.hostPath) + "\r\n";
+            AppendOutputLine(log, "> ファイルを開けません: "_ansi + ToAnsi(item.hostPath));
             return errno == ENOENT ? ARC_NOT_EXIST : ARC_ERROR_CANNOT_READ;
         }
         FdCloser inCloser(in);
@@ -314,13 +317,13 @@ int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryH
         });
         const int err = errno;
         if (st != lzh::WriteStatus::Ok) {
-            if (st == lzh::WriteStatus::ReadError) log += "> ファイルを読めません: "_ansi + ToAnsi(item.hostPath) + "\r\n";
+            if (st == lzh::WriteStatus::ReadError) AppendOutputLine(log, "> ファイルを読めません: "_ansi + ToAnsi(item.hostPath));
             if (st == lzh::WriteStatus::TooLarge) log += TooLargeLine(ToAnsi(item.hostPath));
             return WriterFailure(st, err);
         }
         FillProgressRecord(info, archive, item.size, record, clock);
         if (!sink.send(ARCEXTRACT_INPROCESS, record)) return ARC_ERROR_USER_CANCEL;
-        log += "> 格納: "_ansi + item.name + "\r\n";
+        AppendOutputLine(log, "> 格納: "_ansi + item.name);
     }
     const lzh::WriteStatus st = writer.Finish();
     if (st != lzh::WriteStatus::Ok) return WriterFailure(st, errno);
@@ -404,7 +407,7 @@ int32_t UpdateArchive(const AnsiString& archive, std::vector<PackItem> items, co
             code = old->nextEntry(e);
             if (code == ARC_FIND_END) break;
             if (code != ARC_OK) {
-                log += "> 書庫が壊れているため更新できません: "_ansi + archive + "\r\n";
+                AppendOutputLine(log, "> 書庫が壊れているため更新できません: "_ansi + archive);
                 return code;
             }
             const lzh::LzhEntryHeader& h = old->currentHeader();
@@ -423,7 +426,7 @@ int32_t UpdateArchive(const AnsiString& archive, std::vector<PackItem> items, co
     std::string tmpl = TemporaryTemplate(hostArchive);
     const int tmpFd = mkstemp(tmpl.data());
     if (tmpFd < 0) {
-        log += "> 作業ファイルを作れません: "_ansi + archive + "\r\n";
+        AppendOutputLine(log, "> 作業ファイルを作れません: "_ansi + archive);
         return errno == ENOSPC ? ARC_DISK_SPACE : ARC_ERROR_TMP_OPEN;
     }
     int32_t code = WriteArchive(tmpFd, old.get(), kept, items, options, archive, sink, log);
@@ -443,7 +446,7 @@ int32_t UpdateArchive(const AnsiString& archive, std::vector<PackItem> items, co
         unlink(tmpl.c_str());
         return code;
     }
-    log += (archiveExists ? "> 書庫を更新しました: "_ansi : "> 書庫を作成しました: "_ansi) + archive + "\r\n";
+    AppendOutputLine(log, (archiveExists ? "> 書庫を更新しました: "_ansi : "> 書庫を作成しました: "_ansi) + archive);
     return ARC_OK;
 }
 
@@ -475,7 +478,7 @@ int32_t PackFiles(const CommandLine& line, const PackOptions& options, const Pro
         const std::string host = FromAnsi(file);
         struct stat st {};
         if (stat(host.c_str(), &st) != 0) {
-            log += "> ファイルが見つかりません: "_ansi + file + "\r\n";
+            AppendOutputLine(log, "> ファイルが見つかりません: "_ansi + file);
             return ARC_NOT_EXIST;
         }
         if (collector.haveSkip && st.st_dev == collector.skipDev && st.st_ino == collector.skipIno) continue;
@@ -488,7 +491,7 @@ int32_t PackFiles(const CommandLine& line, const PackOptions& options, const Pro
         } else if (S_ISREG(st.st_mode)) {
             if (collector.fits(st, file)) collector.add(ItemFromStat(host, name, st));
         } else {
-            log += "> 特殊なファイルのため格納しません: "_ansi + file + "\r\n";
+            AppendOutputLine(log, "> 特殊なファイルのため格納しません: "_ansi + file);
             return ARC_ERROR_CANNOT_READ;
         }
     }

@@ -9,6 +9,7 @@
 #include "tests/cli/CliSupport.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/RarFixture.h"
+#include "tests/support/LzhEntries.h"
 #include "tests/support/RunTool.h"
 
 using namespace norvex::test;
@@ -228,6 +229,28 @@ TEST_F(CliArchives, NamesThatLookLikePlaceholdersAreShownAsTheyAre) {
     EXPECT_EQ(ReadFile(out + "/a.txt"), "a.txt");
     EXPECT_TRUE(HasText(r.out, ">>>> [ \"" + zip + "\" ]  --"));
     EXPECT_TRUE(HasText(r.out, "> [ 解凍 ]\t\"" + out + "/\" へ解凍しました。"));
+}
+
+// Entries the module refuses, whose names carry line breaks and what a log line looks like: each
+// refusal stays one line with its breaks shown escaped; no name starts a numbered line of its own.
+TEST_F(CliArchives, ARefusedNameNeverStartsALogLineOfItsOwn) {
+    NORVEX_REQUIRE_MODULE("UNLHA32.DLL");
+    const std::string lzh = td / "in/names.lzh";
+    WriteFile(lzh, StoredLzhEntry("ok.txt", "ok") + StoredLzhEntry("../lf\n> [ ok ] lf", "x") +
+                       StoredLzhEntry("../crlf\r\n>>>> [ crlf ]  --", "x") + StoredLzhEntry("../cr\r 99| cr", "x") + '\0');
+    const CliResult r = RunCli(td, {"--ini", td / "empty.ini", "--answer", "yes", "--to", td / "out", lzh});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::string refused = "> 危険なパスのため展開しません: ..\\";  // shown with the archive's separator
+    EXPECT_TRUE(HasText(r.out, refused + "lf\\x0a> [ ok ] lf"));
+    EXPECT_TRUE(HasText(r.out, refused + "crlf\\x0d\\x0a>>>> [ crlf ]  --"));
+    EXPECT_TRUE(HasText(r.out, refused + "cr\\x0d 99| cr"));
+    for (const std::string& text : LogTexts(r.out)) {
+        EXPECT_NE(text.rfind("> [ ok ]", 0), 0u) << text;
+        EXPECT_NE(text.rfind(">>>> [ crlf", 0), 0u) << text;
+    }
+    int lines = 0;
+    for (const std::string& line : r.out) lines += line.find(" 99| ") != std::string::npos;
+    EXPECT_EQ(lines, 1);
 }
 
 TEST_F(CliArchives, FolderSettingsFromWindowsOrRelativeAreRefused) {
