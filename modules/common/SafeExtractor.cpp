@@ -250,6 +250,9 @@ SafeExtractor::SafeExtractor(ProgressSink sink, AnsiString destination, ExtractO
 SafeExtractor::~SafeExtractor() { delete impl_; }
 
 void SafeExtractor::fail(int32_t code, const AnsiString& message, int sysError, const AnsiString& name) {
+    // Out of descriptors, no step can be done, whatever it was (a folder, a file, a link): the run
+    // fails as having too many files open, not as the step that met the limit first.
+    if (sysError == EMFILE || sysError == ENFILE) code = ARC_ERROR_TOO_MANY_FILES;
     if (code == ARC_ERROR_USER_CANCEL) impl_->cancelled = true;
     else if (impl_->firstFailure == ARC_OK) impl_->firstFailure = code;
     const int32_t cause = RefusalCause(code, sysError);
@@ -288,8 +291,11 @@ int32_t SafeExtractor::open() {
     }
     impl_->root.reset(::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!impl_->root) {
-        fail(ARC_ERROR_MAKEDIRECTORY, "> 展開先フォルダを開けません: "_ansi + impl_->destination);
-        return ARC_ERROR_MAKEDIRECTORY;
+        // Only the descriptor limit is a cause worth naming here; any other failure to open a folder
+        // just made or found keeps the plain line.
+        const int err = errno == EMFILE || errno == ENFILE ? errno : 0;
+        fail(ARC_ERROR_MAKEDIRECTORY, "> 展開先フォルダを開けません: "_ansi + impl_->destination, err, impl_->destination);
+        return result();
     }
     return ARC_OK;
 }

@@ -114,8 +114,8 @@ public:
     SafeExtractor(const SafeExtractor&) = delete;
     SafeExtractor& operator=(const SafeExtractor&) = delete;
 
-    // Creates the destination folder (with its parents) when missing and opens it. ARC_OK or
-    // ARC_ERROR_MAKEDIRECTORY.
+    // Creates the destination folder (with its parents) when missing and opens it. ARC_OK,
+    // ARC_ERROR_MAKEDIRECTORY, or ARC_ERROR_TOO_MANY_FILES when no descriptor is left.
     int32_t open();
 
     // Writes one entry, reading its data from source. Returns ARC_OK when written or skipped by
@@ -139,7 +139,8 @@ public:
 
     // Records a failure found outside extract() (a broken header, say).
     // sysError: the errno of a file-system call that refused the entry (0 when none), and name the
-    // entry as shown; with them the host is told the cause (ProgressSink::refused).
+    // entry as shown; with them the host is told the cause (ProgressSink::refused). EMFILE or ENFILE
+    // records ARC_ERROR_TOO_MANY_FILES whatever code says.
     void fail(int32_t code, const AnsiString& message, int sysError = 0, const AnsiString& name = {});
 
     // Applies the folders' times and modes. Returns result().

@@ -298,8 +298,8 @@ TEST_F(CliArchives, ARefusalNamesItsRealCause) {
     EXPECT_TRUE(HasTextContaining(r.out, "> [ 解凍失敗 ]"));
 }
 
-// Out of file descriptors (a low ulimit -n): said as such, not as a folder that cannot be made; the
-// claimed folder goes and the archive stays.
+// Out of file descriptors (a low ulimit -n): said as such, in the refusal and in the failure line, not as a
+// folder that cannot be made; the claimed folder goes and the archive stays.
 TEST_F(CliArchives, RunningOutOfDescriptorsIsSaidAsSuch) {
 #ifdef NORVEX_SANITIZED
     GTEST_SKIP() << "the sanitizers' own checks need descriptors";
@@ -311,6 +311,8 @@ TEST_F(CliArchives, RunningOutOfDescriptorsIsSaidAsSuch) {
     EXPECT_EQ(low.exitCode, 1) << low.err;
     EXPECT_TRUE(HasTextContaining(low.out, "> [ 展開できません ] 同時に開けるファイルの数の上限に達しています: top/"));
     EXPECT_FALSE(HasTextContaining(low.out, "フォルダを作成できません"));
+    EXPECT_TRUE(HasTextContaining(low.out, "> [ 解凍失敗 ]\t情報=「32785:\"ERROR_TOO_MANY_FILES\"」"));
+    EXPECT_FALSE(HasTextContaining(low.out, "MAKEDIRECTORY"));
     EXPECT_TRUE(fs::exists(zip));
     EXPECT_FALSE(fs::exists(td / "out/top"));
 }
