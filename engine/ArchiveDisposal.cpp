@@ -4,6 +4,10 @@
 // right before it is deleted, trashed or moved. In compress mode the same disposal, with the same
 // lines, acts on the packed file (PackedFiles.cpp).
 #include "engine/UUnPackThread.h"
+
+#include <cerrno>
+#include <cstring>
+
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
 #include "platform/Trash.h"
@@ -24,6 +28,26 @@ bool PathExists(const AnsiString& path) { return FileGetAttr(path) != INVALID_FI
 void LogFailure(TEngineHost& host, const AnsiString& line, const AnsiString& volume) {
     host.AppendLog(line);
     if (!volume.empty()) host.AppendLog("> " + volume);
+}
+
+// Why an archive (in compress mode, the packed file) could not be deleted, from DeleteFileIfSameWhy.
+AnsiString DeleteFailureReason(int why, bool packed) {
+    switch (why) {
+        case ENOENT:
+        case ENOTDIR:
+            return packed ? "圧縮中にファイルが移動または削除されました"_ansi : "解凍中に書庫が移動または削除されました"_ansi;
+        case EEXIST:
+            return packed ? "圧縮中にファイルが別のファイルに置き換えられました"_ansi
+                          : "解凍中に書庫が別のファイルに置き換えられました"_ansi;
+        case EACCES:
+        case EPERM: return packed ? "ファイルのあるフォルダを変更する権限がありません"_ansi : "書庫のあるフォルダを変更する権限がありません"_ansi;
+        case EROFS: return "読み取り専用のファイルシステムです"_ansi;
+        case EBUSY: return "使用中です"_ansi;
+        case EIO: return "ディスクの入出力エラーです"_ansi;
+        case EMFILE:
+        case ENFILE: return "同時に開けるファイルの数の上限に達しています"_ansi;
+        default: return ToAnsi(std::strerror(why));
+    }
 }
 
 }  // namespace
@@ -85,11 +109,12 @@ void TUnPackThread::DeleteArchive(const AnsiString& source) {
             return;
         }
         const TFileIdentity* read = ReadIdentity(source);
-        const bool done = read && DeleteFileIfSame(source, *read);
+        const int why = read ? DeleteFileIfSameWhy(source, *read) : EEXIST;
+        const bool done = why == 0;
         if (done)
             FHost.AppendLog("> [ 削除 ] 書庫を削除しました。"_ansi + tail);
         else
-            FHost.AppendLog("> [ 後始末エラー ] 書庫を削除できませんでした。"_ansi + tail);
+            FHost.AppendLog("> [ 後始末エラー ] 書庫を削除できませんでした。"_ansi + tail + " (" + DeleteFailureReason(why, FSettings.CompressMode) + ")");
         FHost.ArchiveDisposed(source, done);
     } catch (...) {
         FHost.ArchiveDisposed(source, false);

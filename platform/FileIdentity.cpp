@@ -78,16 +78,24 @@ bool IsSameFile(const AnsiString& path, const TFileIdentity& identity) {
 }
 
 bool DeleteFileIfSame(const AnsiString& path, const TFileIdentity& identity) {
+    return DeleteFileIfSameWhy(path, identity) == 0;
+}
+
+int DeleteFileIfSameWhy(const AnsiString& path, const TFileIdentity& identity) {
     std::string name;
+    errno = EINVAL;  // a path without a name of its own
     const int folder = OpenParent(path, name);
-    if (folder < 0) return false;
+    if (folder < 0) return errno;
     struct stat st {};
-    bool ok = false;
-    if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
-        identity.Known() && FromStat(st) == identity)
-        ok = unlinkat(folder, name.c_str(), 0) == 0;
+    int why = 0;
+    if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        why = errno;
+    else if (S_ISDIR(st.st_mode) || !identity.Known() || FromStat(st) != identity)
+        why = EEXIST;
+    else if (unlinkat(folder, name.c_str(), 0) != 0)
+        why = errno;
     close(folder);
-    return ok;
+    return why;
 }
 
 bool RenameIfSame(const AnsiString& from, const AnsiString& to, const TFileIdentity& identity) {

@@ -25,6 +25,10 @@ bool IsSameFile(const AnsiString& path, const TFileIdentity& identity);
 // Deletes a file (never a folder) only when path is still that file, checked through the folder's
 // descriptor right before the unlink.
 bool DeleteFileIfSame(const AnsiString& path, const TFileIdentity& identity);
+// The same, telling why the file was not deleted: 0 when it was; ENOENT when nothing has the name
+// any more; EEXIST when another file or a folder has it now (or the identity is unknown); else the
+// errno of opening the folder or of the unlink (EACCES, EROFS, EMFILE...).
+int DeleteFileIfSameWhy(const AnsiString& path, const TFileIdentity& identity);
 // Renames within one file system, never replacing, and only when from is still that file or folder.
 bool RenameIfSame(const AnsiString& from, const AnsiString& to, const TFileIdentity& identity);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include <unistd.h>
 
@@ -659,4 +660,47 @@ TEST_F(UnpackRun, AModuleCopiedIntoTheFolderIsFoundByTheNextArchive) {
     EXPECT_TRUE(Exists(td / "fb/x.txt"));
     TZip32 zip;  // the binding the run used (it loads nothing more: it exists already)
     EXPECT_TRUE(zip.ZipDll()->IsLoaded(TZipDll::zmLmzip32));
+}
+
+// An archive that cannot be deleted says why: what took its place, or that it is gone, while it was
+// extracted. Whatever holds its name then is left alone.
+TEST_F(UnpackRun, AnArchiveThatCannotBeDeletedSaysWhy) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& zip)> meddle;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"replaced",
+         [](const std::string& zip) {
+             WriteFile(zip + ".new", "another file");
+             fs::rename(zip + ".new", zip);
+         },
+         "解凍中に書庫が別のファイルに置き換えられました"},
+        {"a folder in its place",
+         [](const std::string& zip) {
+             fs::remove(zip);
+             fs::create_directory(zip);
+         },
+         "解凍中に書庫が別のファイルに置き換えられました"},
+        {"removed", [](const std::string& zip) { fs::remove(zip); }, "解凍中に書庫が移動または削除されました"},
+    };
+    // In each case the name still holds what took the archive's place, or nothing.
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir work;
+        const std::string zip = MakeThreeFileZip(work, "a.zip");
+        TEngineRun run;
+        run.settings.AfterMethod = TAfterMethod::Delete;
+        run.host.onLog = [&](const std::string& text) {
+            if (text.rfind("> [ 解凍 ]", 0) == 0) c.meddle(zip);
+        };
+        run.Run({zip});
+        EXPECT_EQ(ReadFile(work / "a/c.txt"), "ccc");
+        EXPECT_TRUE(run.host.HasLine(std::string("> [ 後始末エラー ] 書庫を削除できませんでした。 (") + c.reason + ")"));
+        EXPECT_FALSE(run.host.HasLine("> [ 削除 ] 書庫を削除しました。"));
+        if (fs::is_regular_file(zip)) {
+            EXPECT_EQ(ReadFile(zip), "another file");
+        }
+    }
 }
