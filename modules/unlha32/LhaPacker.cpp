@@ -331,6 +331,24 @@ int32_t WriteArchive(int tmpFd, LzhSource* old, const std::vector<lzh::LzhEntryH
     return ARC_OK;
 }
 
+// The line for an archive that could not be written, after its temporary file went: why, and that
+// nothing half-made was left (a new archive is not there at all, an updated one is as it was).
+// Nothing for a failure that is not the archive's writing (a file that could not be read, a break).
+void LogArchiveNotWritten(AnsiString& log, int32_t code, bool updating, const AnsiString& archive) {
+    AnsiString why;
+    switch (code) {
+    case ARC_DISK_SPACE: why = "ディスクの空きが足りないため、"_ansi; break;
+    case ARC_READ_ONLY: why = "読み取り専用のファイルシステムのため、"_ansi; break;
+    case ARC_ERROR_CANNOT_WRITE:
+    case ARC_ERROR_TMP_OPEN: why = "ディスクへ書き込めなかったため、"_ansi; break;
+    default: return;
+    }
+    AppendOutputLine(log, "> "_ansi + why +
+                              (updating ? "書庫を更新できませんでした。書庫は元のままです: "_ansi
+                                        : "書庫を作成できませんでした。作りかけの書庫は残していません: "_ansi) +
+                              archive);
+}
+
 // UpdateArchive's answer when the archive it would replace is no longer the one in place.
 constexpr int32_t kAnotherArchive = -1;
 
@@ -426,8 +444,10 @@ int32_t UpdateArchive(const AnsiString& archive, std::vector<PackItem> items, co
     std::string tmpl = TemporaryTemplate(hostArchive);
     const int tmpFd = mkstemp(tmpl.data());
     if (tmpFd < 0) {
+        const int32_t code = errno == ENOSPC || errno == EDQUOT ? ARC_DISK_SPACE : ARC_ERROR_TMP_OPEN;
         AppendOutputLine(log, "> 作業ファイルを作れません: "_ansi + archive);
-        return errno == ENOSPC ? ARC_DISK_SPACE : ARC_ERROR_TMP_OPEN;
+        LogArchiveNotWritten(log, code, archiveExists, archive);
+        return code;
     }
     int32_t code = WriteArchive(tmpFd, old.get(), kept, items, options, archive, sink, log);
     if (code == ARC_OK) {
@@ -444,6 +464,7 @@ int32_t UpdateArchive(const AnsiString& archive, std::vector<PackItem> items, co
     }
     if (code != ARC_OK) {
         unlink(tmpl.c_str());
+        LogArchiveNotWritten(log, code, archiveExists, archive);
         return code;
     }
     AppendOutputLine(log, (archiveExists ? "> 書庫を更新しました: "_ansi : "> 書庫を作成しました: "_ansi) + archive);

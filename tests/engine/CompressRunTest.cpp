@@ -2,12 +2,17 @@
 // after-processing disposes of the file only when the new archive holds it.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -300,4 +305,61 @@ TEST(CompressRun, NothingIsDisposedOfThatDidNotGoIntoTheArchive) {
                             [](const std::string& t) { return t.rfind("> [ 後始末エラー ]", 0) == 0; }),
               1);
     EXPECT_FALSE(run.host.HasLine("> [ 削除 ] 書庫を削除しました。"));
+}
+
+// A disk that fills up while the archive is written: the log says so and that nothing half-made was
+// left, a new archive is not there at all and an archive being updated is as it was; the file stays.
+// The disk is a small memory file system, mounted in a mount namespace of a child process of its own.
+TEST(CompressRun, ADiskThatFillsUpLeavesNoHalfArchiveAndSaysSo) {
+    TempDir td;
+    const std::string disk = td / "disk", report = td / "report.txt";
+    fs::create_directories(disk);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0)
+            _exit(77);
+        std::string failures;
+        const auto check = [&](bool ok, const std::string& what) {
+            if (!ok) failures += what + "\n";
+        };
+        std::mt19937 random(7);
+        std::string noise(700 * 1024, '\0');  // does not shrink: the file and its archive need 1.4 MiB
+        for (char& c : noise) c = static_cast<char>(random());
+        const std::string file = disk + "/big.dat", lzh = disk + "/big.lzh";
+
+        WriteFile(file, noise);
+        TPackRun fresh(TAfterMethod::Delete);
+        fresh.Run({file});
+        check(fresh.host.HasLine("> ディスクの空きが足りないため、書庫を作成できませんでした。作りかけの書庫は残していません: " + lzh),
+              "new: no disk-full line");
+        check(fresh.host.HasLine("> [ 解凍失敗 ]\t情報=「32773:\"DISK_SPACE\"」"), "new: no failure line");
+        check(!fs::exists(lzh), "new: an archive was left");
+
+        WriteFile(file, "small");
+        TPackRun first(TAfterMethod::Nothing);
+        first.Run({file});
+        const std::string before = fs::exists(lzh) ? ReadFile(lzh) : "";
+        check(!before.empty(), "update: the first archive was not made");
+        WriteFile(file, noise);
+        SetModified(file, 2000000000);  // newer than the archived copy, so that it is packed again
+        TPackRun update(TAfterMethod::Delete);
+        update.Run({file});
+        check(update.host.HasLine("> ディスクの空きが足りないため、書庫を更新できませんでした。書庫は元のままです: " + lzh),
+              "update: no disk-full line");
+        check(fs::exists(lzh) && ReadFile(lzh) == before, "update: the archive changed");
+        check(fs::exists(file) && ReadFile(file) == noise, "update: the file did not stay");
+        for (const auto& e : fs::directory_iterator(disk)) {
+            const std::string name = e.path().filename();
+            check(name == "big.dat" || name == "big.lzh", "left behind: " + name);
+        }
+        WriteFile(report, failures);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot mount a memory file system here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(report), "");
 }
