@@ -5,6 +5,8 @@
 // lines, acts on the packed file (PackedFiles.cpp).
 #include "engine/UUnPackThread.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -30,7 +32,8 @@ void LogFailure(TEngineHost& host, const AnsiString& line, const AnsiString& vol
     if (!volume.empty()) host.AppendLog("> " + volume);
 }
 
-// Why an archive (in compress mode, the packed file) could not be deleted, from DeleteFileIfSameWhy.
+// Why an archive (in compress mode, the packed file) could not be deleted, from DeleteFileIfSameWhy;
+// also why it could not be trashed or moved when its name no longer holds it.
 AnsiString DeleteFailureReason(int why, bool packed) {
     switch (why) {
         case ENOENT:
@@ -49,6 +52,19 @@ AnsiString DeleteFailureReason(int why, bool packed) {
         default: return ToAnsi(std::strerror(why));
     }
 }
+
+// Whether path still holds the file that was read: 0 when it does, else ENOENT (nothing has the name)
+// or EEXIST (another file or a folder has it), as DeleteFileIfSameWhy tells. A folder is never the
+// archive, even under its inode number: a folder made right after the archive went may be given it.
+int ChangedSinceRead(const AnsiString& path, const TFileIdentity* read) {
+    struct stat st {};
+    if (lstat(FromAnsi(path).c_str(), &st) != 0) return ENOENT;
+    if (!read || S_ISDIR(st.st_mode)) return EEXIST;
+    return IsSameFile(path, *read) ? 0 : EEXIST;
+}
+
+// " (why)" after a failure line, or nothing when why is not known.
+AnsiString Because(const AnsiString& why) { return why.empty() ? AnsiString() : " (" + why + ")"; }
 
 }  // namespace
 
@@ -114,7 +130,7 @@ void TUnPackThread::DeleteArchive(const AnsiString& source) {
         if (done)
             FHost.AppendLog("> [ 削除 ] 書庫を削除しました。"_ansi + tail);
         else
-            FHost.AppendLog("> [ 後始末エラー ] 書庫を削除できませんでした。"_ansi + tail + " (" + DeleteFailureReason(why, FSettings.CompressMode) + ")");
+            FHost.AppendLog("> [ 後始末エラー ] 書庫を削除できませんでした。"_ansi + tail + Because(DeleteFailureReason(why, FSettings.CompressMode)));
         FHost.ArchiveDisposed(source, done);
     } catch (...) {
         FHost.ArchiveDisposed(source, false);
@@ -123,15 +139,17 @@ void TUnPackThread::DeleteArchive(const AnsiString& source) {
 
 void TUnPackThread::TrashArchive(const AnsiString& source) {
     bool ok = false;
+    AnsiString why;
     try {
-        const TFileIdentity* read = ReadIdentity(source);
-        ok = read && IsSameFile(source, *read) && MoveToTrash(source).ok;
+        const int changed = ChangedSinceRead(source, ReadIdentity(source));
+        if (changed != 0) why = DeleteFailureReason(changed, FSettings.CompressMode);
+        else ok = MoveToTrash(source).ok;
     } catch (...) {
     }
     if (ok)
         FHost.AppendLog("> [ ごみ箱 ] 書庫をごみ箱へ移しました。"_ansi);
     else
-        LogFailure(FHost, "> [ 後始末エラー ] 書庫をごみ箱へ移せませんでした。"_ansi,
+        LogFailure(FHost, "> [ 後始末エラー ] 書庫をごみ箱へ移せませんでした。"_ansi + Because(why),
                    FSettings.SplitArchive && !FSettings.CompressMode ? source : AnsiString());
     FHost.ArchiveDisposed(source, ok);
 }
@@ -173,16 +191,19 @@ bool TUnPackThread::LandingStillThere() const {
 // and the failure is logged.
 void TUnPackThread::MoveArchive(const AnsiString& source) {
     bool ok = false;
+    AnsiString why;
     try {
         const AnsiString target = JoinPath(FSettings.MoveFolder, ExtractHostName(source));
-        const TFileIdentity* read = ReadIdentity(source);
-        ok = read && IsSameFile(source, *read) && !PathExists(target) && MoveFile(source, target);
+        const int changed = ChangedSinceRead(source, ReadIdentity(source));
+        if (changed != 0) why = DeleteFailureReason(changed, FSettings.CompressMode);
+        else if (PathExists(target)) why = "移動先に同じ名前のものがあります"_ansi;
+        else ok = MoveFile(source, target);
     } catch (...) {
     }
     if (ok)
         FHost.AppendLog("> [ 移動 ] 書庫を移動しました。=>移動先:"_ansi + Quoted(FSettings.MoveFolder));
     else
-        LogFailure(FHost, "> [ 後始末エラー ] 書庫を移動できませんでした。"_ansi,
+        LogFailure(FHost, "> [ 後始末エラー ] 書庫を移動できませんでした。"_ansi + Because(why),
                    FSettings.SplitArchive && !FSettings.CompressMode ? source : AnsiString());
     FHost.ArchiveDisposed(source, ok);
 }

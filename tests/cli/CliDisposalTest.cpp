@@ -438,7 +438,8 @@ TEST(CliDisposal, AVolumeThatCannotBeMovedOrTrashedIsNamed) {
     TempDir td;
     const std::vector<std::string> parts = BuildRar4({{"q.txt", std::string(100, 'q')}}, 40);
     ASSERT_GE(parts.size(), 3u);
-    const std::string failure[] = {"> [ 後始末エラー ] 書庫を移動できませんでした。", "> [ 後始末エラー ] 書庫をごみ箱へ移せませんでした。"};
+    const std::string failure[] = {"> [ 後始末エラー ] 書庫を移動できませんでした。 (移動先に同じ名前のものがあります)",
+                                   "> [ 後始末エラー ] 書庫をごみ箱へ移せませんでした。"};
     for (const int after : {3, 2}) {
         SCOPED_TRACE(after == 3 ? "move" : "trash");
         for (const char* folder : {"in", "out", "moved"}) fs::remove_all(td / folder);

@@ -662,9 +662,10 @@ TEST_F(UnpackRun, AModuleCopiedIntoTheFolderIsFoundByTheNextArchive) {
     EXPECT_TRUE(zip.ZipDll()->IsLoaded(TZipDll::zmLmzip32));
 }
 
-// An archive that cannot be deleted says why: what took its place, or that it is gone, while it was
-// extracted. Whatever holds its name then is left alone.
-TEST_F(UnpackRun, AnArchiveThatCannotBeDeletedSaysWhy) {
+// An archive that cannot be deleted, trashed or moved says why: what took its place, or that it is
+// gone, while it was extracted. Whatever holds its name then is left alone.
+TEST_F(UnpackRun, AnArchiveThatCannotBeDisposedOfSaysWhy) {
+    setenv("XDG_DATA_HOME", (td / "xdg").c_str(), 1);
     struct Case {
         const char* what;
         std::function<void(const std::string& zip)> meddle;
@@ -685,22 +686,41 @@ TEST_F(UnpackRun, AnArchiveThatCannotBeDeletedSaysWhy) {
          "解凍中に書庫が別のファイルに置き換えられました"},
         {"removed", [](const std::string& zip) { fs::remove(zip); }, "解凍中に書庫が移動または削除されました"},
     };
-    // In each case the name still holds what took the archive's place, or nothing.
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempDir work;
-        const std::string zip = MakeThreeFileZip(work, "a.zip");
-        TEngineRun run;
-        run.settings.AfterMethod = TAfterMethod::Delete;
-        run.host.onLog = [&](const std::string& text) {
-            if (text.rfind("> [ 解凍 ]", 0) == 0) c.meddle(zip);
-        };
-        run.Run({zip});
-        EXPECT_EQ(ReadFile(work / "a/c.txt"), "ccc");
-        EXPECT_TRUE(run.host.HasLine(std::string("> [ 後始末エラー ] 書庫を削除できませんでした。 (") + c.reason + ")"));
-        EXPECT_FALSE(run.host.HasLine("> [ 削除 ] 書庫を削除しました。"));
-        if (fs::is_regular_file(zip)) {
-            EXPECT_EQ(ReadFile(zip), "another file");
+    const std::pair<TAfterMethod, const char*> methods[] = {
+        {TAfterMethod::Delete, "書庫を削除できませんでした。"},
+        {TAfterMethod::Trash, "書庫をごみ箱へ移せませんでした。"},
+        {TAfterMethod::Move, "書庫を移動できませんでした。"},
+    };
+    for (const auto& [method, failed] : methods) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(failed) + " " + c.what);
+            TempDir work;
+            const std::string zip = MakeThreeFileZip(work, "a.zip");
+            TEngineRun run;
+            run.settings.AfterMethod = method;
+            run.settings.MoveFolder = ToAnsi(work / "moved");
+            run.host.onLog = [&](const std::string& text) {
+                if (text.rfind("> [ 解凍 ]", 0) == 0) c.meddle(zip);
+            };
+            run.Run({zip});
+            EXPECT_EQ(ReadFile(work / "a/c.txt"), "ccc");
+            EXPECT_TRUE(run.host.HasLine(std::string("> [ 後始末エラー ] ") + failed + " (" + c.reason + ")"));
+            if (fs::is_regular_file(zip)) {
+                EXPECT_EQ(ReadFile(zip), "another file");
+            }
+            EXPECT_FALSE(fs::exists(work / "moved/a.zip"));
         }
     }
+    // A move folder that holds the name already keeps what it holds, and the archive stays.
+    TempDir work;
+    const std::string zip = MakeThreeFileZip(work, "a.zip");
+    WriteFile(work / "moved/a.zip", "mine");
+    TEngineRun run;
+    run.settings.AfterMethod = TAfterMethod::Move;
+    run.settings.MoveFolder = ToAnsi(work / "moved");
+    run.Run({zip});
+    EXPECT_TRUE(run.host.HasLine("> [ 後始末エラー ] 書庫を移動できませんでした。 (移動先に同じ名前のものがあります)"));
+    EXPECT_EQ(ReadFile(work / "moved/a.zip"), "mine");
+    EXPECT_TRUE(fs::exists(zip));
+    unsetenv("XDG_DATA_HOME");
 }
