@@ -1,6 +1,7 @@
 // The check of folder settings before a run.
 #include "engine/FolderSettings.h"
 
+#include "engine/ShownText.h"
 #include "platform/AnsiCodec.h"
 
 namespace norvex {
@@ -11,7 +12,9 @@ bool IsUsableFolderSetting(const AnsiString& path) { return !path.empty() && pat
 
 AnsiString RefusedFolderNotice(const AnsiString& key, const AnsiString& value) {
     const bool windows = value.size() >= 2 && value[1] == ':';
-    return "フォルダエラー: 設定 "_ansi + key + " = \"" + value + "\"\r" +
+    // The value comes from a settings file that may be anyone's (--ini): its control characters are
+    // shown escaped, never sent to the terminal or laid out as lines of the notice.
+    return "フォルダエラー: 設定 "_ansi + key + " = \"" + ShownName(value) + "\"\r" +
            (windows ? "Windows のフォルダは使えません。"_ansi : "相対パスは使えません。"_ansi) +
            "「/」で始まるフォルダを指定してください。"_ansi;
 }

@@ -278,6 +278,14 @@ TEST_F(CliArchives, FolderSettingsFromWindowsOrRelativeAreRefused) {
         EXPECT_FALSE(fs::exists(td / c.value)) << c.key << ": made in the current folder";
         EXPECT_TRUE(fs::exists(zip));
     }
+    // A refused value that holds control characters is named with them escaped: it neither drives
+    // the terminal nor lays out lines of its own.
+    WriteFile(td / "s.ini", "[Main]\nPutLocation=1\nSpecialFolder=\"rel\\x1b[2J\\r\\n 9| x\"\n");
+    const CliResult r = RunCli(td, {"--ini", td / "s.ini", zip});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("設定 SpecialFolder = \"rel\\x1b[2J\\x0d\\x0a 9| x\""), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(zip));
 }
 
 TEST_F(CliArchives, ARefusalNamesItsRealCause) {
