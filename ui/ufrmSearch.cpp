@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QStyle>
@@ -255,8 +256,30 @@ void TfrmSearch::btnStartSearchClick() {
 void TfrmSearch::btnAbortClick() { stop_ = true; }
 
 void TfrmSearch::pmDeleteListItemClick() {
-    const QList<QTreeWidgetItem*> selected = lvFile->selectedItems();
-    for (QTreeWidgetItem* item : selected) delete item;
+    // The list is rebuilt in one pass: deleted one by one, each selected row shifted every row after
+    // it, and tens of thousands of hits held the window for minutes.
+    const QList<QTreeWidgetItem*> selectedRows = lvFile->selectedItems();
+    if (selectedRows.isEmpty()) return;
+    const QSet<QTreeWidgetItem*> gone(selectedRows.begin(), selectedRows.end());
+    QTreeWidgetItem* root = lvFile->invisibleRootItem();
+    int firstGone = -1;
+    QList<QTreeWidgetItem*> kept;
+    kept.reserve(root->childCount());
+    for (int i = 0; i < root->childCount(); ++i) {
+        QTreeWidgetItem* row = root->child(i);
+        if (!gone.contains(row)) kept << row;
+        else if (firstGone < 0) firstGone = i;
+    }
+    const QList<QTreeWidgetItem*> taken = root->takeChildren();
+    lvFile->addTopLevelItems(kept);
+    for (QTreeWidgetItem* row : taken)
+        if (gone.contains(row)) delete row;
+    // The row that followed the first one taken off is where the user was.
+    if (!kept.isEmpty()) {
+        QTreeWidgetItem* here = kept[std::min<qsizetype>(firstGone, kept.size() - 1)];
+        lvFile->setCurrentItem(here, 0, QItemSelectionModel::NoUpdate);
+        lvFile->scrollToItem(here);
+    }
 }
 
 void TfrmSearch::SetSearching(bool on) {

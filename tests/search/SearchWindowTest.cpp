@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QItemSelectionModel>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -253,6 +255,38 @@ private slots:
         w.lvFile->topLevelItem(0)->setSelected(true);
         w.pmDeleteListItem->trigger();
         QCOMPARE(Column(w.lvFile, 0), QStringList({"note.png.txt"}));
+    }
+
+    // Taking rows off the list: the selected ones go and the others stay in their order, and a
+    // selection of tens of thousands of hits goes at once (one by one, each removal shifted every row
+    // after it and the window stood still for minutes).
+    void selectedHitsLeaveTheListAtOnce() {
+        TfrmSearch w;
+        w.show();
+        constexpr int kRows = 40000;
+        QList<QTreeWidgetItem*> rows;
+        for (int i = 0; i < kRows; ++i) rows << new QTreeWidgetItem(QStringList{QString::number(i)});
+        w.lvFile->addTopLevelItems(rows);
+        // Every row but each third one, chosen at once (row by row, choosing alone takes a minute).
+        QItemSelection chosen;
+        QAbstractItemModel* model = w.lvFile->model();
+        for (int i = 0; i < kRows; i += 3) chosen.select(model->index(i, 0), model->index(i, 0));
+        for (int i = 2; i < kRows; i += 3) chosen.select(model->index(i, 0), model->index(i, 0));
+        w.lvFile->selectionModel()->select(chosen, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QElapsedTimer clock;
+        clock.start();
+        w.pmDeleteListItem->trigger();
+        QStringList kept;
+        for (int i = 1; i < kRows; i += 3) kept << QString::number(i);
+        QCOMPARE(Column(w.lvFile, 0), kept);
+        QVERIFY(w.lvFile->selectedItems().isEmpty());
+
+        w.lvFile->selectAll();
+        w.pmDeleteListItem->trigger();
+        QCOMPARE(w.lvFile->topLevelItemCount(), 0);
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString("%1 ms").arg(clock.elapsed())));
+        w.pmDeleteListItem->trigger();  // nothing selected, nothing listed: nothing happens
+        QCOMPARE(w.lvFile->topLevelItemCount(), 0);
     }
 
     void regularExpressionsTheEnterKeyAndBadPatterns() {
