@@ -21,6 +21,24 @@ namespace {
 
 AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
 
+// " (why)" after the line of a residue that could not all be removed, from RemoveTree's errno;
+// nothing when it is not known.
+AnsiString ResidueFailureReason(int why) {
+    const char* text = nullptr;
+    switch (why) {
+        case EACCES:
+        case EPERM: text = "フォルダを変更する権限がありません"; break;
+        case EROFS: text = "読み取り専用のファイルシステムです"; break;
+        case EMFILE:
+        case ENFILE: text = "同時に開けるファイルの数の上限に達しています"; break;
+        case EBUSY: text = "使用中です"; break;
+        case EIO: text = "ディスクの入出力エラーです"; break;
+        case ESTALE: text = "削除中にフォルダが移動されました"; break;
+        default: return {};
+    }
+    return " ("_ansi + ToAnsi(text) + ")";
+}
+
 // The module's writer puts an entry's bytes in ".nvx" + 16 hex digits + ".tmp" beside its name
 // until they are whole; one left by a broken extraction is this archive's as well.
 bool IsWriterTemporary(std::string_view name) {
@@ -138,7 +156,8 @@ void TUnPack::DeleteResidue() {
                 std::vector<std::string> listed;
                 const bool whole = ListedPathsUnder(path, listed);
                 const TResidueNames names(std::move(listed));
-                TRemoval removal = RemoveTree(path, &identity, std::cref(names));
+                int why = 0;
+                TRemoval removal = RemoveTree(path, &identity, std::cref(names), &why);
                 if (removal == TRemoval::Refused && !whole) removal = TRemoval::Partial;
                 switch (removal) {
                     case TRemoval::Removed: FHost.AppendLog("> [ 残骸の削除 ] "_ansi + Quoted(path)); break;
@@ -148,7 +167,7 @@ void TUnPack::DeleteResidue() {
                                         Quoted(path));
                         break;
                     case TRemoval::Partial:
-                        FHost.AppendLog("> [ 後始末エラー ] 残骸を削除しきれませんでした。"_ansi + Quoted(path));
+                        FHost.AppendLog("> [ 後始末エラー ] 残骸を削除しきれませんでした。"_ansi + Quoted(path) + ResidueFailureReason(why));
                         break;
                     case TRemoval::Refused:
                         FHost.AppendLog("> [ 後始末エラー ] 残骸のフォルダに書庫にないファイルがあるため、それらを残しました。"_ansi +

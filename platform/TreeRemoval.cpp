@@ -56,8 +56,12 @@ DIR* OpenChild(int parent, const char* name, const struct stat& st) {
 
 enum class TEmptied { Empty, Refused, Partial };
 
-// Empties the folder open as root (taken over and closed), as far as the filter allows.
-TEmptied EmptyTree(DIR* root, const struct stat& rootStat, const TRemovalFilter& filter) {
+// Empties the folder open as root (taken over and closed), as far as the filter allows. The errno of
+// the first step that failed goes to firstError (left as it is when it holds one already).
+TEmptied EmptyTree(DIR* root, const struct stat& rootStat, const TRemovalFilter& filter, int& firstError) {
+    const auto failedWith = [&firstError](int err) {
+        if (firstError == 0) firstError = err;
+    };
     std::vector<TFrame> frames;
     frames.push_back({"", rootStat.st_dev, rootStat.st_ino, root, ""});
     std::size_t open = 1;
@@ -72,6 +76,7 @@ TEmptied EmptyTree(DIR* root, const struct stat& rootStat, const TRemovalFilter&
             struct stat st {};
             if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno != ENOENT) {
+                    failedWith(errno);
                     frame.kept.insert(name);
                     frame.failed = true;
                 }
@@ -89,6 +94,7 @@ TEmptied EmptyTree(DIR* root, const struct stat& rootStat, const TRemovalFilter&
                 if (unlinkat(fd, name.c_str(), 0) == 0 || errno == ENOENT) {
                     frame.changed = true;
                 } else {
+                    failedWith(errno);
                     frame.kept.insert(name);
                     frame.failed = true;
                 }
@@ -96,6 +102,7 @@ TEmptied EmptyTree(DIR* root, const struct stat& rootStat, const TRemovalFilter&
             }
             DIR* child = OpenChild(fd, name.c_str(), st);
             if (!child) {
+                failedWith(errno);
                 frame.kept.insert(name);
                 frame.failed = true;
                 continue;
@@ -130,6 +137,7 @@ TEmptied EmptyTree(DIR* root, const struct stat& rootStat, const TRemovalFilter&
             if (up >= 0 && fstat(up, &st) == 0 && SameStat(st, parent.device, parent.inode))
                 parent.dir = fdopendir(up);
             if (!parent.dir) {
+                failedWith(up < 0 ? errno : ESTALE);  // found again, but another folder: moved meanwhile
                 if (up >= 0) close(up);
                 lost = true;
             } else {
@@ -150,6 +158,7 @@ TEmptied EmptyTree(DIR* root, const struct stat& rootStat, const TRemovalFilter&
                    SameStat(st, done.device, done.inode) && unlinkat(pfd, done.name.c_str(), AT_REMOVEDIR) == 0) {
             parent.changed = true;
         } else {
+            failedWith(errno);
             parent.kept.insert(done.name);
             parent.failed = true;
         }
@@ -164,9 +173,8 @@ TEmptied EmptyTree(DIR* root, const struct stat& rootStat, const TRemovalFilter&
     return result;
 }
 
-}  // namespace
-
-TRemoval RemoveTree(const AnsiString& path, const TFileIdentity* identity, const TRemovalFilter& filter) {
+// RemoveTree, with the errno of the first step that failed in firstError.
+TRemoval RemoveTreeWhy(const AnsiString& path, const TFileIdentity* identity, const TRemovalFilter& filter, int& firstError) {
     std::string host = FromAnsi(path);
     while (host.size() > 1 && host.back() == '/') host.pop_back();
     if (host.empty()) return TRemoval::NotThere;
@@ -177,27 +185,46 @@ TRemoval RemoveTree(const AnsiString& path, const TFileIdentity* identity, const
     if (name == "." || name == ".." || name.empty()) return TRemoval::Partial;
 
     const int parent = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parent < 0) return errno == ENOENT ? TRemoval::NotThere : TRemoval::Partial;
+    if (parent < 0) {
+        firstError = errno;
+        return errno == ENOENT ? TRemoval::NotThere : TRemoval::Partial;
+    }
     struct stat st {};
     TRemoval result = TRemoval::Removed;
     if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        firstError = errno;
         result = errno == ENOENT ? TRemoval::NotThere : TRemoval::Partial;
     } else if (identity && !SameStat(st, static_cast<dev_t>(identity->device), static_cast<ino_t>(identity->inode))) {
         result = TRemoval::NotSame;
     } else if (!S_ISDIR(st.st_mode)) {
-        if (unlinkat(parent, name.c_str(), 0) != 0) result = TRemoval::Partial;
+        if (unlinkat(parent, name.c_str(), 0) != 0) {
+            firstError = errno;
+            result = TRemoval::Partial;
+        }
     } else {
         DIR* dir = OpenChild(parent, name.c_str(), st);
-        const TEmptied emptied = dir ? EmptyTree(dir, st, filter) : TEmptied::Partial;
+        if (!dir) firstError = errno;
+        const TEmptied emptied = dir ? EmptyTree(dir, st, filter, firstError) : TEmptied::Partial;
         struct stat now {};
         // Checked again right before the folder itself goes: its name may have been given to another.
-        if (emptied != TEmptied::Empty)
+        if (emptied != TEmptied::Empty) {
             result = emptied == TEmptied::Refused ? TRemoval::Refused : TRemoval::Partial;
-        else if (fstatat(parent, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-                 !SameStat(now, st.st_dev, st.st_ino) || unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0)
+        } else if (fstatat(parent, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+                   !SameStat(now, st.st_dev, st.st_ino) || unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0) {
+            if (firstError == 0) firstError = errno;
             result = TRemoval::Partial;
+        }
     }
     close(parent);
+    return result;
+}
+
+}  // namespace
+
+TRemoval RemoveTree(const AnsiString& path, const TFileIdentity* identity, const TRemovalFilter& filter, int* error) {
+    int firstError = 0;
+    const TRemoval result = RemoveTreeWhy(path, identity, filter, firstError);
+    if (error) *error = result == TRemoval::Partial ? firstError : 0;
     return result;
 }
 

@@ -26,8 +26,10 @@ using TRemovalFilter = std::function<bool(std::string_view relative)>;
 // folder. The walk keeps no recursion and at most a few descriptors open whatever the depth:
 // the folders above the open window are found again through ".." and checked by device and inode,
 // so a tree that is moved meanwhile is left alone rather than followed. With a filter, a folder's
-// contents go only as far as it allows.
+// contents go only as far as it allows. With error, a Partial removal tells the errno of the first
+// step that failed there (EACCES, EROFS, EMFILE, ...; ESTALE when a folder of the tree was moved
+// meanwhile; 0 when not known); 0 for any other outcome.
 TRemoval RemoveTree(const AnsiString& path, const TFileIdentity* identity = nullptr,
-                    const TRemovalFilter& filter = {});
+                    const TRemovalFilter& filter = {}, int* error = nullptr);
 
 }  // namespace norvex

@@ -323,4 +323,24 @@ TEST_F(CliArchives, RunningOutOfDescriptorsIsSaidAsSuch) {
     EXPECT_FALSE(HasTextContaining(low.out, "MAKEDIRECTORY"));
     EXPECT_TRUE(fs::exists(zip));
     EXPECT_FALSE(fs::exists(td / "out/top"));
+
+    // A residue deeper than the descriptors left allow is named with the reason it stays.
+    std::vector<std::string> names;
+    std::string folder;
+    for (int i = 0; i < 40; ++i) names.push_back((folder += "d" + std::to_string(i) + "/") + "f.txt");
+    const std::string deep = Zip("in/deep.zip", names);
+    int partial = 0;
+    for (const char* limit : {"10", "11", "12"}) {
+        fs::remove_all(td / "out");
+        const CliResult r = RunCli(td, {"-c", std::string("ulimit -n ") + limit + " && exec \"$0\" \"$@\"", NORVEX_CLI_PATH,
+                                        "--ini", td / "empty.ini", "--to", td / "out", deep},
+                                   "sh");
+        for (const std::string& text : LogTexts(r.out)) {
+            if (text.find("残骸を削除しきれませんでした") == std::string::npos) continue;
+            ++partial;
+            EXPECT_EQ(text, "> [ 後始末エラー ] 残骸を削除しきれませんでした。\"" + td / "out/d0" +
+                                "\" (同時に開けるファイルの数の上限に達しています)");
+        }
+    }
+    EXPECT_GT(partial, 0) << "no limit left a residue";
 }
