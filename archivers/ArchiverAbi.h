@@ -168,6 +168,10 @@ typedef struct ArcProgressRecord {
  * that knows this cause learns that not every entry landed. */
 #define ARC_CAUSE_KEPT_EXISTING  10
 #define ARC_CAUSE_TOO_MANY_OPEN  11  /* the process or the system has as many files open as it may */
+/* Not a refusal either: the archive ends where an entry ends, without the mark that closes it (a
+ * tar without its end blocks), so it may have been cut there. Every entry read landed; code is
+ * ARC_OK and name the archive. The module writes no line of its own for it. */
+#define ARC_CAUSE_END_UNMARKED   12
 
 /* A host zero-initialises its window (NvxWindow w{};) so that members it does not use are NULL. */
 struct NvxWindow {

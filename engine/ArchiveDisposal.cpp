@@ -168,6 +168,9 @@ void TUnPackThread::KeepArchive(TKeptBecause reason) {
         case TKeptBecause::LandingMoved:
             why = "> [ 後始末エラー ] 解凍先のフォルダが解凍中に移動または削除されたため、"_ansi;
             break;
+        case TKeptBecause::EndUnmarked:
+            why = "> [ 後始末エラー ] 書庫の終わりを示す印がなく、途中で切れているおそれがあるため、"_ansi;
+            break;
     }
     switch (FSettings.AfterMethod) {
         case TAfterMethod::Nothing: return;

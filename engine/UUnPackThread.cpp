@@ -658,6 +658,7 @@ int TUnPackThread::ExtractArchive(const AnsiString& archivePath, AnsiString dest
         FRefusalLines.clear();
     }
     FExistingKept.store(false);
+    FEndUnmarked.store(false);
     FLandingFolder = IdentityOfFolder(destination);
     ArmWarmUp();
     // An extraction that reported nothing (or failed) starts no read-ahead later.
@@ -816,6 +817,11 @@ int32_t TUnPackThread::RefusedFromModule(NvxWindow* self, int32_t cause, int32_t
         thread->FExistingKept.store(true);
         return 1;
     }
+    if (cause == ARC_CAUSE_END_UNMARKED) {
+        // No line now: what landed is whole. The archive is kept (FinishArchive), which says why.
+        thread->FEndUnmarked.store(true);
+        return 1;
+    }
     try {
         AnsiString line = RefusalLine(cause, name ? name : "");
         if (line.empty()) return 0;
@@ -919,6 +925,8 @@ void TUnPackThread::FinishArchive() {
             DisposePackedFile();
         } else if (FSettings.AfterMethod != TAfterMethod::Nothing && existingKept) {
             KeepArchive(TKeptBecause::ExistingKept);
+        } else if (FSettings.AfterMethod != TAfterMethod::Nothing && FEndUnmarked.load()) {
+            KeepArchive(TKeptBecause::EndUnmarked);
         } else if (FSettings.AfterMethod != TAfterMethod::Nothing && FJob.FilterLeavesOut(FArchivePath)) {
             KeepArchive(TKeptBecause::FilterLeftOut);
         } else if (FSettings.AfterMethod != TAfterMethod::Nothing && FJob.FlattenedNamesCollide(FArchivePath)) {

@@ -153,6 +153,7 @@ private:
         FilterLeftOut,    // the file-extraction filter left entries out
         NamesCollided,    // with folders ignored, entries of one name overwrote each other
         LandingMoved,     // the folder the entries went into was moved or removed meanwhile
+        EndUnmarked,      // the archive ends without its end mark: it may have been cut
     };
     void KeepArchive(TKeptBecause why);
     // True while the folder the extraction wrote into, and the top folder this archive claimed, are
@@ -243,6 +244,7 @@ private:
     // stayed: an overwrite question was answered no, or "never overwrite" or "if newer" kept it. The archive then
     // holds the only copy of that entry, and is not disposed of.
     std::atomic<bool> FExistingKept{false};
+    std::atomic<bool> FEndUnmarked{false};  // the module said the archive ends without its end mark
     // The folder the extraction was given, as it was when the extraction began (unknown when it was
     // not there yet).
     TFileIdentity FLandingFolder;

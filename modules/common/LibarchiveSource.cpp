@@ -327,6 +327,7 @@ int32_t LibarchiveSource::nextEntry(EntryInfo& entry) {
             return stop(ARC_ERROR_EOF, "分割書庫の途中で読み取りが終わりました: "_ansi + ToAnsi(volumes_[currentVolume_ + 1]->path));
         if (group_ + 1 >= groupStarts_.size()) {
             if (!options_.incompleteEnd.empty()) return stop(ARC_ERROR_EOF, options_.incompleteEnd);
+            if (!firstHeader_) tellUnmarkedEnd();
             return ARC_FIND_END;
         }
         int32_t code = openGroup(group_ + 1);
@@ -459,6 +460,30 @@ int32_t LibarchiveSource::readBlock(const void*& data, std::size_t& size) {
         return ARC_FILE_CRC;
     }
     return ARC_OK;
+}
+
+// A plain tar ends with blocks of zeros; the reader takes the end of the file after a whole entry for
+// the end as well, which is where a download cut at an entry's end stops. Such an archive still
+// extracts, but the host is told that its end is unmarked, so that it is not disposed of. The block
+// the reader took last is looked at once, at the end: zeros there are the end mark (or the last
+// entry's own zeros, taken as one).
+void LibarchiveSource::tellUnmarkedEnd() {
+    NvxWindow* w = context_.window;
+    if (!w || w->structSize < NVX_WINDOW_SIZE_WITH_REFUSED || !w->refused) return;
+    struct archive* a = archive_.get();
+    if ((archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) != ARCHIVE_FORMAT_TAR || archive_filter_count(a) != 1 ||
+        archive_filter_code(a, 0) != ARCHIVE_FILTER_NONE || volumes_.size() != 1)
+        return;
+    const Volume& v = *volumes_.front();
+    const la_int64_t consumed = archive_filter_bytes(a, 0);
+    if (v.fd < 0 || consumed < 512) return;
+    unsigned char block[512];
+    if (::pread(v.fd, block, sizeof block, v.base + static_cast<off_t>(consumed) - 512) != static_cast<ssize_t>(sizeof block))
+        return;
+    if (std::all_of(std::begin(block), std::end(block), [](unsigned char c) { return c == 0; })) return;
+    const AnsiString archive = ToAnsi(v.path);
+    const AnsiString line = "> 書庫の終わりを示す印がありません: "_ansi + archive;
+    w->refused(w, ARC_CAUSE_END_UNMARKED, ARC_OK, archive.c_str(), line.c_str());
 }
 
 int32_t LibarchiveSource::readRaw(const void*& data, std::size_t& size) {

@@ -116,6 +116,8 @@ private:
     int32_t stop(int32_t code, AnsiString message);
     // readBlock() without the CRC check of verifyCrc.
     int32_t readRaw(const void*& data, std::size_t& size);
+    // Tells the window of a plain tar that ended without its end mark (ARC_CAUSE_END_UNMARKED).
+    void tellUnmarkedEnd();
     static const char* PassphraseCallback(struct archive*, void* self);
 
     // One volume as libarchive's client: read through our own descriptor and buffer, so that we know

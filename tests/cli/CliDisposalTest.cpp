@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -57,6 +58,28 @@ std::string Cabinet(const std::string& data, const std::vector<Listed>& files) {
     }
     Put32(cab, 0), Put16(cab, static_cast<uint16_t>(data.size())), Put16(cab, static_cast<uint16_t>(data.size()));
     return cab + data;
+}
+
+// One tar entry of a regular file (ustar header, data padded to whole blocks).
+std::string TarEntry(const std::string& name, const std::string& data) {
+    std::string h(512, '\0');
+    auto octal = [&h](std::size_t at, std::size_t width, unsigned long long value) {
+        char text[24];
+        std::snprintf(text, sizeof text, "%0*llo", static_cast<int>(width - 1), value);
+        h.replace(at, width - 1, text, width - 1);
+    };
+    h.replace(0, name.size(), name);
+    octal(100, 8, 0644), octal(108, 8, 0), octal(116, 8, 0), octal(124, 12, data.size()), octal(136, 12, 1600000000);
+    h[156] = '0';
+    h.replace(257, 6, std::string("ustar\0", 6));
+    h.replace(263, 2, "00");
+    h.replace(148, 8, "        ");
+    unsigned sum = 0;
+    for (unsigned char c : h) sum += c;
+    char check[8];
+    std::snprintf(check, sizeof check, "%06o", sum);
+    h.replace(148, 7, std::string(check, 6) + '\0');
+    return h + data + std::string((512 - data.size() % 512) % 512, '\0');
 }
 
 }  // namespace
@@ -115,6 +138,28 @@ TEST(CliDisposal, AnLzhNameWithANulInsideIsRefusedAndTheArchiveKept) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(fs::exists(padded));
     EXPECT_EQ(ReadFile(td / "out/padded/a"), "one");
+}
+
+// A plain tar that ends after a whole entry without its end blocks (a download cut there) extracts
+// what it holds but is not deleted, with a line that says why (exit 3); the same entries closed by
+// the end blocks are deleted as ever.
+TEST(CliDisposal, ATarWithoutItsEndMarkIsExtractedButKept) {
+    NORVEX_REQUIRE_MODULE("TAR32.DLL");
+    TempDir td;
+    WriteFile(td / "empty.ini", "");
+    const std::string entries = TarEntry("a.txt", std::string(3000, 'a')) + TarEntry("b.txt", "b");
+    const std::string cut = td / "in/cut.tar", whole = td / "in/whole.tar";
+    WriteFile(cut, entries);
+    WriteFile(whole, entries + std::string(10240 - entries.size() % 10240, '\0'));
+    CliResult r = RunCli(td, {"--ini", td / "empty.ini", "--to", td / "out", "-d", "--confirm-delete", "yes", cut});
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_TRUE(fs::exists(cut));
+    EXPECT_EQ(ReadFile(td / "out/cut/b.txt"), "b");
+    EXPECT_TRUE(HasText(r.out, "> [ 後始末エラー ] 書庫の終わりを示す印がなく、途中で切れているおそれがあるため、書庫を削除しませんでした。")) << r.err;
+    r = RunCli(td, {"--ini", td / "empty.ini", "--to", td / "out", "-d", "--confirm-delete", "yes", whole});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(fs::exists(whole));
+    EXPECT_EQ(ReadFile(td / "out/whole/a.txt"), std::string(3000, 'a'));
 }
 
 // A file the user chose not to write over never landed: the archive that holds it is not deleted
