@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -21,6 +20,7 @@
 #include "tests/support/LzhEntries.h"
 #include "tests/support/RarWriter.h"
 #include "tests/support/RunTool.h"
+#include "tests/support/TarEntries.h"
 
 using namespace norvex::test;
 namespace fs = std::filesystem;
@@ -60,27 +60,6 @@ std::string Cabinet(const std::string& data, const std::vector<Listed>& files) {
     return cab + data;
 }
 
-// One tar entry of a regular file (ustar header, data padded to whole blocks).
-std::string TarEntry(const std::string& name, const std::string& data) {
-    std::string h(512, '\0');
-    auto octal = [&h](std::size_t at, std::size_t width, unsigned long long value) {
-        char text[24];
-        std::snprintf(text, sizeof text, "%0*llo", static_cast<int>(width - 1), value);
-        h.replace(at, width - 1, text, width - 1);
-    };
-    h.replace(0, name.size(), name);
-    octal(100, 8, 0644), octal(108, 8, 0), octal(116, 8, 0), octal(124, 12, data.size()), octal(136, 12, 1600000000);
-    h[156] = '0';
-    h.replace(257, 6, std::string("ustar\0", 6));
-    h.replace(263, 2, "00");
-    h.replace(148, 8, "        ");
-    unsigned sum = 0;
-    for (unsigned char c : h) sum += c;
-    char check[8];
-    std::snprintf(check, sizeof check, "%06o", sum);
-    h.replace(148, 7, std::string(check, 6) + '\0');
-    return h + data + std::string((512 - data.size() % 512) % 512, '\0');
-}
 
 }  // namespace
 
