@@ -2,16 +2,14 @@
 // after-processing disposes of the file only when the new archive holds it.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +18,7 @@
 #include "modules/lzh/LzhCrc16.h"
 #include "platform/AnsiCodec.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/OwnMemoryFileSystem.h"
 #include "tests/support/TempDir.h"
 
 using namespace norvex;
@@ -312,13 +311,9 @@ TEST(CompressRun, NothingIsDisposedOfThatDidNotGoIntoTheArchive) {
 // The disk is a small memory file system, mounted in a mount namespace of a child process of its own.
 TEST(CompressRun, ADiskThatFillsUpLeavesNoHalfArchiveAndSaysSo) {
     TempDir td;
-    const std::string disk = td / "disk", report = td / "report.txt";
+    const std::string disk = td / "disk";
     fs::create_directories(disk);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0)
-            _exit(77);
+    const std::optional<std::string> failed = InOwnMemoryFileSystem(disk, "size=1m", [&] {
         std::string failures;
         const auto check = [&](bool ok, const std::string& what) {
             if (!ok) failures += what + "\n";
@@ -353,13 +348,8 @@ TEST(CompressRun, ADiskThatFillsUpLeavesNoHalfArchiveAndSaysSo) {
             const std::string name = e.path().filename();
             check(name == "big.dat" || name == "big.lzh", "left behind: " + name);
         }
-        WriteFile(report, failures);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot mount a memory file system here";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(ReadFile(report), "");
+        return failures;
+    });
+    if (!failed) GTEST_SKIP() << "cannot mount a memory file system here";
+    EXPECT_EQ(*failed, "");
 }

@@ -1,21 +1,21 @@
 // The freedesktop.org Trash as the desktop reads it, and the single-instance lock.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <regex>
 
 #include "platform/AnsiCodec.h"
 #include "platform/InstanceLock.h"
 #include "platform/Trash.h"
+#include "tests/support/OwnMemoryFileSystem.h"
 #include "tests/support/TempDir.h"
 
 using namespace norvex;
+using norvex::test::InOwnMemoryFileSystem;
 using norvex::test::ReadFile;
 using norvex::test::TempDir;
 using norvex::test::WriteFile;
@@ -100,13 +100,9 @@ TEST_F(TrashTest, ItemOnAnotherVolumeGoesToThatVolumesTrash) {
 // trash on another volume, copied whole there, and only then is the original removed. The volume is
 // a memory file system mounted in a mount namespace of a child process of its own.
 TEST_F(TrashTest, ItemOnAVolumeWithoutATrashGoesWholeToTheHomeTrash) {
-    const std::string volume = home / "volume", report = home / "report.txt";
+    const std::string volume = home / "volume";
     fs::create_directories(volume);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=4m") != 0)
-            _exit(77);
+    const std::optional<std::string> failed = InOwnMemoryFileSystem(volume, "size=4m", [&] {
         std::string failures;
         WriteFile(volume + "/.Trash-" + std::to_string(getuid()), "not a folder");
         WriteFile(volume + "/c.lzh", "lzh bytes");
@@ -121,15 +117,10 @@ TEST_F(TrashTest, ItemOnAVolumeWithoutATrashGoesWholeToTheHomeTrash) {
         if (ReadFile(TrashDir() + "/files/set/x.txt") != "x") failures += "set: wrong copy\n";
         if (ReadFile(TrashDir() + "/info/c.lzh.trashinfo").find("\nPath=" + volume + "/c.lzh\n") == std::string::npos)
             failures += "c.lzh: the info does not give the absolute path\n";
-        WriteFile(report, failures);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot mount a memory file system here";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(ReadFile(report), "");
+        return failures;
+    });
+    if (!failed) GTEST_SKIP() << "cannot mount a memory file system here";
+    EXPECT_EQ(*failed, "");
 }
 
 // A file reached through a link to a folder on another volume goes to the trash at that volume's top
