@@ -78,6 +78,11 @@ void SetDialogsDismissed(bool dismissed) {
 
 bool DialogsDismissed() { return dialogsDismissed(); }
 
+void WithdrawMessageBox(const QString& text) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && box->text() == text) box->reject();
+}
+
 std::optional<QString> AskSecretText(QWidget* owner, const QString& caption, const QString& prompt) {
     if (dialogsDismissed()) return std::nullopt;
     if (textAnswerer()) return textAnswerer()(caption, prompt);

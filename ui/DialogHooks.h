@@ -66,6 +66,10 @@ void SetTextAnswerer(TextAnswerer answerer);
 void SetDialogsDismissed(bool dismissed);
 bool DialogsDismissed();
 
+// Takes back an open message box whose question no longer applies (its ShowMessageBox returns as
+// for a closed box). A box replaced by the test answerer is not open: nothing to take back.
+void WithdrawMessageBox(const QString& text);
+
 // A password-style question owned by owner; nullopt when cancelled.
 std::optional<QString> AskSecretText(QWidget* owner, const QString& caption, const QString& prompt);
 // The width a window needs to show title whole in its frame.

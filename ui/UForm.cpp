@@ -64,6 +64,7 @@ using namespace norvex::literals;
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;  // the row's path as cp932 bytes
+const QString kCloseQuery = QStringLiteral("解凍中です。中止に移りますか？");
 
 // Message texts carry "\r" as their line break.
 QString MsgText(const QString& text) {
@@ -902,6 +903,9 @@ void TfrmMain::CloseOnSignal(const char* signalName) {
 }
 
 void TfrmMain::FinishRun() {
+    // The close query asks about this run: once it is over the box goes. Left open, it outlived the
+    // window that a command-line run closes here, and the program stayed on unseen once it was answered.
+    WithdrawMessageBox(kCloseQuery);
     QCoreApplication::processEvents();
     if (Settings.ClearAll) RemoveFailedRows(lvFiles, Settings.BreakRequested);
     const bool hiddenCommandRun = Settings.CommandLineMode && Settings.CmdHideWnd;
@@ -1243,13 +1247,16 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     }
     if (Settings.RunState == TRunState::Extracting && worker_) {
         const unsigned run = runSerial_;
-        const bool stop = ShowMessageBox(this, "解凍中です。中止に移りますか？", "確認", TMsgButtons::YesNo,
-                                         TMsgIcon::Information) == mrYes;
+        const bool stop = ShowMessageBox(this, kCloseQuery, "確認", TMsgButtons::YesNo, TMsgIcon::Information) == mrYes;
         // The run goes on while the box waits: a run that ended meanwhile is over, and its log must
         // not end in "解凍処理が開始されていません".
         if (stop && worker_ && run == runSerial_) btnBreakClick();
-        event->ignore();
-        return;
+        // A command-line run that ended while the box was up closes its window now, as its end
+        // does without the box (the close it asked for came while this one was under way).
+        if (!closingAfterRun_) {
+            event->ignore();
+            return;
+        }
     }
     inClose_ = true;
     if (worker_) {

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -896,6 +897,66 @@ private slots:
         QVERIFY(QFile::exists(d + "/three.txt"));  // beta too: the run was not broken
         QVERIFY(closed.isEmpty());  // the window stays, as after any answer to the query
         QVERIFY(w->btnUnPack->isEnabled());
+    }
+
+    // A real close query on screen when its run ends is taken back: it no longer applies. After a
+    // command-line run the window then closes as that run's end closes it (the query used to stand
+    // alone, and once answered the program stayed on with no window).
+    void closeQueryGoesWhenItsRunEnds() {
+        if (!HaveModule("UNZIP32.DLL")) QSKIP("the ZIP module is not built");
+        for (const bool commandLine : {false, true}) {
+            init();
+            const QString d = Q(tmp->path());
+            const QString a = MakeZip(*tmp, "alpha.zip", {"pics/one.txt", "pics/two.txt"});
+            const QString b = MakeZip(*tmp, "beta.zip", {"three.txt"});
+            norvex::test::WriteFile((d + "/pics/one.txt").toStdString(), "old");
+            writeIni("[Main]\nPutLocation=0\nAfterMethod=0\n[Sub_Other]\nCmdHideWnd=0\n");
+            auto w = commandLine ? makeWindow({"-k", a, b}) : makeWindow();
+            if (!commandLine) w->DropFiles({a, b});
+            bool stuck = false, queried = false;
+            QTimer rescue;  // a box nobody takes back would wait for a person: the test fails instead
+            rescue.setSingleShot(true);
+            connect(&rescue, &QTimer::timeout, this, [&] {
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+                        stuck = true;
+                        box->reject();
+                    }
+            });
+            answer = [&](const TMessageRequest& r) {
+                if (r.caption == "上書き確認") {
+                    // Paused in the middle of alpha; the close query is a real box, and the run
+                    // resumes while it is up.
+                    w->btnSuspendAndResume->click();
+                    SetMessageAnswerer(nullptr);
+                    QTimer::singleShot(0, w.get(), [&] {
+                        QTimer::singleShot(200, w.get(), [&] {
+                            queried = QApplication::activeModalWidget() != nullptr;
+                            w->btnSuspendAndResume->click();
+                        });
+                        rescue.start(30000);
+                        w->close();
+                    });
+                    return int(mrYes);
+                }
+                return r.buttons == TMsgButtons::Ok ? int(mrOk) : int(mrYes);
+            };
+            w->mmClearLogClick();
+            QSignalSpy finished(w.get(), &TfrmMain::RunFinished);
+            QSignalSpy closed(w.get(), &TfrmMain::Closed);
+            if (commandLine) w->FormShowStart();
+            else w->btnUnPack->click();
+            QVERIFY(finished.count() == 1 || finished.wait(60000));
+            QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 40000);
+            QVERIFY(queried);
+            QVERIFY(!stuck);
+            const QString log = w->LogLines().join('\n');
+            QVERIFY(!log.contains("解凍処理が開始されていません") && !log.contains("強制中断"));
+            QVERIFY(QFile::exists(d + "/three.txt"));
+            QCOMPARE(closed.count(), commandLine ? 1 : 0);
+            w.reset();
+            cleanup();
+        }
     }
 
     void closeDuringStartBreaksFirst() {
