@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/RefusalCauses.h"
 #include "platform/AnsiCodec.h"
 #include "platform/FileSystem.h"
 #include "platform/Trash.h"
@@ -44,12 +45,10 @@ AnsiString DeleteFailureReason(int why, bool packed) {
                           : "解凍中に書庫が別のファイルに置き換えられました"_ansi;
         case EACCES:
         case EPERM: return packed ? "ファイルのあるフォルダを変更する権限がありません"_ansi : "書庫のあるフォルダを変更する権限がありません"_ansi;
-        case EROFS: return "読み取り専用のファイルシステムです"_ansi;
-        case EBUSY: return "使用中です"_ansi;
-        case EIO: return "ディスクの入出力エラーです"_ansi;
-        case EMFILE:
-        case ENFILE: return "同時に開けるファイルの数の上限に達しています"_ansi;
-        default: return ToAnsi(std::strerror(why));
+        default: {
+            const AnsiString text = FileSystemFailureText(why);
+            return text.empty() ? ToAnsi(std::strerror(why)) : text;
+        }
     }
 }
 

@@ -11,4 +11,9 @@ namespace norvex {
 // is kept then).
 AnsiString RefusalLine(int32_t cause, const AnsiString& name);
 
+// The reason, in the words of the refusal lines, for a file-system failure (errno) that is the same
+// whatever was being done: a read-only file system, an input/output error, a busy file, no
+// descriptor left. Empty for any other errno: the caller says what it means in its own case.
+AnsiString FileSystemFailureText(int err);
+
 }  // namespace norvex

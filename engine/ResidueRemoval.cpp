@@ -6,6 +6,7 @@
 
 #include "archivers/Archives.h"
 #include "engine/EntryLanding.h"
+#include "engine/RefusalCauses.h"
 #include "engine/ShownText.h"
 #include "engine/UUnPack.h"
 #include "platform/AnsiCodec.h"
@@ -24,19 +25,14 @@ AnsiString Quoted(const AnsiString& s) { return "\"" + s + "\""; }
 // " (why)" after the line of a residue that could not all be removed, from RemoveTree's errno;
 // nothing when it is not known.
 AnsiString ResidueFailureReason(int why) {
-    const char* text = nullptr;
+    AnsiString text;
     switch (why) {
         case EACCES:
-        case EPERM: text = "フォルダを変更する権限がありません"; break;
-        case EROFS: text = "読み取り専用のファイルシステムです"; break;
-        case EMFILE:
-        case ENFILE: text = "同時に開けるファイルの数の上限に達しています"; break;
-        case EBUSY: text = "使用中です"; break;
-        case EIO: text = "ディスクの入出力エラーです"; break;
-        case ESTALE: text = "削除中にフォルダが移動されました"; break;
-        default: return {};
+        case EPERM: text = "フォルダを変更する権限がありません"_ansi; break;
+        case ESTALE: text = "削除中にフォルダが移動されました"_ansi; break;
+        default: text = FileSystemFailureText(why); break;
     }
-    return " ("_ansi + ToAnsi(text) + ")";
+    return text.empty() ? AnsiString() : " (" + text + ")";
 }
 
 // The module's writer puts an entry's bytes in ".nvx" + 16 hex digits + ".tmp" beside its name
